@@ -1,0 +1,385 @@
+// Cryptcon: sources, block modes and file streaming of the cipher component.
+#include "Cryptcon.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#ifdef _WIN32
+#include <share.h>
+#endif
+
+namespace velkor {
+
+// ---------------------------------------------------------------- errors
+
+std::string EInOutError::MessageFor(int code) {
+    switch (code) {
+    case FileNotFound: return "File not found";
+    case InvalidFilename: return "Invalid filename";
+    case TooManyOpenFiles: return "Too many open files";
+    case AccessDenied: return "File access denied";
+    case DiskFull: return "Disk full";
+    default: return "I/O error " + std::to_string(code);
+    }
+}
+
+EInOutError::EInOutError(int code) : std::runtime_error(MessageFor(code)), code_(code) {}
+
+namespace {
+
+// errno values differ between C runtimes; map the conditions we name, keep the rest.
+int IoCodeFromErrno(int e, int fallback) {
+    switch (e) {
+    case 0: return fallback;
+    case ENOENT: return EInOutError::FileNotFound;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case EINVAL: return EInOutError::InvalidFilename;
+    case EMFILE:
+    case ENFILE: return EInOutError::TooManyOpenFiles;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR: return EInOutError::AccessDenied;
+    case ENOSPC:
+    case EFBIG: return EInOutError::DiskFull;
+    case EIO: return 1117; // the Windows code for a device I/O error
+    default: return e;
+    }
+}
+
+[[noreturn]] void RaiseIo(int fallback) { throw EInOutError(IoCodeFromErrno(errno, fallback)); }
+
+// An open file, closed when the object goes.
+class FileHandle {
+public:
+    FileHandle() = default;
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    ~FileHandle() {
+        if (f_) std::fclose(f_);
+    }
+
+    // Existing file, read and write, others may only read it meanwhile.
+    void OpenExisting(const std::string& path) {
+        errno = 0;
+#ifdef _WIN32
+        f_ = _fsopen(path.c_str(), "r+b", _SH_DENYWR);
+#else
+        f_ = std::fopen(path.c_str(), "r+b");
+#endif
+        if (!f_) RaiseIo(EInOutError::FileNotFound);
+        std::setvbuf(f_, nullptr, _IONBF, 0);
+    }
+
+    // Create or truncate, then close at once; failures surface at the next open.
+    static void Create(const std::string& path) {
+        if (std::FILE* f = std::fopen(path.c_str(), "wb")) std::fclose(f);
+    }
+
+    std::size_t Read(std::uint8_t* into, std::size_t n) {
+        errno = 0;
+        std::size_t got = std::fread(into, 1, n, f_);
+        if (got < n && std::ferror(f_)) RaiseIo(100);
+        return got;
+    }
+
+    // A short write is an error here even when the runtime reports none.
+    void Write(const std::uint8_t* from, std::size_t n) {
+        if (n == 0) return;
+        errno = 0;
+        std::size_t put = std::fwrite(from, 1, n, f_);
+        if (put != n || std::fflush(f_) != 0) RaiseIo(EInOutError::DiskFull);
+    }
+
+    void Close() {
+        std::FILE* f = f_;
+        f_ = nullptr;
+        errno = 0;
+        if (f && std::fclose(f) != 0) RaiseIo(EInOutError::DiskFull);
+    }
+
+private:
+    std::FILE* f_ = nullptr;
+};
+
+} // namespace
+
+// ---------------------------------------------------------------- generator
+
+void TIVectorRandom::ReseedFromClock() {
+    using namespace std::chrono;
+    auto now = system_clock::now().time_since_epoch();
+    auto msOfDay = duration_cast<milliseconds>(now).count() % (24LL * 60 * 60 * 1000);
+    seed_ = static_cast<std::uint32_t>(msOfDay);
+}
+
+std::uint32_t TIVectorRandom::Next(std::uint32_t range) {
+    seed_ = seed_ * 134775813u + 1u;
+    return static_cast<std::uint32_t>((static_cast<std::uint64_t>(seed_) * range) >> 32);
+}
+
+// ---------------------------------------------------------------- component
+
+TCrypto::TCrypto(std::uint8_t blockSize) : blockSize_(blockSize) {
+    if (blockSize == 0 || blockSize > MaxBlockSize)
+        throw ECryptError("block size must be 1 to 65 bytes");
+}
+
+TCrypto::~TCrypto() { WipeKey(); }
+
+void TCrypto::WipeKey() {
+    // volatile so the stores are not dropped as dead before the string is freed
+    volatile char* p = key_.data();
+    for (std::size_t i = 0; i < key_.size(); ++i) p[i] = 0;
+}
+
+void TCrypto::SetKey(std::string_view key) {
+    WipeKey();
+    key_.assign(key);
+}
+
+void TCrypto::SetInputFilePath(std::string_view value) { inputFilePath_ = value; }
+void TCrypto::SetOutputFilePath(std::string_view value) { outputFilePath_ = value; }
+void TCrypto::SetInputString(std::string_view value) { inputString_ = value; }
+void TCrypto::SetIVector(std::string_view value) { iVector_ = value; }
+
+void TCrypto::EncipherInput(bool Resume) {
+    switch (inputType_) {
+    case TSourceType::SourceFile:
+        PrepareCipher(Resume);
+        EncipherFile();
+        break;
+    case TSourceType::SourceByteArray:
+        LoadByteArray(); // validates before anything changes
+        PrepareCipher(Resume);
+        EncipherBuffer();
+        break;
+    case TSourceType::SourceString:
+        LoadString();
+        PrepareCipher(Resume);
+        EncipherBuffer();
+        break;
+    }
+}
+
+void TCrypto::DecipherInput(bool Resume) {
+    switch (inputType_) {
+    case TSourceType::SourceFile:
+        PrepareCipher(Resume);
+        DecipherFile();
+        break;
+    case TSourceType::SourceByteArray:
+        LoadByteArray();
+        PrepareCipher(Resume);
+        DecipherBuffer();
+        break;
+    case TSourceType::SourceString:
+        // Text input is for enciphering only.
+        PrepareCipher(Resume);
+        break;
+    }
+}
+
+void TCrypto::LoadByteArray() {
+    if (inputLength_ > FileChunkSize)
+        throw ECryptError("byte-array input of " + std::to_string(inputLength_) +
+                          " bytes exceeds the 4096-byte limit");
+    if (inputLength_ > 0 && InputBuffer == nullptr)
+        throw ECryptError("byte-array input without an InputBuffer");
+    if (inputLength_ > 0) std::memmove(dataBuffer_.data(), InputBuffer, inputLength_);
+}
+
+void TCrypto::LoadString() {
+    if (inputString_.size() > FileChunkSize)
+        throw ECryptError("text input of " + std::to_string(inputString_.size()) +
+                          " bytes exceeds the 4096-byte limit");
+    inputLength_ = static_cast<std::uint16_t>(inputString_.size());
+    std::memcpy(dataBuffer_.data(), inputString_.data(), inputString_.size());
+}
+
+void TCrypto::PrepareCipher(bool Resume) {
+    bool feedback = cipherMode_ == TCipherMode::CBCMode || cipherMode_ == TCipherMode::CFBMode;
+    if (Resume) {
+        if (!keyReady_) throw ECryptError("resume before the cipher was set up");
+        if (feedback && !feedbackBlock_)
+            throw ECryptError("resume in CBC or CFB before a feedback block was loaded");
+        return;
+    }
+    SetUpKey();
+    keyReady_ = true;
+    if (feedback) LoadIVector();
+}
+
+void TCrypto::LoadIVector() {
+    if (iVector_.empty()) GenerateIVector();
+    if (iVector_.size() < blockSize_)
+        throw ECryptError("IVector has " + std::to_string(iVector_.size()) +
+                          " characters, the block size is " + std::to_string(blockSize_));
+    if (!feedbackBlock_) feedbackBlock_ = std::make_unique<std::uint8_t[]>(blockSize_);
+    std::memcpy(feedbackBlock_.get(), iVector_.data(), blockSize_);
+}
+
+void TCrypto::GenerateIVector() {
+    random_.ReseedFromClock();
+    iVector_.clear();
+    for (std::size_t i = 0; i < blockSize_; ++i)
+        iVector_.push_back(static_cast<char>(33 + random_.Next(93)));
+}
+
+void TCrypto::ShiftFeedback(const std::uint8_t* src, std::size_t n) {
+    std::uint8_t* f = feedbackBlock_.get();
+    std::memmove(f, f + n, blockSize_ - n);
+    std::memcpy(f + blockSize_ - n, src, n);
+}
+
+void TCrypto::EncipherBuffer() {
+    switch (cipherMode_) {
+    case TCipherMode::ECBMode: EncipherECB(); break;
+    case TCipherMode::CBCMode: EncipherCBC(); break;
+    case TCipherMode::CFBMode: EncipherCFB(); break;
+    }
+}
+
+void TCrypto::DecipherBuffer() {
+    switch (cipherMode_) {
+    case TCipherMode::ECBMode: DecipherECB(); break;
+    case TCipherMode::CBCMode: DecipherCBC(); break;
+    case TCipherMode::CFBMode: DecipherCFB(); break;
+    }
+}
+
+void TCrypto::EncipherBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
+    for (std::size_t b = 0; b < count; ++b, in += blockSize_, out += blockSize_) {
+        std::memcpy(BlockBuffer.data(), in, blockSize_);
+        EncipherBlock();
+        std::memcpy(out, BlockBuffer.data(), blockSize_);
+    }
+}
+
+void TCrypto::DecipherBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
+    for (std::size_t b = 0; b < count; ++b, in += blockSize_, out += blockSize_) {
+        std::memcpy(BlockBuffer.data(), in, blockSize_);
+        DecipherBlock();
+        std::memcpy(out, BlockBuffer.data(), blockSize_);
+    }
+}
+
+std::size_t TCrypto::ZeroFill() {
+    std::size_t n = inputLength_;
+    while (n % blockSize_ != 0) dataBuffer_[n++] = 0;
+    inputLength_ = static_cast<std::uint16_t>(n);
+    return n;
+}
+
+void TCrypto::RequireOutput() const {
+    if (inputLength_ > 0 && OutputBuffer == nullptr)
+        throw ECryptError("no OutputBuffer for the result");
+}
+
+void TCrypto::EncipherECB() {
+    std::size_t n = ZeroFill();
+    RequireOutput();
+    EncipherBlocks(dataBuffer_.data(), OutputBuffer, n / blockSize_);
+}
+
+void TCrypto::DecipherECB() {
+    std::size_t n = ZeroFill();
+    RequireOutput();
+    DecipherBlocks(dataBuffer_.data(), OutputBuffer, n / blockSize_);
+}
+
+void TCrypto::EncipherCBC() {
+    std::size_t n = ZeroFill();
+    RequireOutput();
+    std::uint8_t* f = feedbackBlock_.get();
+    for (std::size_t o = 0; o < n; o += blockSize_) {
+        for (std::size_t i = 0; i < blockSize_; ++i) BlockBuffer[i] = dataBuffer_[o + i] ^ f[i];
+        EncipherBlock();
+        std::memcpy(f, BlockBuffer.data(), blockSize_);
+        std::memcpy(OutputBuffer + o, BlockBuffer.data(), blockSize_);
+    }
+}
+
+void TCrypto::DecipherCBC() {
+    std::size_t n = ZeroFill();
+    RequireOutput();
+    if (n == 0) return;
+    // The cipher blocks are kept aside: the output may be the data buffer itself.
+    std::memcpy(scratch_.data(), dataBuffer_.data(), n);
+    DecipherBlocks(scratch_.data(), OutputBuffer, n / blockSize_);
+    std::uint8_t* f = feedbackBlock_.get();
+    for (std::size_t i = 0; i < blockSize_; ++i) OutputBuffer[i] ^= f[i];
+    for (std::size_t i = blockSize_; i < n; ++i) OutputBuffer[i] ^= scratch_[i - blockSize_];
+    std::memcpy(f, scratch_.data() + n - blockSize_, blockSize_);
+}
+
+void TCrypto::EncipherCFB() {
+    std::size_t n = inputLength_;
+    RequireOutput();
+    std::uint8_t* f = feedbackBlock_.get();
+    for (std::size_t o = 0; o < n;) {
+        std::size_t k = std::min<std::size_t>(blockSize_, n - o);
+        std::memcpy(BlockBuffer.data(), f, blockSize_);
+        EncipherBlock();
+        for (std::size_t i = 0; i < k; ++i) OutputBuffer[o + i] = dataBuffer_[o + i] ^ BlockBuffer[i];
+        if (k == blockSize_)
+            std::memcpy(f, OutputBuffer + o, blockSize_);
+        else
+            ShiftFeedback(OutputBuffer + o, k);
+        o += k;
+    }
+}
+
+void TCrypto::DecipherCFB() {
+    std::size_t n = inputLength_;
+    RequireOutput();
+    std::uint8_t* f = feedbackBlock_.get();
+    std::size_t full = n / blockSize_;
+    std::size_t o = full * blockSize_;
+    if (full > 0) {
+        // Keystream of the whole blocks in one pass: E(F), E(C0), E(C1), ...
+        std::memcpy(scratch_.data(), f, blockSize_);
+        std::memcpy(scratch_.data() + blockSize_, dataBuffer_.data(), o - blockSize_);
+        EncipherBlocks(scratch_.data(), scratch_.data(), full);
+        std::memcpy(f, dataBuffer_.data() + o - blockSize_, blockSize_);
+        for (std::size_t i = 0; i < o; ++i) OutputBuffer[i] = dataBuffer_[i] ^ scratch_[i];
+    }
+    if (std::size_t k = n - o; k > 0) {
+        std::memcpy(BlockBuffer.data(), f, blockSize_);
+        EncipherBlock();
+        ShiftFeedback(dataBuffer_.data() + o, k);
+        for (std::size_t i = 0; i < k; ++i) OutputBuffer[o + i] = dataBuffer_[o + i] ^ BlockBuffer[i];
+    }
+}
+
+void TCrypto::EncipherFile() { ProcessFile(true); }
+void TCrypto::DecipherFile() { ProcessFile(false); }
+
+void TCrypto::ProcessFile(bool encipher) {
+    FileHandle in;
+    in.OpenExisting(inputFilePath_);
+    FileHandle::Create(outputFilePath_);
+    FileHandle out;
+    out.OpenExisting(outputFilePath_);
+    for (;;) {
+        std::size_t got = in.Read(dataBuffer_.data(), FileChunkSize);
+        inputLength_ = static_cast<std::uint16_t>(got);
+        InputBuffer = dataBuffer_.data();
+        OutputBuffer = dataBuffer_.data();
+        if (encipher)
+            EncipherBuffer();
+        else
+            DecipherBuffer();
+        out.Write(dataBuffer_.data(), inputLength_);
+        if (got != FileChunkSize) break;
+    }
+    in.Close();
+    out.Close();
+}
+
+} // namespace velkor

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Every test: native build, native under ASan/UBSan, fuzzers for a bounded time, and the
+# Windows build under Wine with Xvfb. Installs what is missing first.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root="$PWD"
+bash scripts/deps.sh
+
+jobs="${VELKOR_JOBS:-2}"
+failed=()
+step() { echo; echo "=== $*"; }
+
+step "native build and tests"
+cmake --preset native >/dev/null
+cmake --build --preset native -j"$jobs"
+ctest --preset native || failed+=(native)
+
+step "native tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset native-asan >/dev/null
+cmake --build --preset native-asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --preset native-asan || failed+=(native-asan)
+
+if [ -x scripts/fuzz.sh ]; then
+    step "fuzzers (bounded time)"
+    bash scripts/fuzz.sh || failed+=(fuzz)
+fi
+
+step "Windows build and tests under Wine"
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j"$jobs"
+export WINEPREFIX="$root/build/windows/wineprefix"
+xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+    set -u
+    scripts/wine-prefix.sh boot "$WINEPREFIX"
+    ctest --preset windows
+    rc=$?
+    scripts/wine-prefix.sh kill "$WINEPREFIX"
+    exit $rc' || failed+=(windows)
+
+echo
+if ((${#failed[@]})); then
+    echo "FAILED: ${failed[*]}"
+    exit 1
+fi
+echo "all test suites passed"

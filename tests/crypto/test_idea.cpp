@@ -1,0 +1,131 @@
+// IDEA: published vectors through the component, modular arithmetic, key text framing.
+#include "crypto_test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace velkor::test {
+namespace {
+
+struct Kat {
+    std::string key, plain, cipher;
+};
+
+std::vector<Kat> LoadKats() {
+    std::ifstream in(std::string(VELKOR_TEST_DATA) + "/idea-kat.txt");
+    std::vector<Kat> kats;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream fields(line);
+        Kat k;
+        fields >> k.key >> k.plain >> k.cipher;
+        kats.push_back(k);
+    }
+    return kats;
+}
+
+TEST(Idea, PublishedVectorsBothWaysThroughTheComponent) {
+    auto kats = LoadKats();
+    ASSERT_GE(kats.size(), 4u) << "vector file missing or empty";
+    for (const auto& k : kats) {
+        SCOPED_TRACE(k.key + " " + k.plain);
+        RawKeyIDEA idea(FromHex(k.key));
+        EXPECT_EQ(RunBytes(idea, true, FromHex(k.plain)), FromHex(k.cipher));
+        EXPECT_EQ(RunBytes(idea, false, FromHex(k.cipher)), FromHex(k.plain));
+    }
+}
+
+// Multiplication modulo 65537 computed the long way, 0 standing for 65536.
+std::uint16_t SlowMul(std::uint32_t a, std::uint32_t b) {
+    std::uint64_t p = std::uint64_t(a ? a : 65536) * (b ? b : 65536) % 65537;
+    return static_cast<std::uint16_t>(p == 65536 ? 0 : p);
+}
+
+TEST(Idea, MulModKnownValues) {
+    struct Case {
+        std::uint16_t a, b, want;
+    } cases[] = {{0, 0, 1}, {0, 1, 0}, {0, 2, 65535}, {65535, 65535, 4}, {1, 1, 1}, {2, 32769, 1}};
+    for (auto c : cases) EXPECT_EQ(TIDEA::MulMod(c.a, c.b), c.want) << c.a << " * " << c.b;
+}
+
+TEST(Idea, MulModAgreesWithLongArithmetic) {
+    std::mt19937 rng(7);
+    for (int i = 0; i < 200000; ++i) {
+        std::uint16_t a = static_cast<std::uint16_t>(rng()), b = static_cast<std::uint16_t>(rng());
+        ASSERT_EQ(TIDEA::MulMod(a, b), SlowMul(a, b)) << a << " * " << b;
+    }
+    for (std::uint32_t a = 0; a < 65536; a += 257) // edges against every small operand
+        for (std::uint32_t b : {0u, 1u, 2u, 65535u})
+            ASSERT_EQ(TIDEA::MulMod(std::uint16_t(a), std::uint16_t(b)), SlowMul(a, b));
+}
+
+TEST(Idea, MulInverseOfEveryWord) {
+    EXPECT_EQ(TIDEA::MulInverse(0), 0);
+    EXPECT_EQ(TIDEA::MulInverse(1), 1);
+    for (std::uint32_t x = 2; x < 65536; ++x) {
+        std::uint16_t inv = TIDEA::MulInverse(static_cast<std::uint16_t>(x));
+        ASSERT_EQ(SlowMul(x, inv), 1) << x;
+    }
+}
+
+// Key text framing: what the key block is made of.
+TEST(Idea, KeyTextFraming) {
+    auto blockOf = [](const std::string& key) {
+        TIDEA idea;
+        idea.SetKey(key);
+        Bytes one(8, 0x42);
+        RunBytes(idea, true, one);
+        return Bytes(idea.KeyBlock().begin(), idea.KeyBlock().end());
+    };
+    auto padded = [](std::string s) {
+        s.resize(17, '\0');
+        return Bytes(s.begin(), s.end());
+    };
+    const std::string sixteen = "0123456789abcdef";
+    struct Case {
+        const char* what;
+        std::string key;
+        Bytes want;
+    } cases[] = {
+        {"empty key is sixteen zero bytes", "", Bytes(17, 0)},
+        {"short key is zero-filled", "abc", padded("abc")},
+        {"sixteen characters", sixteen, padded(sixteen)},
+        {"characters past the sixteenth are ignored", sixteen + "XYZ", padded(sixteen)},
+        {"fifteen characters leave the last byte zero", sixteen.substr(0, 15), padded(sixteen.substr(0, 15))},
+        {"a zero character ends the key", std::string("ab\0cd", 5), padded("ab")},
+    };
+    for (const auto& c : cases) EXPECT_EQ(blockOf(c.key), c.want) << c.what;
+}
+
+TEST(Idea, ShortKeyAfterLongKeyMatchesFreshObject) {
+    Bytes data(64);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7);
+    TIDEA reused;
+    reused.SetKey("a much longer key text than sixteen");
+    RunBytes(reused, true, data);
+    reused.SetKey("short");
+    TIDEA fresh;
+    fresh.SetKey("short");
+    EXPECT_EQ(RunBytes(reused, true, data), RunBytes(fresh, true, data));
+    // and the two keys really differ
+    TIDEA longer;
+    longer.SetKey("a much longer key text than sixteen");
+    EXPECT_NE(RunBytes(longer, true, data), RunBytes(fresh, true, data));
+}
+
+TEST(Idea, DecipherScheduleUndoesEncipherScheduleForRandomKeys) {
+    std::mt19937 rng(11);
+    for (int i = 0; i < 200; ++i) {
+        Bytes key = RandomBytes(rng, 16), block = RandomBytes(rng, 8);
+        RawKeyIDEA idea(key);
+        Bytes c = RunBytes(idea, true, block);
+        ASSERT_NE(c, block);
+        ASSERT_EQ(RunBytes(idea, false, c), block);
+    }
+}
+
+} // namespace
+} // namespace velkor::test
