@@ -1,0 +1,62 @@
+// The client side of one IRC connection: registration, PING, joined channels, and which
+// received messages become remote events for the chat add-on.
+#pragma once
+
+#include "PokeCommand.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ircpeer {
+
+struct SessionConfig {
+    std::string nick;
+    std::string user = "ircpeer";
+    std::string realName = "ircpeer";
+    std::vector<std::string> channels; // joined after registration
+    std::string operName;              // empty: no OPER
+    std::string operPassword;
+};
+
+// What the session wants done after a received line.
+struct Reaction {
+    std::vector<std::string> send;   // IRC lines to send
+    std::vector<std::string> events; // "$chan $nick $parms" texts for the remote event
+    std::vector<std::string> notes;  // for the log
+};
+
+// "$chan $nick $parms": channel, one blank, nick, one blank, message text.
+std::string RemoteEventText(std::string_view channel, std::string_view nick,
+                            std::string_view text);
+
+class IrcSession {
+public:
+    explicit IrcSession(SessionConfig config);
+
+    // The registration lines to send once connected.
+    std::vector<std::string> Start() const;
+
+    Reaction OnLine(std::string_view line);
+
+    // A text poked into the command topic, translated against the current channel.
+    PokeResult OnPoke(std::string_view text) const;
+
+    const std::string& Nick() const { return nick_; }
+    bool Registered() const { return registered_; }
+    const std::vector<std::string>& Channels() const { return channels_; }
+    // The last joined channel still joined; empty when none.
+    std::string_view CurrentChannel() const;
+    bool IsJoined(std::string_view channel) const;
+
+private:
+    void Joined(std::string_view channel, Reaction& reaction);
+    void Left(std::string_view channel, Reaction& reaction);
+
+    SessionConfig config_;
+    std::string nick_;
+    bool registered_ = false;
+    std::vector<std::string> channels_; // in joining order
+};
+
+} // namespace ircpeer

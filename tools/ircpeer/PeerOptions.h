@@ -1,0 +1,37 @@
+// Command line of ircpeer.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ircpeer {
+
+struct PeerOptions {
+    std::string host;
+    std::uint16_t port = 0;
+    std::string nick;
+    std::vector<std::string> channels;
+    std::string service = "mirc";        // our DDE service; topic is "command"
+    std::string targetService = "velkor"; // where the remote event pokes
+    std::string targetTopic = "velkor";
+    std::string operName;
+    std::string operPassword;
+};
+
+struct ParsedOptions {
+    std::optional<PeerOptions> options; // set when the arguments were valid
+    std::string error;                  // why not, otherwise
+};
+
+inline constexpr std::string_view kUsage =
+    "usage: ircpeer --server HOST:PORT --nick NICK [--join #chan]... [--service mirc]\n"
+    "               [--target-service velkor] [--target-topic velkor] [--oper NAME:PASSWORD]\n";
+
+// Parses the arguments after the program name.
+ParsedOptions ParsePeerOptions(std::span<const std::string_view> args);
+
+} // namespace ircpeer
