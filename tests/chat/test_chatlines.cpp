@@ -1,0 +1,198 @@
+// Chat line paths: the send decision, the reading of poked lines and the display rule.
+#include "Chatlines.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Stands in for the line codec with lengths easy to count by hand: the wire text is the line
+// wrapped as "0[key:line]"; like the codec it gives the empty text for an empty line and for
+// one longer than 1024 bytes.
+std::string FakeEncrypt(const std::string& line, const std::string& key) {
+    if (line.empty() || line.size() > 1024) return "";
+    return "0[" + key + ":" + line + "]";
+}
+
+// Deciphering stand-in: "0bad" is refused, anything else is marked as deciphered.
+std::string FakeDecrypt(const std::string& wire, const std::string& key) {
+    if (wire == "0bad") return "";
+    return "dec(" + key + "," + wire + ")";
+}
+
+// Display that counts and trims whole lines; a text with line breaks makes several lines.
+class LineDisplay final : public TChatDisplay {
+  public:
+    std::int32_t LineCount() const override { return static_cast<std::int32_t>(lines.size()); }
+    void DeleteFirstLine() override {
+        ASSERT_FALSE(lines.empty());
+        lines.erase(lines.begin());
+    }
+    void AppendLine(std::string_view text) override {
+        for (std::size_t start = 0;;) {
+            const auto end = text.find('\n', start);
+            lines.emplace_back(text.substr(start, end - start));
+            if (end == std::string_view::npos) break;
+            start = end + 1;
+        }
+    }
+    void ScrollLines(std::int32_t n) override { scrolls.push_back(n); }
+
+    std::vector<std::string> lines;
+    std::vector<std::int32_t> scrolls;
+};
+
+} // namespace
+
+TEST(SendLine, Decisions) {
+    struct Row {
+        const char* name;
+        std::string line;
+        bool encrypt;
+        std::optional<std::string> command; // std::nullopt: refused as over the limit
+        std::string channel = "#velkor";
+        std::string key = "k";
+    };
+    const std::string a256(256, 'a');
+    const std::string a251(251, 'a'); // wire "0[k:" + 251 + "]" is 256 characters
+    const Row rows[] = {
+        {"plain", "hello", false, "/msg #velkor hello"},
+        {"enciphered", "hello", true, "/msg #velkor 0[k:hello]"},
+        {"key is passed", "hi", true, "/msg #velkor 0[sec:hi]", "#velkor", "sec"},
+        {"empty plain", "", false, "/msg #velkor "},
+        {"empty enciphered", "", true, "/msg #velkor "},
+        {"256 plain pass", a256, false, "/msg #velkor " + a256},
+        {"257 plain refused", a256 + "a", false, std::nullopt},
+        {"wire of 256 passes", a251, true, "/msg #velkor 0[k:" + a251 + "]"},
+        {"wire of 257 refused", a251 + "a", true, std::nullopt},
+        {"command plain", "/join #other", false, "/join #other"},
+        {"command not enciphered", "/join #other", true, "/join #other"},
+        {"leading space is no command", " /join #other", true, "/msg #velkor 0[k: /join #other]"},
+        {"slash inside is no command", "a/join", false, "/msg #velkor a/join"},
+        {"command of 256 passes", "/" + std::string(255, 'x'), false, "/" + std::string(255, 'x')},
+        {"command of 257 refused", "/" + std::string(256, 'x'), false, std::nullopt},
+        {"command with long wire refused", "/" + std::string(251, 'x'), true, std::nullopt},
+        {"empty channel", "hi", false, "/msg  hi", ""},
+        {"line over the codec limit", std::string(1025, 'a'), true, std::nullopt},
+        {"command over the codec limit", "/" + std::string(1024, 'x'), true, std::nullopt},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const TChatSettings settings{
+            .KeyString = row.key, .ChannelName = row.channel, .EncryptionOn = row.encrypt};
+        const TSendDecision decision = DecideSend(row.line, settings, FakeEncrypt);
+        EXPECT_EQ(decision.Accepted, row.command.has_value());
+        if (row.command) {
+            EXPECT_EQ(decision.Command, *row.command);
+            EXPECT_EQ(decision.Echo, row.line);
+        } else {
+            EXPECT_EQ(decision.Command, "");
+            EXPECT_EQ(decision.Echo, "");
+        }
+    }
+}
+
+TEST(PokedLine, DisplayLines) {
+    struct Row {
+        std::string data;
+        bool encrypt;
+        std::optional<std::string> shown; // std::nullopt: dropped
+        std::string channel = "#velkor";
+    };
+    const Row rows[] = {
+        {"#VELKOR bob hello", false, "<bob> hello"},
+        {"#velkor bob hello", false, "<bob> hello", "#VelKor"},
+        {"#other bob hello", false, std::nullopt},
+        {"#velkor2 bob hello", false, std::nullopt},
+        {"#velkor bob hello", true, std::nullopt},
+        {"#velkor bob 3xyz", true, std::nullopt},
+        {"#velkor bob /xyz", true, std::nullopt},
+        {"#velkor bob 0abcd", true, "<bob> dec(k,0abcd)"},
+        {"#velkor bob 1abcd", true, "<bob> dec(k,1abcd)"},
+        {"#velkor bob 2abcd", true, "<bob> dec(k,2abcd)"},
+        {"#velkor bob 0bad", true, "<bob> "},
+        {"#velkor bob 1ab cd", false, "<bob> 1ab cd"},
+        {"#velkor bob hello  world ", false, "<bob> hello  world "},
+        {"#velkor bob", false, "<> bob"},
+        {"#velkor bob ", false, "<bob> "},
+        {"#velkor bob ", true, std::nullopt},
+        {"#velkor  bob hi", false, "<> bob hi"},
+        {" #velkor bob hi", false, std::nullopt},
+        {"#velkor", false, std::nullopt},
+        {"#velkor", false, "<> #velkor", ""},
+        {"hello", true, std::nullopt, ""},
+        {"", false, "<> ", ""},
+        // Only ASCII letters fold: Latin-1 e-acute (E9) and E-acute (C9) differ.
+        {"#CAF\xC9 bob hi", false, std::nullopt, "#caf\xE9"},
+        {"#CAF\xE9 bob hi", false, "<bob> hi", "#caf\xE9"},
+    };
+    for (const auto& row : rows) {
+        const TChatSettings keyed{
+            .KeyString = "k", .ChannelName = row.channel, .EncryptionOn = row.encrypt};
+        EXPECT_EQ(IncomingDisplayLine(row.data, keyed, FakeDecrypt), row.shown)
+            << '"' << row.data << "\" on channel \"" << row.channel << '"';
+    }
+}
+
+TEST(Display, LinesToDelete) {
+    struct Row {
+        std::int32_t count, size, expected;
+    };
+    const Row rows[] = {
+        {0, 200, 0}, {200, 200, 0}, {201, 200, 1}, {250, 200, 1}, {0, 0, 0},
+        {1, 0, 1},   {0, -5, 0},    {1, -5, 1},    {5, 2, 1},     {2, 2, 0},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(DisplayLinesToDelete(row.count, row.size), row.expected)
+            << row.count << " lines, size " << row.size;
+    }
+}
+
+TEST(Display, TrimAndScroll) {
+    struct Run {
+        const char* name;
+        std::vector<std::pair<int, std::int32_t>> appends; // lines appended, size at the time
+        std::size_t count;
+        std::string oldest;
+    };
+    const Run runs[] = {
+        {"250 lines with size 200", {{250, 200}}, 201, "line 49"},
+        {"size 0", {{5, 0}}, 1, "line 4"},
+        {"negative size", {{5, -3}}, 1, "line 4"},
+        {"lowering the size does not shrink", {{10, 200}, {2, 3}}, 10, "line 2"},
+    };
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.name);
+        LineDisplay display;
+        int n = 0;
+        for (const auto& [lines, size] : run.appends) {
+            for (int i = 0; i < lines; ++i, ++n)
+                AddToDisplay(display, "line " + std::to_string(n), size);
+        }
+        ASSERT_EQ(display.lines.size(), run.count);
+        EXPECT_EQ(display.lines.front(), run.oldest);
+        EXPECT_EQ(display.lines.back(), "line " + std::to_string(n - 1));
+        EXPECT_EQ(display.scrolls, std::vector<std::int32_t>(n, 1));
+    }
+}
+
+TEST(Display, EmptyAndMultiLineTexts) {
+    LineDisplay display;
+    AddToDisplay(display, "", 200);
+    EXPECT_TRUE(display.lines.empty());
+    EXPECT_TRUE(display.scrolls.empty());
+
+    // A pasted echo with line breaks scrolls by all of its lines.
+    AddToDisplay(display, "a\nb\nc", 200);
+    AddToDisplay(display, "d", 200);
+    EXPECT_EQ(display.lines, (std::vector<std::string>{"a", "b", "c", "d"}));
+    EXPECT_EQ(display.scrolls, (std::vector<std::int32_t>{3, 1}));
+
+    // Over the size, one line goes before the append, whatever the append brings.
+    AddToDisplay(display, "e\nf", 2);
+    EXPECT_EQ(display.lines, (std::vector<std::string>{"b", "c", "d", "e", "f"}));
+    EXPECT_EQ(display.scrolls.back(), 2);
+}
