@@ -14,7 +14,7 @@ using CodecBuffer = std::array<std::uint8_t, CodecBufferSize>;
 // buffers go out of scope, so a later user of the borrowed instance cannot write
 // through a dangling pointer.
 class BufferLoan {
-public:
+  public:
     BufferLoan(TCrypto& c, const std::uint8_t* in, std::uint8_t* out) : c_(c) {
         c_.InputBuffer = in;
         c_.OutputBuffer = out;
@@ -26,7 +26,7 @@ public:
     BufferLoan(const BufferLoan&) = delete;
     BufferLoan& operator=(const BufferLoan&) = delete;
 
-private:
+  private:
     TCrypto& c_;
 };
 

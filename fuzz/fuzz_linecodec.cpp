@@ -42,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(velkor::ArmourDecode(text) == whole, "armour round trip");
     std::string_view groups = payload.substr(0, payload.size() / 4 * 4);
     std::string canonical(groups);
-    for (char& c : canonical) c = velkor::ArmourChar(velkor::ArmourValue(c));
+    for (char& c : canonical)
+        c = velkor::ArmourChar(velkor::ArmourValue(c));
     Require(velkor::ArmourEncode(velkor::ArmourDecode(groups)) == canonical, "armour canonical");
 
     // Any wire text: no crash, a result that fits the codec's buffer and holds no zero byte.

@@ -24,7 +24,8 @@ inline std::vector<Row> LoadVectors(const std::string& name) {
         if (line.empty() || line[0] == '#') continue;
         std::istringstream fields(line);
         Row row;
-        for (std::string f; fields >> f;) row.push_back(f);
+        for (std::string f; fields >> f;)
+            row.push_back(f);
         rows.push_back(row);
     }
     EXPECT_TRUE(sourced) << name << " has no source line";

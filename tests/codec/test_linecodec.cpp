@@ -10,12 +10,17 @@
 namespace velkor {
 namespace {
 
-std::size_t CipherBytes(std::size_t lineLength) { return (lineLength + 7) / 8 * 8; }
-std::size_t WireLength(std::size_t n) { return 1 + (n + 2) / 3 * 4; }
+std::size_t CipherBytes(std::size_t lineLength) {
+    return (lineLength + 7) / 8 * 8;
+}
+std::size_t WireLength(std::size_t n) {
+    return 1 + (n + 2) / 3 * 4;
+}
 
 std::string RandomLine(std::mt19937& rng, std::size_t n) {
     std::string s(n, '\0');
-    for (auto& c : s) c = static_cast<char>(1 + rng() % 255); // no zero byte
+    for (auto& c : s)
+        c = static_cast<char>(1 + rng() % 255); // no zero byte
     return s;
 }
 
@@ -55,7 +60,11 @@ TEST(LineCodec, LengthTable) {
 // Every length, several keys; some of these ciphertexts hold zero bytes and must go
 // through whole like the rest.
 TEST(LineCodec, RoundTripEveryLength) {
-    const std::string keys[] = {"", "k", "Enter Key!", "sixteen-byte-key", "a much longer key text",
+    const std::string keys[] = {"",
+                                "k",
+                                "Enter Key!",
+                                "sixteen-byte-key",
+                                "a much longer key text",
                                 "\xe4\xf6\xfc\xff\x80"};
     std::mt19937 rng(7);
     TIDEA idea;

@@ -18,7 +18,8 @@
 namespace {
 
 constexpr const char* Usage =
-    "usage: velkor-crypt encipher|decipher --key TEXT [--mode ecb|cbc|cfb] [--iv TEXT] INPUT OUTPUT\n"
+    "usage: velkor-crypt encipher|decipher --key TEXT [--mode ecb|cbc|cfb] [--iv TEXT] "
+    "INPUT OUTPUT\n"
     "       velkor-crypt encode-line|decode-line --key TEXT [LINE]";
 
 struct FileJob {
@@ -118,7 +119,8 @@ int FileCommand(bool encipher, const std::vector<std::string_view>& args) {
 bool ReadLine(std::FILE* in, std::string& line) {
     line.clear();
     int c;
-    while ((c = std::getc(in)) != EOF && c != '\n') line += static_cast<char>(c);
+    while ((c = std::getc(in)) != EOF && c != '\n')
+        line += static_cast<char>(c);
     if (c == '\n' && !line.empty() && line.back() == '\r') line.pop_back();
     return c != EOF || !line.empty();
 }
