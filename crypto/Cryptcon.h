@@ -128,6 +128,8 @@ private:
     void EncipherCBC();
     void DecipherCBC();
     void EncipherCFB();
+    template <std::size_t N> void ChainCBC(std::size_t n);
+    template <std::size_t N> void ChainCFB(std::size_t n);
     void DecipherCFB();
     void EncipherFile();
     void DecipherFile();

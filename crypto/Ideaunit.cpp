@@ -2,53 +2,106 @@
 #include "Ideaunit.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace velkor {
 
 namespace {
 
-inline std::uint16_t Mul(std::uint16_t a, std::uint16_t b) {
-    std::uint32_t p = static_cast<std::uint32_t>(a) * b;
-    if (p != 0) {
-        std::uint32_t lo = p & 0xFFFFu, hi = p >> 16;
-        return static_cast<std::uint16_t>(lo - hi + (lo < hi ? 1u : 0u));
+// Words are carried in 32-bit registers (values 0..65535) to spare the
+// zero-extensions of 16-bit arithmetic; the caller masks where a sum may carry.
+inline std::uint32_t Mul(std::uint32_t a, std::uint32_t b) {
+    std::uint32_t p = a * b;
+    // The zero test stays a (well predicted) branch, off the multiplication's path.
+    if (p != 0) [[likely]] {
+        // lo - hi, plus 1 when it borrows (a subtract and an add-with-carry)
+        std::uint32_t r;
+        bool borrow = __builtin_sub_overflow(p & 0xFFFFu, p >> 16, &r);
+        return (r + borrow) & 0xFFFFu;
     }
-    return static_cast<std::uint16_t>(1u - a - b);
+    return (1u - a - b) & 0xFFFFu; // an operand of 0 stands for 65536
+}
+
+// Blocks move as one 64-bit big-endian word: byte-wise stores followed by a wide
+// load of the same block would stall store forwarding in the chained modes.
+inline std::uint64_t LoadBE(const std::uint8_t* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, 8);
+    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+    return v;
+}
+
+inline void StoreBE(std::uint8_t* p, std::uint64_t v) {
+    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+    std::memcpy(p, &v, 8);
+}
+
+inline std::uint64_t Pack(std::uint32_t y1, std::uint32_t y2, std::uint32_t y3, std::uint32_t y4) {
+    return std::uint64_t(y1) << 48 | std::uint64_t(y2 & 0xFFFFu) << 32 | std::uint64_t(y3 & 0xFFFFu) << 16 | y4;
 }
 
 // One block, big-endian words, 8 rounds and the output transformation.
 inline void Crypt(const std::uint16_t* k, const std::uint8_t* in, std::uint8_t* out) {
-    std::uint16_t x1 = static_cast<std::uint16_t>(in[0] << 8 | in[1]);
-    std::uint16_t x2 = static_cast<std::uint16_t>(in[2] << 8 | in[3]);
-    std::uint16_t x3 = static_cast<std::uint16_t>(in[4] << 8 | in[5]);
-    std::uint16_t x4 = static_cast<std::uint16_t>(in[6] << 8 | in[7]);
+    std::uint64_t v = LoadBE(in);
+    std::uint32_t x1 = std::uint32_t(v >> 48), x2 = std::uint32_t(v >> 32) & 0xFFFFu;
+    std::uint32_t x3 = std::uint32_t(v >> 16) & 0xFFFFu, x4 = std::uint32_t(v) & 0xFFFFu;
     for (int r = 0; r < 8; ++r, k += 6) {
         x1 = Mul(x1, k[0]);
-        x2 = static_cast<std::uint16_t>(x2 + k[1]);
-        x3 = static_cast<std::uint16_t>(x3 + k[2]);
+        x2 = (x2 + k[1]) & 0xFFFFu;
+        x3 = (x3 + k[2]) & 0xFFFFu;
         x4 = Mul(x4, k[3]);
-        std::uint16_t s = Mul(x1 ^ x3, k[4]);
-        std::uint16_t t = Mul(static_cast<std::uint16_t>((x2 ^ x4) + s), k[5]);
-        s = static_cast<std::uint16_t>(s + t);
+        std::uint32_t s = Mul(x1 ^ x3, k[4]);
+        std::uint32_t t = Mul(((x2 ^ x4) + s) & 0xFFFFu, k[5]);
+        s = (s + t) & 0xFFFFu;
         x1 ^= t;
         x4 ^= s;
-        std::uint16_t old2 = x2;
+        std::uint32_t old2 = x2;
         x2 = x3 ^ t;
         x3 = old2 ^ s;
     }
-    std::uint16_t y1 = Mul(x1, k[0]);
-    std::uint16_t y2 = static_cast<std::uint16_t>(x3 + k[1]);
-    std::uint16_t y3 = static_cast<std::uint16_t>(x2 + k[2]);
-    std::uint16_t y4 = Mul(x4, k[3]);
-    out[0] = static_cast<std::uint8_t>(y1 >> 8);
-    out[1] = static_cast<std::uint8_t>(y1);
-    out[2] = static_cast<std::uint8_t>(y2 >> 8);
-    out[3] = static_cast<std::uint8_t>(y2);
-    out[4] = static_cast<std::uint8_t>(y3 >> 8);
-    out[5] = static_cast<std::uint8_t>(y3);
-    out[6] = static_cast<std::uint8_t>(y4 >> 8);
-    out[7] = static_cast<std::uint8_t>(y4);
+    StoreBE(out, Pack(Mul(x1, k[0]), x3 + k[1], x2 + k[2], Mul(x4, k[3])));
+}
+
+inline void Crypt2(const std::uint16_t* key, const std::uint8_t* in, std::uint8_t* out) {
+    std::uint64_t va = LoadBE(in), vb = LoadBE(in + 8);
+    std::uint32_t a1 = std::uint32_t(va >> 48), a2 = std::uint32_t(va >> 32) & 0xFFFFu;
+    std::uint32_t a3 = std::uint32_t(va >> 16) & 0xFFFFu, a4 = std::uint32_t(va) & 0xFFFFu;
+    std::uint32_t b1 = std::uint32_t(vb >> 48), b2 = std::uint32_t(vb >> 32) & 0xFFFFu;
+    std::uint32_t b3 = std::uint32_t(vb >> 16) & 0xFFFFu, b4 = std::uint32_t(vb) & 0xFFFFu;
+    const std::uint16_t* k = key;
+    for (int r = 0; r < 8; ++r, k += 6) {
+        a1 = Mul(a1, k[0]);
+        b1 = Mul(b1, k[0]);
+        a2 = (a2 + k[1]) & 0xFFFFu;
+        b2 = (b2 + k[1]) & 0xFFFFu;
+        a3 = (a3 + k[2]) & 0xFFFFu;
+        b3 = (b3 + k[2]) & 0xFFFFu;
+        a4 = Mul(a4, k[3]);
+        b4 = Mul(b4, k[3]);
+        std::uint32_t as = Mul(a1 ^ a3, k[4]), bs = Mul(b1 ^ b3, k[4]);
+        std::uint32_t at = Mul(((a2 ^ a4) + as) & 0xFFFFu, k[5]);
+        std::uint32_t bt = Mul(((b2 ^ b4) + bs) & 0xFFFFu, k[5]);
+        as = (as + at) & 0xFFFFu;
+        bs = (bs + bt) & 0xFFFFu;
+        a1 ^= at;
+        b1 ^= bt;
+        a4 ^= as;
+        b4 ^= bs;
+        std::uint32_t a2old = a2, b2old = b2;
+        a2 = a3 ^ at;
+        b2 = b3 ^ bt;
+        a3 = a2old ^ as;
+        b3 = b2old ^ bs;
+    }
+    StoreBE(out, Pack(Mul(a1, k[0]), a3 + k[1], a2 + k[2], Mul(a4, k[3])));
+    StoreBE(out + 8, Pack(Mul(b1, k[0]), b3 + k[1], b2 + k[2], Mul(b4, k[3])));
+}
+
+void CryptMany(const std::uint16_t* key, const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
+    std::size_t b = 0;
+    for (; b + 2 <= count; b += 2) Crypt2(key, in + 8 * b, out + 8 * b);
+    if (b < count) Crypt(key, in + 8 * b, out + 8 * b);
 }
 
 } // namespace
@@ -57,7 +110,9 @@ TIDEA::TIDEA() : TCrypto(8) {}
 
 TIDEA::~TIDEA() = default;
 
-std::uint16_t TIDEA::MulMod(std::uint16_t a, std::uint16_t b) { return Mul(a, b); }
+std::uint16_t TIDEA::MulMod(std::uint16_t a, std::uint16_t b) {
+    return static_cast<std::uint16_t>(Mul(a, b));
+}
 
 std::uint16_t TIDEA::MulInverse(std::uint16_t x) {
     if (x <= 1) return x;
@@ -119,9 +174,31 @@ void TIDEA::InvertKeys() {
     const auto& z = encipherKeys_;
     auto& dk = decipherKeys_;
     auto neg = [](std::uint16_t v) { return static_cast<std::uint16_t>(0u - v); };
+
+    // The 18 multiplicative keys are inverted together (one inversion and three
+    // multiplications each): multiplication modulo 65537 with 0 standing for 65536 is
+    // the field's multiplication, so every key, 0 and 1 included, has its inverse.
+    constexpr int Groups = 9;
+    std::array<std::uint16_t, 2 * Groups> mulKeys{}, prefix{};
+    for (int k = 0; k < Groups; ++k) {
+        mulKeys[2 * k] = z[48 - 6 * k];
+        mulKeys[2 * k + 1] = z[51 - 6 * k];
+    }
+    std::uint32_t acc = 1;
+    for (std::size_t i = 0; i < mulKeys.size(); ++i) {
+        prefix[i] = static_cast<std::uint16_t>(acc);
+        acc = Mul(acc, mulKeys[i]);
+    }
+    std::uint32_t inv = MulInverse(static_cast<std::uint16_t>(acc));
+    std::array<std::uint16_t, 2 * Groups> inverses{};
+    for (std::size_t i = mulKeys.size(); i-- > 0;) {
+        inverses[i] = static_cast<std::uint16_t>(Mul(inv, prefix[i]));
+        inv = Mul(inv, mulKeys[i]);
+    }
+
     for (int k = 0; k <= rounds_; ++k) {
-        dk[6 * k] = MulInverse(z[48 - 6 * k]);
-        dk[6 * k + 3] = MulInverse(z[51 - 6 * k]);
+        dk[6 * k] = inverses[2 * k];
+        dk[6 * k + 3] = inverses[2 * k + 1];
         if (k == 0 || k == rounds_) {
             dk[6 * k + 1] = neg(z[49 - 6 * k]);
             dk[6 * k + 2] = neg(z[50 - 6 * k]);
@@ -148,14 +225,16 @@ void TIDEA::DecipherBlock() {
     CipherBlock();
 }
 
+// Independent blocks go two at a time: the rounds are a chain of dependent
+// multiplications, and a second block fills the wait.
 void TIDEA::EncipherBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
     activeKeys_ = &encipherKeys_;
-    for (std::size_t b = 0; b < count; ++b) Crypt(encipherKeys_.data(), in + 8 * b, out + 8 * b);
+    CryptMany(encipherKeys_.data(), in, out, count);
 }
 
 void TIDEA::DecipherBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
     activeKeys_ = &decipherKeys_;
-    for (std::size_t b = 0; b < count; ++b) Crypt(decipherKeys_.data(), in + 8 * b, out + 8 * b);
+    CryptMany(decipherKeys_.data(), in, out, count);
 }
 
 } // namespace velkor
