@@ -81,24 +81,23 @@ int FileCommand(bool encipher, const std::vector<std::string_view>& args) {
     std::vector<std::string_view> paths;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string_view a = args[i];
-        auto value = [&](std::string_view name) -> std::optional<std::string_view> {
+        auto value = [&]() -> std::optional<std::string_view> {
             if (i + 1 >= args.size()) return std::nullopt;
-            (void)name;
             return args[++i];
         };
         if (a == "--key") {
-            auto v = value(a);
+            auto v = value();
             if (!v) return UsageError("--key needs a value");
             job.key = *v;
             haveKey = true;
         } else if (a == "--mode") {
-            auto v = value(a);
+            auto v = value();
             if (!v) return UsageError("--mode needs a value");
             auto m = ParseMode(*v);
             if (!m) return UsageError("unknown mode '" + std::string(*v) + "'");
             job.mode = *m;
         } else if (a == "--iv") {
-            auto v = value(a);
+            auto v = value();
             if (!v) return UsageError("--iv needs a value");
             if (v->size() < 8) return UsageError("--iv needs at least 8 characters");
             job.iv = std::string(*v);
