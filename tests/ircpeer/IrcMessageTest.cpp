@@ -22,15 +22,31 @@ TEST(IrcMessage, ParsesPrefixCommandAndParams) {
         {"PING :irc.test", "", "PING", {"irc.test"}},
         {"PING irc.test", "", "PING", {"irc.test"}},
         {":alice!~a@127.0.0.1 PRIVMSG #velkor :hello there",
-         "alice!~a@127.0.0.1", "PRIVMSG", {"#velkor", "hello there"}},
-        {":alice!~a@h PRIVMSG #velkor ::-) colon kept", "alice!~a@h", "PRIVMSG", {"#velkor", ":-) colon kept"}},
+         "alice!~a@127.0.0.1",
+         "PRIVMSG",
+         {"#velkor", "hello there"}},
+        {":alice!~a@h PRIVMSG #velkor ::-) colon kept",
+         "alice!~a@h",
+         "PRIVMSG",
+         {"#velkor", ":-) colon kept"}},
         {":alice!~a@h PRIVMSG #velkor :", "alice!~a@h", "PRIVMSG", {"#velkor", ""}},
-        {":alice!~a@h PRIVMSG #velkor :  two  blanks ", "alice!~a@h", "PRIVMSG", {"#velkor", "  two  blanks "}},
-        {":irc.test 001 peer :Welcome to the net\r\n", "irc.test", "001", {"peer", "Welcome to the net"}},
+        {":alice!~a@h PRIVMSG #velkor :  two  blanks ",
+         "alice!~a@h",
+         "PRIVMSG",
+         {"#velkor", "  two  blanks "}},
+        {":irc.test 001 peer :Welcome to the net\r\n",
+         "irc.test",
+         "001",
+         {"peer", "Welcome to the net"}},
         {":peer!~p@h JOIN #velkor", "peer!~p@h", "JOIN", {"#velkor"}},
         {":peer!~p@h   JOIN   :#velkor", "peer!~p@h", "JOIN", {"#velkor"}},
         {"@time=2024-01-01T00:00:00Z :a!b@c privmsg #x :hi", "a!b@c", "PRIVMSG", {"#x", "hi"}},
-        {":a!b@c PRIVMSG #x :\x01" "ACTION waves\x01", "a!b@c", "PRIVMSG", {"#x", "\x01" "ACTION waves\x01"}},
+        {":a!b@c PRIVMSG #x :\x01"
+         "ACTION waves\x01",
+         "a!b@c",
+         "PRIVMSG",
+         {"#x", "\x01"
+                "ACTION waves\x01"}},
         {"MODE peer +F", "", "MODE", {"peer", "+F"}},
     };
     for (const ParseCase& c : cases) {
@@ -72,6 +88,16 @@ TEST(IrcMessage, NamesCompareWithoutCase) {
     EXPECT_TRUE(IsChannelName("&a"));
     EXPECT_FALSE(IsChannelName("alice"));
     EXPECT_FALSE(IsChannelName(""));
+}
+
+TEST(IrcMessage, PrintableKeepsALogLineOnOneLine) {
+    EXPECT_EQ(Printable("plain text #chan"), "plain text #chan");
+    EXPECT_EQ(Printable("a\r\nb"), "a\\r\\nb");
+    EXPECT_EQ(Printable("\x01"
+                        "ACTION x\x01"),
+              "\\x01ACTION x\\x01");
+    EXPECT_EQ(Printable("back\\slash"), "back\\\\slash");
+    EXPECT_EQ(Printable("caf\xC3\xA9"), "caf\xC3\xA9");
 }
 
 TEST(LineFramer, SplitsOnLineEndsAcrossChunks) {

@@ -62,7 +62,9 @@ TEST(IrcSession, ChannelTextOfOthersBecomesRemoteEvent) {
         {":alice!~a@h PRIVMSG #elsewhere :not joined", {}},
         {":alice!~a@h PRIVMSG peer :private", {}},
         {":alice!~a@h NOTICE #velkor :notice", {}},
-        {":alice!~a@h PRIVMSG #velkor :\x01" "ACTION waves\x01", {}},
+        {":alice!~a@h PRIVMSG #velkor :\x01"
+         "ACTION waves\x01",
+         {}},
     };
     IrcSession session = Registered();
     for (const EventCase& c : cases) {

@@ -9,7 +9,9 @@
 namespace ircpeer {
 namespace {
 
-ParsedOptions Parse(std::vector<std::string_view> args) { return ParsePeerOptions(args); }
+ParsedOptions Parse(std::vector<std::string_view> args) {
+    return ParsePeerOptions(args);
+}
 
 TEST(PeerOptions, FullCommandLine) {
     ParsedOptions p = Parse({"--server", "127.0.0.1:6667", "--nick", "peer", "--join", "#a",

@@ -1,6 +1,6 @@
 // Translation of poked command texts into IRC lines, and the 512-byte line limit.
-#include "IrcMessage.h"
 #include "PokeCommand.h"
+#include "IrcMessage.h"
 
 #include <gtest/gtest.h>
 
@@ -38,7 +38,12 @@ TEST(TranslatePoke, CommandTable) {
         {"/nick a b", "", {}, 1, false},
         {"/quit", "", {"QUIT"}, 0, true},
         {"/quit gone fishing", "", {"QUIT :gone fishing"}, 0, true},
-        {"/me waves", "#velkor", {"PRIVMSG #velkor :\x01" "ACTION waves\x01"}, 0, false},
+        {"/me waves",
+         "#velkor",
+         {"PRIVMSG #velkor :\x01"
+          "ACTION waves\x01"},
+         0,
+         false},
         {"/me waves", "", {}, 1, false},
         {"/quote MODE peer +F", "", {"MODE peer +F"}, 0, false},
         {"/raw PRIVMSG #x :raw", "", {"PRIVMSG #x :raw"}, 0, false},
@@ -64,7 +69,11 @@ TEST(TranslatePoke, CommandTable) {
 TEST(TranslatePoke, LineBreaksNeverReachTheServerInsideALine) {
     const std::vector<TranslateCase> cases = {
         {"/msg #v one\r\n/msg #v two", "", {"PRIVMSG #v :one", "PRIVMSG #v :two"}, 0, false},
-        {"/msg #v one\rQUIT :injected", "#v", {"PRIVMSG #v :one", "PRIVMSG #v :QUIT :injected"}, 0, false},
+        {"/msg #v one\rQUIT :injected",
+         "#v",
+         {"PRIVMSG #v :one", "PRIVMSG #v :QUIT :injected"},
+         0,
+         false},
         {"/msg #v one\nKICK #v bob", "", {"PRIVMSG #v :one"}, 1, false},
         {"/quote NICK a\r\nJOIN #evil", "", {"NICK a"}, 1, false},
         {"first\n\n\r\nsecond\r\n", "#v", {"PRIVMSG #v :first", "PRIVMSG #v :second"}, 0, false},
@@ -81,7 +90,21 @@ TEST(TranslatePoke, LineBreaksNeverReachTheServerInsideALine) {
 }
 
 // The part of a sent PRIVMSG/NOTICE line after "VERB TARGET :".
-std::string TextOf(const std::string& line) { return line.substr(line.find(" :") + 2); }
+std::string TextOf(const std::string& line) {
+    return line.substr(line.find(" :") + 2);
+}
+
+// Checks that the pieces are the text in order, with at most one blank dropped at each cut.
+void ExpectPiecesRebuildText(const std::vector<std::string>& pieces, const std::string& text) {
+    std::size_t at = 0;
+    for (const std::string& piece : pieces) {
+        ASSERT_FALSE(piece.empty());
+        if (text.compare(at, piece.size(), piece) != 0 && at < text.size() && text[at] == ' ') ++at;
+        ASSERT_EQ(text.compare(at, piece.size(), piece), 0) << "piece at " << at << ": " << piece;
+        at += piece.size();
+    }
+    EXPECT_EQ(at, text.size());
+}
 
 TEST(TranslatePoke, LongMessagesAreSplitWithinTheLimitAndLoseNothing) {
     std::mt19937 rng(20240601);
@@ -90,20 +113,23 @@ TEST(TranslatePoke, LongMessagesAreSplitWithinTheLimitAndLoseNothing) {
         for (bool blanks : {false, true}) {
             std::string text;
             for (std::size_t i = 0; i < length; ++i)
-                text.push_back(blanks && rng() % 7 == 0 ? ' ' : static_cast<char>('a' + rng() % 26));
-            if (text.front() == ' ')
-                text.front() = 'x';
+                text.push_back(blanks && rng() % 7 == 0 ? ' '
+                                                        : static_cast<char>('a' + rng() % 26));
+            text.front() = 'x';
+            text.back() = 'y';
             SCOPED_TRACE(testing::Message() << length << (blanks ? " with blanks" : ""));
             PokeResult r = TranslatePoke("/msg #velkor " + text, PokeContext{"", nick});
             ASSERT_TRUE(r.errors.empty());
-            std::string joined;
+            std::vector<std::string> pieces;
             for (const std::string& line : r.lines) {
                 // The server relays the line with ":nick!user@host " in front.
                 EXPECT_LE(line.size() + RelayPrefixReserve(nick) + 2, kMaxLineBytes);
                 ASSERT_EQ(line.rfind("PRIVMSG #velkor :", 0), 0u);
-                joined += TextOf(line);
+                pieces.push_back(TextOf(line));
+                // Servers strip a trailing blank of the last parameter.
+                EXPECT_NE(pieces.back().back(), ' ');
             }
-            EXPECT_EQ(joined, text);
+            ExpectPiecesRebuildText(pieces, text);
             EXPECT_EQ(r.warnings.size(), r.lines.size() > 1 ? 1u : 0u);
         }
     }
@@ -117,7 +143,10 @@ TEST(TranslatePoke, LongActionIsSplitIntoWholeCtcpMessages) {
     for (const std::string& line : r.lines) {
         EXPECT_LE(line.size(), kMaxLineBody);
         std::string body = TextOf(line);
-        ASSERT_EQ(body.rfind("\x01" "ACTION ", 0), 0u);
+        ASSERT_EQ(body.rfind("\x01"
+                             "ACTION ",
+                             0),
+                  0u);
         ASSERT_EQ(body.back(), '\x01');
         joined += body.substr(8, body.size() - 9);
     }
@@ -141,9 +170,13 @@ TEST(TranslatePoke, AbsurdTargetIsRefused) {
     EXPECT_EQ(r.errors.size(), 1u);
 }
 
-TEST(SplitMessage, CutsAfterBlankInSecondHalfAndKeepsUtf8Whole) {
-    EXPECT_EQ(SplitMessage("aaaa bbbb cc", 6), (std::vector<std::string>{"aaaa ", "bbbb ", "cc"}));
-    EXPECT_EQ(SplitMessage("a bcdefghij", 6), (std::vector<std::string>{"a bcde", "fghij"}));
+TEST(SplitMessage, CutsAtBlankInSecondHalfAndKeepsUtf8Whole) {
+    using Pieces = std::vector<std::string>;
+    EXPECT_EQ(SplitMessage("aaaa bbbb cc", 6), (Pieces{"aaaa", "bbbb", "cc"}));
+    EXPECT_EQ(SplitMessage("aaaaaa bbb", 6), (Pieces{"aaaaaa", "bbb"}));
+    EXPECT_EQ(SplitMessage("a bcdefghij", 6), (Pieces{"a bcde", "fghij"}));
+    EXPECT_EQ(SplitMessage("abcdef", 6), (Pieces{"abcdef"}));
+    EXPECT_EQ(SplitMessage("abcd   efgh", 6), (Pieces{"abcd", "  efgh"}));
     EXPECT_EQ(SplitMessage("", 6), std::vector<std::string>{});
     // "aé" + "é": a cut at byte 4 would fall inside the second two-byte sequence.
     EXPECT_EQ(SplitMessage("xx\xC3\xA9\xC3\xA9", 5),

@@ -33,22 +33,19 @@ std::optional<IrcMessage> ParseIrcLine(std::string_view line) {
         line.remove_suffix(1);
     IrcMessage msg;
     std::string_view rest = line;
-    if (!rest.empty() && rest.front() == '@')
-        NextWord(rest);
+    if (!rest.empty() && rest.front() == '@') NextWord(rest);
     rest.remove_prefix(std::min(rest.find_first_not_of(' '), rest.size()));
     if (!rest.empty() && rest.front() == ':') {
         std::string_view prefix = NextWord(rest);
         msg.prefix = std::string(prefix.substr(1));
     }
     std::string_view command = NextWord(rest);
-    if (command.empty())
-        return std::nullopt;
+    if (command.empty()) return std::nullopt;
     for (char c : command)
         msg.command.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
     for (;;) {
         std::size_t start = rest.find_first_not_of(' ');
-        if (start == std::string_view::npos)
-            break;
+        if (start == std::string_view::npos) break;
         rest.remove_prefix(start);
         if (rest.front() == ':') {
             msg.params.emplace_back(rest.substr(1));
@@ -65,8 +62,7 @@ std::string_view NickOf(std::string_view prefix) {
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
+    if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
         if (std::tolower(static_cast<unsigned char>(a[i])) !=
             std::tolower(static_cast<unsigned char>(b[i])))
@@ -77,6 +73,29 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 
 bool IsChannelName(std::string_view name) {
     return !name.empty() && std::string_view("#&+!").find(name.front()) != std::string_view::npos;
+}
+
+std::string Printable(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\\') {
+            out += "\\\\";
+        } else if (byte < 0x20 || byte == 0x7F) {
+            out += "\\x";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out;
 }
 
 } // namespace ircpeer

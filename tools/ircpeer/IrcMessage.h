@@ -35,4 +35,7 @@ bool EqualsNoCase(std::string_view a, std::string_view b);
 // True when the name begins with a channel prefix character (# & + !).
 bool IsChannelName(std::string_view name);
 
+// The text with control characters written as \r, \n, \xNN, so a log line stays one line.
+std::string Printable(std::string_view text);
+
 } // namespace ircpeer

@@ -35,8 +35,7 @@ PokeResult IrcSession::OnPoke(std::string_view text) const {
 }
 
 void IrcSession::Joined(std::string_view channel, Reaction& reaction) {
-    if (!IsJoined(channel))
-        channels_.emplace_back(channel);
+    if (!IsJoined(channel)) channels_.emplace_back(channel);
     reaction.notes.push_back("joined " + std::string(channel));
 }
 
@@ -48,8 +47,7 @@ void IrcSession::Left(std::string_view channel, Reaction& reaction) {
 Reaction IrcSession::OnLine(std::string_view line) {
     Reaction reaction;
     std::optional<IrcMessage> parsed = ParseIrcLine(line);
-    if (!parsed)
-        return reaction;
+    if (!parsed) return reaction;
     const IrcMessage& msg = *parsed;
     const std::string_view from = NickOf(msg.prefix);
     const bool fromSelf = !msg.prefix.empty() && EqualsNoCase(from, nick_);
@@ -58,8 +56,7 @@ Reaction IrcSession::OnLine(std::string_view line) {
         reaction.send.push_back("PONG :" + std::string(msg.Param(0)));
     } else if (msg.command == "001") {
         registered_ = true;
-        if (!msg.Param(0).empty())
-            nick_ = msg.Param(0);
+        if (!msg.Param(0).empty()) nick_ = msg.Param(0);
         reaction.notes.push_back("registered as " + nick_);
         if (!config_.operName.empty())
             reaction.send.push_back("OPER " + config_.operName + " " + config_.operPassword);

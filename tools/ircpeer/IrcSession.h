@@ -27,11 +27,10 @@ struct Reaction {
 };
 
 // "$chan $nick $parms": channel, one blank, nick, one blank, message text.
-std::string RemoteEventText(std::string_view channel, std::string_view nick,
-                            std::string_view text);
+std::string RemoteEventText(std::string_view channel, std::string_view nick, std::string_view text);
 
 class IrcSession {
-public:
+  public:
     explicit IrcSession(SessionConfig config);
 
     // The registration lines to send once connected.
@@ -49,7 +48,7 @@ public:
     std::string_view CurrentChannel() const;
     bool IsJoined(std::string_view channel) const;
 
-private:
+  private:
     void Joined(std::string_view channel, Reaction& reaction);
     void Left(std::string_view channel, Reaction& reaction);
 

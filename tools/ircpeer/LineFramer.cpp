@@ -18,13 +18,10 @@ std::vector<std::string> LineFramer::Feed(std::string_view bytes) {
         } else {
             pending_.append(piece);
         }
-        if (lf == std::string_view::npos)
-            break;
+        if (lf == std::string_view::npos) break;
         if (!discarding_) {
-            if (!pending_.empty() && pending_.back() == '\r')
-                pending_.pop_back();
-            if (!pending_.empty())
-                lines.push_back(std::move(pending_));
+            if (!pending_.empty() && pending_.back() == '\r') pending_.pop_back();
+            if (!pending_.empty()) lines.push_back(std::move(pending_));
         }
         pending_.clear();
         discarding_ = false;

@@ -9,7 +9,7 @@
 namespace ircpeer {
 
 class LineFramer {
-public:
+  public:
     // A line longer than this without a line end is dropped and counted, so a broken
     // server cannot make the buffer grow without end.
     static constexpr std::size_t kMaxPending = 16384;
@@ -21,7 +21,7 @@ public:
     // Bytes dropped from over-long lines since the last call (0 when none).
     std::size_t TakeDroppedBytes();
 
-private:
+  private:
     std::string pending_;
     bool discarding_ = false;
     std::size_t dropped_ = 0;

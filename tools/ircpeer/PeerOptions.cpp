@@ -20,8 +20,7 @@ ParsedOptions ParsePeerOptions(std::span<const std::string_view> args) {
     auto fail = [](std::string message) { return ParsedOptions{std::nullopt, std::move(message)}; };
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view name = args[i];
-        if (i + 1 >= args.size())
-            return fail("missing value after " + std::string(name));
+        if (i + 1 >= args.size()) return fail("missing value after " + std::string(name));
         const std::string_view value = args[++i];
         if (value.empty() || HasBlankOrBreak(value))
             return fail("invalid value for " + std::string(name));
@@ -58,10 +57,8 @@ ParsedOptions ParsePeerOptions(std::span<const std::string_view> args) {
             return fail("unknown option " + std::string(name));
         }
     }
-    if (options.host.empty())
-        return fail("--server is required");
-    if (options.nick.empty())
-        return fail("--nick is required");
+    if (options.host.empty()) return fail("--server is required");
+    if (options.nick.empty()) return fail("--nick is required");
     return ParsedOptions{std::move(options), {}};
 }
 

@@ -15,7 +15,7 @@ struct PeerOptions {
     std::uint16_t port = 0;
     std::string nick;
     std::vector<std::string> channels;
-    std::string service = "mirc";        // our DDE service; topic is "command"
+    std::string service = "mirc";         // our DDE service; topic is "command"
     std::string targetService = "velkor"; // where the remote event pokes
     std::string targetTopic = "velkor";
     std::string operName;

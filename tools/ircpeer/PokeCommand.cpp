@@ -23,8 +23,7 @@ std::string Upper(std::string_view s) {
 
 std::string_view TrimBlanks(std::string_view s) {
     std::size_t b = s.find_first_not_of(' ');
-    if (b == std::string_view::npos)
-        return {};
+    if (b == std::string_view::npos) return {};
     std::size_t e = s.find_last_not_of(' ');
     return s.substr(b, e - b + 1);
 }
@@ -33,23 +32,20 @@ std::string_view TrimBlanks(std::string_view s) {
 // blank, so a message text keeps its own leading blanks.
 std::pair<std::string_view, std::string_view> SplitWord(std::string_view s) {
     std::size_t b = s.find_first_not_of(' ');
-    if (b == std::string_view::npos)
-        return {{}, {}};
+    if (b == std::string_view::npos) return {{}, {}};
     s.remove_prefix(b);
     std::size_t sp = s.find(' ');
-    if (sp == std::string_view::npos)
-        return {s, {}};
+    if (sp == std::string_view::npos) return {s, {}};
     return {s.substr(0, sp), s.substr(sp + 1)};
 }
 
 class Translator {
-public:
+  public:
     Translator(const PokeContext& context, PokeResult& result)
         : context_(context), result_(result) {}
 
     void Line(std::string_view line) {
-        if (TrimBlanks(line).empty())
-            return;
+        if (TrimBlanks(line).empty()) return;
         if (line.front() != '/') {
             Message("PRIVMSG", context_.channel, line, line, false);
             return;
@@ -96,7 +92,7 @@ public:
         }
     }
 
-private:
+  private:
     void Refuse(std::string_view line, std::string_view why) {
         result_.errors.push_back("refused \"" + std::string(line) + "\": " + std::string(why));
     }
@@ -150,13 +146,10 @@ private:
         while (start <= channels.size()) {
             std::size_t comma = channels.find(',', start);
             std::string_view name = channels.substr(start, comma - start);
-            if (!list.empty())
-                list += ',';
-            if (!name.empty() && !IsChannelName(name))
-                list += '#';
+            if (!list.empty()) list += ',';
+            if (!name.empty() && !IsChannelName(name)) list += '#';
             list += name;
-            if (comma == std::string_view::npos)
-                break;
+            if (comma == std::string_view::npos) break;
             start = comma + 1;
         }
         std::string_view key = TrimBlanks(keys);
@@ -176,8 +169,7 @@ private:
             return;
         }
         std::string irc = "PART " + std::string(channel);
-        if (!reason.empty())
-            irc += " :" + std::string(reason);
+        if (!reason.empty()) irc += " :" + std::string(reason);
         Send(line, std::move(irc));
     }
 
@@ -187,27 +179,33 @@ private:
 
 } // namespace
 
-std::size_t RelayPrefixReserve(std::string_view nick) { return nick.size() + kUserHostReserve; }
+std::size_t RelayPrefixReserve(std::string_view nick) {
+    return nick.size() + kUserHostReserve;
+}
 
 std::vector<std::string> SplitMessage(std::string_view text, std::size_t room) {
     std::vector<std::string> pieces;
-    if (room == 0)
-        return pieces;
+    if (room == 0) return pieces;
     while (text.size() > room) {
-        std::size_t cut = room;
-        std::size_t blank = text.rfind(' ', room - 1);
-        if (blank != std::string_view::npos && blank + 1 > room / 2) {
-            cut = blank + 1;
-        } else {
-            // Step back over UTF-8 continuation bytes, at most the three a sequence can have.
-            for (int i = 0; i < 3 && cut > 1 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80; ++i)
-                --cut;
+        // Servers strip trailing blanks from the last parameter, so a cut at a blank drops
+        // that blank (the line break stands in for it) and falls before a run of blanks.
+        std::size_t blank = text.rfind(' ', room);
+        while (blank != std::string_view::npos && blank > room / 2 && text[blank - 1] == ' ')
+            blank = text.rfind(' ', blank - 1);
+        if (blank != std::string_view::npos && blank > room / 2) {
+            pieces.emplace_back(text.substr(0, blank));
+            text.remove_prefix(blank + 1);
+            continue;
         }
+        std::size_t cut = room;
+        // Step back over UTF-8 continuation bytes, at most the three a sequence can have.
+        for (int i = 0; i < 3 && cut > 1 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80;
+             ++i)
+            --cut;
         pieces.emplace_back(text.substr(0, cut));
         text.remove_prefix(cut);
     }
-    if (!text.empty())
-        pieces.emplace_back(text);
+    if (!text.empty()) pieces.emplace_back(text);
     return pieces;
 }
 
@@ -217,8 +215,7 @@ PokeResult TranslatePoke(std::string_view text, const PokeContext& context) {
     while (!text.empty()) {
         std::size_t end = text.find_first_of("\r\n");
         translator.Line(text.substr(0, end));
-        if (end == std::string_view::npos)
-            break;
+        if (end == std::string_view::npos) break;
         text.remove_prefix(end + 1);
     }
     return result;

@@ -25,9 +25,9 @@ struct PokeResult {
 // poked text can never smuggle a second raw IRC command past the translation.
 PokeResult TranslatePoke(std::string_view text, const PokeContext& context);
 
-// Cuts message text into pieces of at most `room` bytes, preferring to cut after a blank
-// in the second half of a piece and never inside a UTF-8 sequence. The pieces joined
-// give the text back.
+// Cuts message text into pieces of at most `room` bytes. A cut falls on a blank in the
+// second half of a piece where there is one, and that blank is dropped; otherwise the cut
+// is hard, never inside a UTF-8 sequence. No other byte is lost.
 std::vector<std::string> SplitMessage(std::string_view text, std::size_t room);
 
 // Room the server needs in a relayed line for ":nick!user@host " in front of ours.

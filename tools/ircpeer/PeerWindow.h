@@ -1,0 +1,50 @@
+// ircpeer's one window: joins the IRC connection, the DDE command server and the remote
+// event poker on the thread of the message loop.
+#pragma once
+
+#include "DdeCommandServer.h"
+#include "IrcSession.h"
+#include "IrcSocket.h"
+#include "LineFramer.h"
+#include "MessageWindow.h"
+#include "PeerOptions.h"
+#include "RawDdePoker.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ircpeer {
+
+// One line on stdout, flushed at once so a reader of the log sees it now.
+void LogLine(const std::string& text);
+
+class PeerWindow : public MessageWindow {
+  public:
+    // Message a console control handler posts (from its own thread) to end the program.
+    static constexpr UINT kStopMessage = WM_APP + 2;
+
+    // Connects and registers the service; throws std::runtime_error on failure.
+    explicit PeerWindow(const PeerOptions& options);
+
+  protected:
+    LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+  private:
+    void Send(const std::string& line);
+    void OnSocket(LPARAM lParam);
+    void OnLine(const std::string& line);
+    bool OnPoke(std::string_view text);
+    void Quit(const std::string& why);
+
+    IrcSession session_;
+    LineFramer framer_;
+    RawDdePoker poker_;
+    std::unique_ptr<IrcSocket> socket_;
+    std::unique_ptr<DdeCommandServer> server_;
+    // Lines poked before registration ended: the server would refuse them until then.
+    std::vector<std::string> held_;
+    bool quitting_ = false;
+};
+
+} // namespace ircpeer

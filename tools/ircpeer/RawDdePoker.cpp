@@ -1,0 +1,185 @@
+// Pokes texts on an empty item name into a DDE server with raw DDE messages.
+#include "RawDdePoker.h"
+
+#include "DdeHandles.h"
+
+#include <dde.h>
+
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+
+namespace ircpeer {
+
+namespace {
+
+constexpr UINT kPumpMessage = WM_APP + 10;
+constexpr UINT_PTR kAckTimer = 1;
+constexpr UINT kInitiateTimeoutMs = 2000;
+
+std::string Hex(unsigned value) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%04X", value);
+    return buf;
+}
+
+} // namespace
+
+RawDdePoker::RawDdePoker(std::string service, std::string topic, Log log)
+    : MessageWindow("ircpeer remote event"), service_(std::move(service)), topic_(std::move(topic)),
+      log_(std::move(log)) {}
+
+RawDdePoker::~RawDdePoker() {
+    KillTimer(Handle(), kAckTimer);
+    if (server_) PostMessageA(server_, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(Handle()), 0);
+    if (!queue_.empty())
+        log_("remote event: " + std::to_string(queue_.size()) + " poke(s) not delivered at exit");
+}
+
+void RawDdePoker::Enqueue(std::string text) {
+    queue_.push_back(std::move(text));
+    // Start from the message loop, not from inside the caller: Initiate runs a nested
+    // SendMessage wait in which other DDE traffic of this thread can be dispatched.
+    if (!awaitingAck_ && !pumpPosted_ && PostMessageA(Handle(), kPumpMessage, 0, 0))
+        pumpPosted_ = true;
+}
+
+void RawDdePoker::Pump() {
+    while (!queue_.empty() && !awaitingAck_) {
+        const std::string& text = queue_.front();
+        bool posted = false;
+        // A conversation may have died without a WM_DDE_TERMINATE (its window destroyed):
+        // then the post fails and one fresh conversation is tried.
+        for (int attempt = 0; attempt < 2 && !posted; ++attempt) {
+            if (!server_ && !Initiate()) break;
+            posted = PostPoke(text);
+            if (!posted) DropConversation();
+        }
+        if (posted) return;
+        log_("remote event: no DDE server " + service_ + "|" + topic_ +
+             " answers; not delivered: " + text);
+        queue_.pop_front();
+    }
+}
+
+bool RawDdePoker::Initiate() {
+    GlobalAtom service(service_);
+    GlobalAtom topic(topic_);
+    if (!service.Get() || !topic.Get()) return false;
+    initiating_ = true;
+    // Servers answer with a WM_DDE_ACK sent to our window while the broadcast is running,
+    // so the wait must let sent messages in (no SMTO_BLOCK).
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(HWND_BROADCAST, WM_DDE_INITIATE, reinterpret_cast<WPARAM>(Handle()),
+                        MAKELPARAM(service.Get(), topic.Get()), SMTO_ABORTIFHUNG,
+                        kInitiateTimeoutMs, &result);
+    initiating_ = false;
+    if (server_) log_("remote event: conversation with " + service_ + "|" + topic_ + " opened");
+    return server_ != nullptr;
+}
+
+bool RawDdePoker::PostPoke(const std::string& text) {
+    // The data starts at DDEPOKE::Value; sizeof(DDEPOKE) would add its 2 padding bytes,
+    // which arrive at the server as part of the text.
+    const SIZE_T header = offsetof(DDEPOKE, Value);
+    GlobalBlock block(GMEM_MOVEABLE | GMEM_DDESHARE, header + text.size() + 1);
+    if (!block.Get()) return false;
+    auto* poke = static_cast<DDEPOKE*>(GlobalLock(block.Get()));
+    if (!poke) return false;
+    std::memset(poke, 0, header);
+    poke->fRelease = 1;
+    poke->cfFormat = CF_TEXT;
+    std::memcpy(poke->Value, text.c_str(), text.size() + 1);
+    GlobalUnlock(block.Get());
+
+    // Item atom 0: the empty item name, which DDEML passes to its server as hsz2 = 0.
+    LPARAM lParam = PackDDElParam(WM_DDE_POKE, reinterpret_cast<UINT_PTR>(block.Get()), 0);
+    if (!PostMessageA(server_, WM_DDE_POKE, reinterpret_cast<WPARAM>(Handle()), lParam)) {
+        FreeDDElParam(WM_DDE_POKE, lParam);
+        return false;
+    }
+    pending_ = block.Release();
+    awaitingAck_ = true;
+    SetTimer(Handle(), kAckTimer, kAckTimeoutMs, nullptr);
+    return true;
+}
+
+void RawDdePoker::OnAck(HWND from, LPARAM lParam) {
+    if (initiating_) {
+        // The answer to WM_DDE_INITIATE: unpacked atoms that the server made for us.
+        GlobalDeleteAtom(LOWORD(lParam));
+        GlobalDeleteAtom(HIWORD(lParam));
+        if (!server_)
+            server_ = from;
+        else if (from != server_)
+            PostMessageA(from, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(Handle()), 0);
+        return;
+    }
+    UINT_PTR status = 0;
+    UINT_PTR item = 0;
+    UnpackDDElParam(WM_DDE_ACK, lParam, &status, &item);
+    FreeDDElParam(WM_DDE_ACK, lParam);
+    if (item) GlobalDeleteAtom(static_cast<ATOM>(item));
+    if (!awaitingAck_ || from != server_) return;
+    if (!(status & 0x8000)) {
+        // A refused poke leaves its data with the sender.
+        GlobalFree(pending_);
+        log_("remote event: " + service_ + "|" + topic_ + " refused the poke (status " +
+             Hex(static_cast<unsigned>(status)) + "): " + queue_.front());
+    }
+    pending_ = nullptr;
+    Finish();
+}
+
+void RawDdePoker::OnTerminate(HWND from) {
+    if (from != server_) return;
+    PostMessageA(from, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(Handle()), 0);
+    server_ = nullptr;
+    log_("remote event: conversation with " + service_ + "|" + topic_ + " ended by the server");
+    if (awaitingAck_) {
+        log_("remote event: not acknowledged before the end: " + queue_.front());
+        pending_ = nullptr;
+        Finish();
+    }
+}
+
+void RawDdePoker::Finish() {
+    KillTimer(Handle(), kAckTimer);
+    awaitingAck_ = false;
+    queue_.pop_front();
+    Pump();
+}
+
+void RawDdePoker::DropConversation() {
+    if (server_) PostMessageA(server_, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(Handle()), 0);
+    server_ = nullptr;
+}
+
+LRESULT RawDdePoker::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case kPumpMessage:
+        pumpPosted_ = false;
+        Pump();
+        return 0;
+    case WM_DDE_ACK:
+        OnAck(reinterpret_cast<HWND>(wParam), lParam);
+        return 0;
+    case WM_DDE_TERMINATE:
+        OnTerminate(reinterpret_cast<HWND>(wParam));
+        return 0;
+    case WM_TIMER:
+        if (wParam == kAckTimer && awaitingAck_) {
+            // The server may still own the data: it is left to it rather than freed.
+            log_("remote event: no acknowledgement within " + std::to_string(kAckTimeoutMs / 1000) +
+                 " s; dropping the conversation; maybe lost: " + queue_.front());
+            pending_ = nullptr;
+            DropConversation();
+            Finish();
+        }
+        return 0;
+    default:
+        return MessageWindow::HandleMessage(msg, wParam, lParam);
+    }
+}
+
+} // namespace ircpeer
