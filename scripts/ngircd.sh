@@ -29,7 +29,7 @@ except OSError:
 case "$cmd" in
 start)
     ngircd_bin="$(command -v ngircd || echo /usr/sbin/ngircd)"
-    mkdir -p "$dir/conf.d"
+    mkdir -p "$dir/conf.d" "$dir/run"
     dir="$(cd "$dir" && pwd)"
     oper="${NGIRCD_OPER:-tester:secret}"
     port="$(free_port)"
@@ -40,7 +40,7 @@ start)
     Listen = 127.0.0.1
     Ports = $port
     MotdPhrase = test server
-    PidFile = $dir/ngircd.pid.server
+    PidFile = $dir/run/ngircd.pid
 [Limits]
     MaxPenaltyTime = 0
     MaxConnectionsIP = 0
@@ -59,6 +59,7 @@ start)
 CONF
     # Started as root, ngircd drops to nobody, which must still read its configuration.
     chmod 755 "$dir" "$dir/conf.d"
+    chmod 777 "$dir/run"
     chmod 644 "$dir/ngircd.conf"
     "$ngircd_bin" -n -f "$dir/ngircd.conf" </dev/null >"$dir/ngircd.log" 2>&1 &
     pid=$!
