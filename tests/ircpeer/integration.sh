@@ -42,7 +42,7 @@ wait_for() {
 poke() { "$wine_run" "$ddepoke" "$@" </dev/null 2>&1 | tr -d '\r'; }
 poke_ok() {
     local out
-    out="$(poke "$@")"
+    out="$(poke "$@" || true)"
     echo "$out" | grep -q "^poke acked 0x8000" || fail "poke $* not acknowledged: $out"
 }
 say() { printf '%s\n' "$1" >&3; }
@@ -81,6 +81,12 @@ poke_ok --escapes '/msg #velkor crlf one\r\n/msg #velkor crlf two\nQUIT :injecte
 wait_for "$work/client.log" "^<< :peer!\S+ PRIVMSG #velkor :crlf two$"
 wait_for "$work/client.log" "^<< :peer!\S+ PRIVMSG #velkor :QUIT :injected$"
 grep -q "^<< :peer!\S* QUIT" "$work/client.log" && fail "an embedded QUIT reached the server"
+
+echo "-- a poke that cannot be carried out is answered as not processed"
+out="$(poke "/msg #velkor" || true)"
+echo "$out" | grep -q "^poke refused 0x0000" || fail "incomplete /msg was not refused: $out"
+grep -q '^!! refused "/msg #velkor": needs a target and a text' "$work/peer.log" ||
+    fail "refusal not logged"
 
 echo "-- /me is a CTCP ACTION to the current channel"
 poke_ok "/me waves"
