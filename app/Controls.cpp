@@ -1,0 +1,100 @@
+// Controls: handle owners, the clipboard, hookable controls and panels.
+#include "Controls.h"
+
+#include <cstring>
+#include <stdexcept>
+
+namespace velkor {
+
+UniqueFont CreatePointFont(const char* face, int points, bool bold) {
+    HDC screen = GetDC(nullptr);
+    const int height = -MulDiv(points, GetDeviceCaps(screen, LOGPIXELSY), 72);
+    ReleaseDC(nullptr, screen);
+    return UniqueFont(CreateFontA(height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
+                                  FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                                  CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                  DEFAULT_PITCH | FF_DONTCARE, face));
+}
+
+ClipboardLock::ClipboardLock(HWND owner) {
+    // Another program may hold the clipboard for a moment: try a few times.
+    open_ = false;
+    for (int attempt = 0; attempt < 10 && !open_; ++attempt) {
+        open_ = OpenClipboard(owner) != FALSE;
+        if (!open_)
+            Sleep(10);
+    }
+}
+
+ClipboardLock::~ClipboardLock() {
+    if (open_)
+        CloseClipboard();
+}
+
+void CopyTextToClipboard(HWND owner, std::string_view text) {
+    UniqueGlobal memory(GlobalAlloc(GMEM_MOVEABLE, text.size() + 1));
+    if (!memory)
+        throw std::runtime_error("Out of memory while copying to the clipboard.");
+    auto* bytes = static_cast<char*>(GlobalLock(memory.get()));
+    if (!bytes)
+        throw std::runtime_error("Out of memory while copying to the clipboard.");
+    std::memcpy(bytes, text.data(), text.size());
+    bytes[text.size()] = '\0';
+    GlobalUnlock(memory.get());
+
+    ClipboardLock clipboard(owner);
+    if (!clipboard)
+        throw std::runtime_error("Cannot open clipboard.");
+    EmptyClipboard();
+    // On success the clipboard owns the memory; on failure it is still ours to free.
+    if (SetClipboardData(CF_TEXT, memory.get()))
+        memory.release();
+    else
+        throw std::runtime_error("Cannot write to the clipboard.");
+}
+
+TControl::TControl(TComponent* owner, TWinControl& parent, const char* className, DWORD style,
+                   DWORD exStyle, int id)
+    : TWinControl(owner, parent, className, style, exStyle, id) {}
+
+void TControl::SetBounds(int left, int top, int width, int height) {
+    MoveWindow(Handle(), left, top, width < 0 ? 0 : width, height < 0 ? 0 : height, TRUE);
+}
+
+void TControl::SetFont(HFONT font) {
+    SendMessageA(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+}
+
+LRESULT TControl::WndProc(UINT msg, WPARAM wparam, LPARAM lparam) {
+    if (OnMessage) {
+        if (const auto result = OnMessage(msg, wparam, lparam))
+            return *result;
+    }
+    return TWinControl::WndProc(msg, wparam, lparam);
+}
+
+TPanel::TPanel(TComponent* owner, TWinControl& parent, DWORD exStyle)
+    : TControl(owner, parent, "STATIC", WS_VISIBLE | WS_CLIPCHILDREN, exStyle) {}
+
+LRESULT TPanel::WndProc(UINT msg, WPARAM wparam, LPARAM lparam) {
+    switch (msg) {
+    case WM_COMMAND:
+    case WM_NOTIFY:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+        return SendMessageA(GetParent(Handle()), msg, wparam, lparam);
+    default:
+        return TControl::WndProc(msg, wparam, lparam);
+    }
+}
+
+void RunHandler(HWND owner, const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        MessageBoxA(owner, e.what(), "velkor", MB_OK | MB_ICONERROR);
+    }
+}
+
+} // namespace velkor

@@ -1,0 +1,105 @@
+// Controls: the small pieces the chat window and the About window share: owners of menu,
+// font, module and global-memory handles, an open clipboard, a control whose messages a
+// form can hook, and a panel that hands its children's notifications to its form.
+#pragma once
+
+#include "Forms.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace velkor {
+
+// Owns a handle and releases it with `Free`; copy deleted, move allowed.
+template <typename Handle, auto Free>
+class UniqueHandle {
+public:
+    UniqueHandle() = default;
+    explicit UniqueHandle(Handle handle) : handle_(handle) {}
+    ~UniqueHandle() { reset(); }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+        if (this != &other)
+            reset(other.release());
+        return *this;
+    }
+
+    Handle get() const { return handle_; }
+    Handle release() {
+        Handle h = handle_;
+        handle_ = nullptr;
+        return h;
+    }
+    void reset(Handle handle = nullptr) {
+        if (handle_)
+            Free(handle_);
+        handle_ = handle;
+    }
+    explicit operator bool() const { return handle_ != nullptr; }
+
+private:
+    Handle handle_ = nullptr;
+};
+
+using UniqueMenu = UniqueHandle<HMENU, DestroyMenu>;
+inline void FreeFontHandle(HFONT font) { DeleteObject(font); }
+
+using UniqueFont = UniqueHandle<HFONT, FreeFontHandle>;
+using UniqueModule = UniqueHandle<HMODULE, FreeLibrary>;
+using UniqueGlobal = UniqueHandle<HGLOBAL, GlobalFree>;
+using UniqueFile = UniqueHandle<HANDLE, CloseHandle>;
+
+// A font by face name and point size, for the screen's resolution.
+UniqueFont CreatePointFont(const char* face, int points, bool bold = false);
+
+// The clipboard, open for as long as this object lives.
+class ClipboardLock {
+public:
+    explicit ClipboardLock(HWND owner);
+    ~ClipboardLock();
+    ClipboardLock(const ClipboardLock&) = delete;
+    ClipboardLock& operator=(const ClipboardLock&) = delete;
+
+    explicit operator bool() const { return open_; }
+
+private:
+    bool open_;
+};
+
+// Replaces the clipboard's content with `text` as plain text; throws when it cannot.
+void CopyTextToClipboard(HWND owner, std::string_view text);
+
+// A control of a system class whose messages its form may take first: OnMessage answers
+// a message by returning a result, or lets the control handle it by returning nullopt.
+class TControl : public TWinControl {
+public:
+    TControl(TComponent* owner, TWinControl& parent, const char* className, DWORD style,
+             DWORD exStyle = 0, int id = 0);
+
+    std::function<std::optional<LRESULT>(UINT msg, WPARAM wparam, LPARAM lparam)> OnMessage;
+
+    void SetBounds(int left, int top, int width, int height);
+    void SetFont(HFONT font);
+
+protected:
+    LRESULT WndProc(UINT msg, WPARAM wparam, LPARAM lparam) override;
+};
+
+// A static panel that holds controls: their commands and notifications go to its parent,
+// so the form handles them as if the controls were its own.
+class TPanel : public TControl {
+public:
+    TPanel(TComponent* owner, TWinControl& parent, DWORD exStyle = 0);
+
+protected:
+    LRESULT WndProc(UINT msg, WPARAM wparam, LPARAM lparam) override;
+};
+
+// Runs a handler; an exception it raises is shown in a message box with its text and the
+// program goes on, as an application's default error handling does.
+void RunHandler(HWND owner, const std::function<void()>& handler);
+
+} // namespace velkor

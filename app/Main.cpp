@@ -1,0 +1,304 @@
+// Main: the chat window's controls and layout, start-up, the outgoing and incoming line
+// paths and the display. The menu commands are in Mainmenu.cpp.
+#include "Main.h"
+
+#include "Chatlines.h"
+#include "Linecodec.h"
+#include "Menuids.h"
+#include "Richdisplay.h"
+#include "help.h"
+
+#include <commctrl.h>
+#include <richedit.h>
+
+#include <stdexcept>
+
+namespace velkor {
+
+namespace {
+
+constexpr LPARAM kDisplayTextLimit = 2000000;
+constexpr UINT kFocusInputMessage = WM_APP + 2;
+
+} // namespace
+
+TfMain::TfMain(TApplication& application)
+    : TForm(application, &application, "velkor"),
+      richEditLibrary_(LoadLibraryA("riched20.dll")),
+      font_(CreatePointFont("Courier New", 10)) {
+    if (!richEditLibrary_)
+        throw std::runtime_error("riched20.dll cannot be loaded.");
+    // As the component is loaded: byte-array-free, whole-file input, block by block.
+    Blowfish1.SetInputType(TSourceType::SourceFile);
+    Blowfish1.SetInputLength(0);
+    Blowfish1.SetCipherMode(TCipherMode::ECBMode);
+
+    CreateControls();
+    CreateMenus();
+    FormCreate();
+    Layout();
+}
+
+TfMain::~TfMain() {
+    // The controls go before the RichEdit library, the font and the menus they use.
+    DestroyComponents();
+}
+
+void TfMain::CreateControls() {
+    using namespace controlid;
+    ToolBar = new TPanel(this, *this);
+    ToolBar->SetName("ToolBar");
+    // Out of sight: the default button that Enter in the input box presses.
+    Send = new TControl(this, *ToolBar, "BUTTON", WS_VISIBLE | BS_DEFPUSHBUTTON, 0, controlid::Send);
+    Send->SetName("Send");
+    Send->SetCaption("Send");
+    Send->SetBounds(0, 0, 2, 2);
+
+    Display = new TControl(this, *this, RICHEDIT_CLASSA,
+                           WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL |
+                               ES_DISABLENOSCROLL | ES_NOHIDESEL,
+                           WS_EX_CLIENTEDGE, controlid::Display);
+    Display->SetName("Display");
+    Display->SetFont(font_.get());
+    SendMessageA(Display->Handle(), EM_SETEVENTMASK, 0, ENM_SELCHANGE);
+    Display->OnMessage = [this](UINT msg, WPARAM, LPARAM lparam) -> std::optional<LRESULT> {
+        if (msg == WM_CONTEXTMENU) {
+            POINT p{static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam))};
+            if (lparam == -1) { // from the keyboard: at the display's corner
+                p = {0, 0};
+                ClientToScreen(Display->Handle(), &p);
+            }
+            TrackPopupMenu(PopupMenu1.get(), TPM_RIGHTBUTTON, p.x, p.y, 0, Handle(), nullptr);
+            return 0;
+        }
+        if (msg == WM_LBUTTONUP && focusAfterClick_) {
+            focusAfterClick_ = false;
+            PostMessageA(Handle(), kFocusInputMessage, 0, 0);
+        }
+        return std::nullopt;
+    };
+
+    Splitter1 = new TSplitter(this, *this);
+    Splitter1->SetName("Splitter1");
+
+    InputBox = new TControl(this, *this, "EDIT",
+                            WS_VISIBLE | WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL, WS_EX_CLIENTEDGE,
+                            controlid::InputBox);
+    InputBox->SetName("InputBox");
+    InputBox->SetFont(font_.get());
+    InputBox->OnMessage = [this](UINT msg, WPARAM wparam, LPARAM) -> std::optional<LRESULT> {
+        switch (msg) {
+        case WM_KEYDOWN:
+            if (wparam == VK_RETURN) {
+                // Enter is not a line break here: it presses the default button.
+                SendMessageA(Send->Handle(), BM_CLICK, 0, 0);
+                return 0;
+            }
+            RunHandler(Handle(), [&] { InputBoxKeyDown(static_cast<WORD>(wparam)); });
+            return std::nullopt; // the box still gets the key
+        case WM_CHAR:
+            if (wparam == '\r' || wparam == '\n')
+                return 0;
+            return std::nullopt;
+        case WM_KEYUP:
+            RunHandler(Handle(), [&] { InputBoxKeyUp(static_cast<WORD>(wparam)); });
+            return std::nullopt;
+        default:
+            return std::nullopt;
+        }
+    };
+    Splitter1->ResizingControl = InputBox;
+    Splitter1->OnMoved = [this](int dy) {
+        inputHeight_ -= dy;
+        Layout();
+    };
+
+    StatusBar1 = new TControl(this, *this, STATUSCLASSNAMEA, WS_VISIBLE | SBARS_SIZEGRIP, 0,
+                              controlid::StatusBar1);
+    StatusBar1->SetName("StatusBar1");
+    int parts[2] = {45, -1};
+    SendMessageA(StatusBar1->Handle(), SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
+
+    say = new TDdeClientConv(this);
+    say->SetName("say");
+    say->SetServiceApplication("mIRC32");
+    NONE = new TDdeServerItem(this);
+    NONE->SetName("NONE");
+    NONE->OnPokeData = [this](TComponent&) { RunHandler(Handle(), [this] { NONEPokeData(); }); };
+}
+
+void TfMain::Layout() {
+    if (!StatusBar1)
+        return;
+    RECT client;
+    GetClientRect(Handle(), &client);
+    const int w = client.right, h = client.bottom;
+    int statusHeight = 0;
+    if (IsWindowVisible(StatusBar1->Handle())) {
+        SendMessageA(StatusBar1->Handle(), WM_SIZE, 0, 0);
+        RECT r;
+        GetWindowRect(StatusBar1->Handle(), &r);
+        statusHeight = r.bottom - r.top;
+    }
+    constexpr int toolBarHeight = 2;
+    // The display keeps at least nothing; the input box at least nothing.
+    const int room = h - statusHeight - toolBarHeight - TSplitter::Thickness;
+    if (inputHeight_ > room)
+        inputHeight_ = room;
+    if (inputHeight_ < 0)
+        inputHeight_ = 0;
+    const int inputTop = h - statusHeight - inputHeight_;
+    ToolBar->SetBounds(0, 0, w, toolBarHeight);
+    InputBox->SetBounds(0, inputTop, w, inputHeight_);
+    MoveWindow(Splitter1->Handle(), 0, inputTop - TSplitter::Thickness, w, TSplitter::Thickness,
+               TRUE);
+    Display->SetBounds(0, toolBarHeight, w, inputTop - TSplitter::Thickness - toolBarHeight);
+}
+
+void TfMain::FormCreate() {
+    settings_ = TChatSettings{}; // key, channel, server, topic and both sizes
+    CommandHistory = std::make_unique<TCommandHistory>();
+    SendMessageA(Display->Handle(), EM_EXLIMITTEXT, 0, kDisplayTextLimit);
+    Manualconnect1Click();
+}
+
+void TfMain::FormDestroy() { CommandHistory.reset(); }
+
+void TfMain::Manualconnect1Click() {
+    say->LinkTo(settings_.ServerName, settings_.TopicName); // a failed link is silent
+    UpdateStatusLine();
+}
+
+void TfMain::UpdateStatusLine() { SetStatusText(1, StatusLineText(settings_)); }
+
+void TfMain::SetStatusText(int part, const std::string& text) {
+    SendMessageA(StatusBar1->Handle(), SB_SETTEXTA, static_cast<WPARAM>(part),
+                 reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+std::string TfMain::InputText() const { return InputBox->Caption(); }
+
+void TfMain::SetInputText(const std::string& text) {
+    InputBox->SetCaption(text);
+    const auto end = static_cast<LPARAM>(text.size());
+    SendMessageA(InputBox->Handle(), EM_SETSEL, end, end);
+}
+
+void TfMain::FocusInputBox() { SetFocus(InputBox->Handle()); }
+
+void TfMain::SendClick() {
+    const std::string line = InputText();
+    const TSendDecision decision =
+        DecideSend(line, settings_, [this](const std::string& text, const std::string& key) {
+            return EncryptLine(Blowfish1, text, key);
+        });
+    if (!decision.Accepted) {
+        MessageBoxA(Handle(), std::string(OverLimitMessage).c_str(), "velkor", MB_OK);
+        return;
+    }
+    say->PokeText("\"\"", decision.Command); // not linked or refused: silent
+    AddToDisplay(decision.Echo);
+    AddToHistory(line);
+    SetInputText("");
+}
+
+void TfMain::AddToHistory(const std::string& text) {
+    CommandHistory->AddToHistory(text, settings_.CommandBufferSize);
+}
+
+void TfMain::InputBoxKeyDown(WORD key) {
+    if (const auto recalled = CommandHistory->Recall(key))
+        SetInputText(*recalled);
+}
+
+void TfMain::InputBoxKeyUp(WORD) {
+    DWORD caret = 0;
+    SendMessageA(InputBox->Handle(), EM_GETSEL, reinterpret_cast<WPARAM>(&caret), 0);
+    SetStatusText(0, "\t" + InputStatusText(InputText().size(), caret)); // tab: centred
+}
+
+void TfMain::NONEPokeData() {
+    const auto shown = IncomingDisplayLine(
+        NONE->Text(), settings_, [this](const std::string& text, const std::string& key) {
+            return DecryptLine(Blowfish1, text, key);
+        });
+    if (shown)
+        AddToDisplay(*shown);
+}
+
+void TfMain::AddToDisplay(const std::string& text) {
+    if (text.empty())
+        return;
+    HWND display = Display->Handle();
+    // A visible RichEdit repaints on every change (about 35 lines a second): hold the
+    // redraw off for the trim, append and scroll, and repaint once after.
+    SendMessageA(display, WM_SETREDRAW, FALSE, 0);
+    updatingDisplay_ = true;
+    struct Restore {
+        TfMain& self;
+        HWND display;
+        ~Restore() {
+            self.updatingDisplay_ = false;
+            SendMessageA(display, WM_SETREDRAW, TRUE, 0);
+            InvalidateRect(display, nullptr, TRUE);
+        }
+    } restore{*this, display};
+    TRichDisplay rich(display);
+    ::AddToDisplay(rich, text, settings_.DisplayBufferSize);
+}
+
+void TfMain::DisplaySelectionChange() {
+    // Copies only a selection the user made; our appends and trims are not reported here.
+    const std::string selected = SelectedText(Display->Handle());
+    if (!selected.empty())
+        CopyTextToClipboard(Handle(), selected);
+    // While the button is down the user may still be dragging: refocus on release.
+    if (GetKeyState(VK_LBUTTON) < 0)
+        focusAfterClick_ = true;
+    else
+        FocusInputBox();
+}
+
+LRESULT TfMain::WndProc(UINT msg, WPARAM wparam, LPARAM lparam) {
+    switch (msg) {
+    case WM_SIZE:
+        Layout();
+        return 0;
+    case WM_SETFOCUS:
+        if (InputBox)
+            FocusInputBox();
+        return 0;
+    case WM_COMMAND:
+        if (LOWORD(wparam) == controlid::Send && HIWORD(wparam) == BN_CLICKED)
+            RunHandler(Handle(), [this] { SendClick(); });
+        else if (lparam == 0 && HIWORD(wparam) == 0)
+            Command(LOWORD(wparam));
+        return 0;
+    case WM_NOTIFY: {
+        const auto* header = reinterpret_cast<const NMHDR*>(lparam);
+        if (Display && header->hwndFrom == Display->Handle() && header->code == EN_SELCHANGE &&
+            !updatingDisplay_)
+            RunHandler(Handle(), [this] { DisplaySelectionChange(); });
+        return 0;
+    }
+    case kFocusInputMessage:
+        FocusInputBox();
+        return 0;
+    case TfHelp::ReleaseMessage: {
+        auto* closed = reinterpret_cast<TComponent*>(lparam);
+        for (TComponent* c : Components())
+            if (c == closed) {
+                delete closed;
+                break;
+            }
+        return 0;
+    }
+    case WM_DESTROY:
+        FormDestroy();
+        return TForm::WndProc(msg, wparam, lparam);
+    default:
+        return TForm::WndProc(msg, wparam, lparam);
+    }
+}
+
+} // namespace velkor

@@ -1,0 +1,93 @@
+// Main: the chat window. It wires the Win32 controls, menus and DDE components to the chat
+// logic: typed lines go out through the client conversation, poked lines come in through
+// the server item NONE, and both reach the display through AddToDisplay.
+#pragma once
+
+#include "Chatsettings.h"
+#include "Controls.h"
+#include "History.h"
+#include "Ideaunit.h"
+#include "MyDdemanServer.h"
+#include "Splitctl.h"
+
+#include <memory>
+#include <string>
+
+namespace velkor {
+
+class TfMain : public TForm {
+public:
+    explicit TfMain(TApplication& application);
+    ~TfMain() override;
+
+    const TChatSettings& Settings() const { return settings_; }
+
+    // Start-up and connection.
+    void FormCreate();
+    void FormDestroy();
+    void Manualconnect1Click();
+    void UpdateStatusLine();
+
+    // Outgoing lines and the command history.
+    void SendClick();
+    void AddToHistory(const std::string& text);
+    void InputBoxKeyDown(WORD key);
+    void InputBoxKeyUp(WORD key);
+
+    // Incoming lines and the display.
+    void NONEPokeData();
+    void AddToDisplay(const std::string& text);
+    void DisplaySelectionChange();
+
+    // Menu commands.
+    void Clearbuffer1Click();
+    void Savebuffer1Click();
+    void Exit1Click();
+    void Setkey1Click();
+    void On1Click();
+    void Channel1Click();
+    void Bufferlines1Click();
+    void Commandbuffer1Click();
+    void ServerID1Click();
+    void HideStatusBar1Click();
+    void About1Click();
+
+protected:
+    LRESULT WndProc(UINT msg, WPARAM wparam, LPARAM lparam) override;
+
+private:
+    void CreateControls();
+    void CreateMenus();
+    void Layout();
+    void Command(int id);
+    void RunSettingDialog(TSettingDialog dialog);
+    void SetInputText(const std::string& text);
+    std::string InputText() const;
+    void SetStatusText(int part, const std::string& text);
+    void FocusInputBox();
+
+    // Loaded before the display is created and freed after it is gone.
+    UniqueModule richEditLibrary_;
+    UniqueFont font_;
+    UniqueMenu PopupMenu1;
+    HMENU MainMenu1 = nullptr; // the window owns it once it is the window's menu
+
+    TChatSettings settings_;
+    std::unique_ptr<TCommandHistory> CommandHistory;
+    TIDEA Blowfish1;
+
+    TPanel* ToolBar = nullptr;
+    TControl* Send = nullptr;
+    TControl* Display = nullptr;
+    TSplitter* Splitter1 = nullptr;
+    TControl* InputBox = nullptr;
+    TControl* StatusBar1 = nullptr;
+    TDdeServerItem* NONE = nullptr;
+    TDdeClientConv* say = nullptr;
+
+    int inputHeight_ = 24;
+    bool updatingDisplay_ = false; // our own appends, trims and clears move the selection
+    bool focusAfterClick_ = false;
+};
+
+} // namespace velkor

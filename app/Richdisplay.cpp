@@ -1,0 +1,100 @@
+// Richdisplay: RichEdit line counting, trimming, appending, scrolling and RTF stream-out.
+#include "Richdisplay.h"
+
+#include "Controls.h"
+
+#include <richedit.h>
+
+#include <stdexcept>
+
+namespace velkor {
+
+std::int32_t TRichDisplay::LineCount() const {
+    const auto count = static_cast<std::int32_t>(SendMessageA(hwnd_, EM_GETLINECOUNT, 0, 0));
+    // The control counts the empty position after the last break (and 1 when empty).
+    const LRESULT lastStart = SendMessageA(hwnd_, EM_LINEINDEX, count - 1, 0);
+    const LRESULT lastLength = SendMessageA(hwnd_, EM_LINELENGTH, lastStart, 0);
+    return lastLength == 0 ? count - 1 : count;
+}
+
+void TRichDisplay::ReplaceRange(LONG from, LONG to, const std::string& text) {
+    CHARRANGE range{from, to};
+    SendMessageA(hwnd_, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
+    // Not EM_SETTEXTEX: it reads a text that starts with "{\rtf" as a document, and a
+    // poked line must show as the characters it is. EM_REPLACESEL passes read-only.
+    SendMessageA(hwnd_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void TRichDisplay::DeleteFirstLine() {
+    LRESULT next = SendMessageA(hwnd_, EM_LINEINDEX, 1, 0);
+    if (next < 0) // a single line: it goes whole
+        next = GetWindowTextLengthA(hwnd_);
+    ReplaceRange(0, static_cast<LONG>(next), "");
+}
+
+void TRichDisplay::AppendLine(std::string_view text) {
+    const LONG before = static_cast<LONG>(GetWindowTextLengthA(hwnd_));
+    const LRESULT limit = SendMessageA(hwnd_, EM_GETLIMITTEXT, 0, 0);
+    // The control would cut the line silently at its limit.
+    if (static_cast<LRESULT>(before) + static_cast<LRESULT>(text.size()) + 2 > limit)
+        throw std::runtime_error("The display is full: clear the buffer to show more lines.");
+    ReplaceRange(-1, -1, std::string(text) + "\r\n");
+}
+
+void TRichDisplay::ScrollLines(std::int32_t lines) {
+    SendMessageA(hwnd_, EM_LINESCROLL, 0, lines);
+}
+
+std::string SelectedText(HWND richEdit) {
+    CHARRANGE range{};
+    SendMessageA(richEdit, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&range));
+    if (range.cpMax <= range.cpMin)
+        return {};
+    // Room for the text and its zero; a CR LF pair of the text counts as one position.
+    std::string text(static_cast<size_t>(range.cpMax - range.cpMin) * 2 + 1, '\0');
+    const LRESULT n =
+        SendMessageA(richEdit, EM_GETSELTEXT, 0, reinterpret_cast<LPARAM>(text.data()));
+    text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return text;
+}
+
+namespace {
+
+DWORD CALLBACK WriteRtf(DWORD_PTR cookie, LPBYTE buffer, LONG count, LONG* written) {
+    DWORD done = 0;
+    if (!WriteFile(reinterpret_cast<HANDLE>(cookie), buffer, static_cast<DWORD>(count), &done,
+                   nullptr) ||
+        done != static_cast<DWORD>(count))
+        return GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+    *written = static_cast<LONG>(done);
+    return 0;
+}
+
+std::string SystemMessage(DWORD code) {
+    char text[512] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                   text, sizeof text, nullptr);
+    std::string s = text;
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' '))
+        s.pop_back();
+    return s.empty() ? "error " + std::to_string(code) : s;
+}
+
+} // namespace
+
+void SaveRtf(HWND richEdit, const std::string& path) {
+    UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE) {
+        file.release(); // not a handle to close
+        throw std::runtime_error("Cannot create file \"" + path + "\". " +
+                                 SystemMessage(GetLastError()));
+    }
+    EDITSTREAM stream{reinterpret_cast<DWORD_PTR>(file.get()), 0, WriteRtf};
+    SendMessageA(richEdit, EM_STREAMOUT, SF_RTF, reinterpret_cast<LPARAM>(&stream));
+    if (stream.dwError != 0)
+        throw std::runtime_error("Cannot write file \"" + path + "\". " +
+                                 SystemMessage(stream.dwError));
+}
+
+} // namespace velkor

@@ -1,0 +1,37 @@
+// Richdisplay: the chat display as the display rule sees it, on a RichEdit control; and
+// the control's Rich Text Format stream-out to a file.
+#pragma once
+
+#include "Chatlines.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace velkor {
+
+class TRichDisplay : public TChatDisplay {
+public:
+    explicit TRichDisplay(HWND richEdit) : hwnd_(richEdit) {}
+
+    // Lines as shown (a wrapped chat line counts once per shown line), without the empty
+    // position after the final line break.
+    std::int32_t LineCount() const override;
+    void DeleteFirstLine() override;
+    void AppendLine(std::string_view text) override;
+    void ScrollLines(std::int32_t lines) override;
+
+private:
+    void ReplaceRange(LONG from, LONG to, const std::string& text);
+
+    HWND hwnd_;
+};
+
+// The selected text, or "" when nothing is selected.
+std::string SelectedText(HWND richEdit);
+
+// Writes the whole content as an RTF document to `path`, replacing the file; throws with
+// the reason when the file cannot be created or written.
+void SaveRtf(HWND richEdit, const std::string& path);
+
+} // namespace velkor

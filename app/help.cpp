@@ -1,0 +1,130 @@
+// help: the About window and its help text.
+#include "help.h"
+
+namespace velkor {
+
+namespace {
+
+constexpr int kOkId = 1;
+constexpr int kRemoteId = 2;
+
+constexpr const char* kHelpText =
+    "Speak freely: only the ones holding the key are listening.\r\n"
+    "\r\n"
+    "(Maximise this window for easier reading.)\r\n"
+    "\r\n"
+    "velkor 1.0, released 2024-06-01.\r\n"
+    "Changes from the previous version: every cipher byte of a line now goes on the wire,\r\n"
+    "so no sent line is ever cut short; over-long lines are refused with a message.\r\n"
+    "Note: the encryption of this release is not compatible with the prior release.\r\n"
+    "\r\n"
+    "Requirements: the IRC client mIRC 4.0 or later (tested on the 32-bit 4.1).\r\n"
+    "\r\n"
+    "velkor is a chat-encryption add-on for mIRC. It uses mIRC's DDE features to pass "
+    "encrypted conversations over an IRC channel between people who run velkor with the "
+    "same key. Everyone else on the channel sees printable noise.\r\n"
+    "\r\n"
+    "How it works:\r\n"
+    "1. Start mIRC.\r\n"
+    "2. Switch mIRC's DDE server on with \"/ddeserver on\". You may give a server ID "
+    "(\"/ddeserver on myid\"); then set the same name under Options/DDE/ServerID here.\r\n"
+    "3. Install the remote event below in mIRC's remote events, on one line and unchanged:\r\n"
+    "   1:ON TEXT:*:#:/dde velkor velkor \"\" $chan $nick $parms\r\n"
+    "4. Turn listening on in mIRC's remote events.\r\n"
+    "5. Start velkor.\r\n"
+    "6. Join the channel in mIRC and set it here under IRC/Channel.\r\n"
+    "7. Exchange a key with the people meant to read the channel, and set it under "
+    "Encryption/Set key.\r\n"
+    "8. Turn encryption on with Encryption/On.\r\n"
+    "9. Type in velkor's input box. Text typed in mIRC's own input line is not "
+    "encrypted.\r\n"
+    "\r\n"
+    "Some helpful tips:\r\n"
+    "1. Options/Buffer lines and Options/Command buffer set how many lines the display and "
+    "the command history keep; File/Save buffer saves the display.\r\n"
+    "2. The up and down arrow keys in the input box recall the lines sent before.\r\n"
+    "3. Lines starting with \"/\" go to mIRC unencrypted, as commands.\r\n"
+    "4. When in trouble, try Options/DDE/Manual connect.\r\n"
+    "5. Copy and paste the remote event rather than typing it.\r\n"
+    "6. The button on this page copies the remote event for pasting into mIRC.\r\n"
+    "\r\n"
+    "velkor is free. It comes without any warranty, and its use or export may be subject "
+    "to the restrictions on cryptography that apply where you are.\r\n"
+    "\r\n"
+    "The IDEA cipher is implemented here after its published description.\r\n"
+    "\r\n"
+    "A secret shared is a secret kept by all.\r\n";
+
+} // namespace
+
+TfHelp::TfHelp(TApplication& application, TForm& owner)
+    : TForm(application, &owner, "Velkor About"), ownerForm_(owner),
+      font_(CreatePointFont("Arial", 10)) {
+    // Owned window: it stays above the chat window and goes with it.
+    SetWindowLongPtrA(Handle(), GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(owner.Handle()));
+
+    Panel1 = new TPanel(this, *this, WS_EX_STATICEDGE);
+    Memo1 = new TControl(this, *Panel1, "EDIT",
+                         WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_NOHIDESEL |
+                             ES_AUTOVSCROLL);
+    Panel2 = new TPanel(this, *this);
+    OK = new TControl(this, *Panel2, "BUTTON", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0,
+                      kOkId);
+    RemoteCB = new TControl(this, *Panel2, "BUTTON", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0,
+                            kRemoteId);
+    OK->SetCaption("OK");
+    RemoteCB->SetCaption("Copy Remote Command to Clipboard");
+    for (TControl* c : {Memo1, OK, RemoteCB})
+        c->SetFont(font_.get());
+    Memo1->SetCaption(kHelpText);
+    Layout();
+}
+
+TfHelp::~TfHelp() { DestroyComponents(); }
+
+void TfHelp::OKClick() { SendMessageA(Handle(), WM_CLOSE, 0, 0); }
+
+void TfHelp::RemoteCBClick() { CopyTextToClipboard(Handle(), RemoteEventLine); }
+
+void TfHelp::FormClose() {
+    // The close action is "free": hide now, be deleted by the owner once this returns.
+    if (released_)
+        return;
+    released_ = true;
+    ShowWindow(Handle(), SW_HIDE);
+    PostMessageA(ownerForm_.Handle(), ReleaseMessage, 0, reinterpret_cast<LPARAM>(this));
+}
+
+void TfHelp::Layout() {
+    RECT client;
+    GetClientRect(Handle(), &client);
+    const int w = client.right, h = client.bottom;
+    constexpr int strip = 40;
+    Panel1->SetBounds(0, 0, w, h - strip);
+    Memo1->SetBounds(4, 4, w - 8, h - strip - 8);
+    Panel2->SetBounds(0, h - strip, w, strip);
+    OK->SetBounds(8, 7, 80, 26);
+    RemoteCB->SetBounds(96, 7, 260, 26);
+}
+
+LRESULT TfHelp::WndProc(UINT msg, WPARAM wparam, LPARAM lparam) {
+    switch (msg) {
+    case WM_SIZE:
+        if (Panel2)
+            Layout();
+        return 0;
+    case WM_COMMAND:
+        if (LOWORD(wparam) == kOkId || LOWORD(wparam) == IDCANCEL)
+            RunHandler(Handle(), [this] { OKClick(); });
+        else if (LOWORD(wparam) == kRemoteId)
+            RunHandler(Handle(), [this] { RemoteCBClick(); });
+        return 0;
+    case WM_CLOSE:
+        FormClose();
+        return 0;
+    default:
+        return TForm::WndProc(msg, wparam, lparam);
+    }
+}
+
+} // namespace velkor
