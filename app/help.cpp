@@ -5,8 +5,8 @@ namespace velkor {
 
 namespace {
 
-constexpr int kOkId = 1;
-constexpr int kRemoteId = 2;
+constexpr int kOkId = 101;
+constexpr int kRemoteId = 102; // not IDCANCEL (2), which the Escape key sends
 
 constexpr const char* kHelpText =
     "Speak freely: only the ones holding the key are listening.\r\n"
