@@ -98,8 +98,9 @@ inline void Crypt2(const std::uint16_t* key, const std::uint8_t* in, std::uint8_
     StoreBE(out + 8, Pack(Mul(b1, k[0]), b3 + k[1], b2 + k[2], Mul(b4, k[3])));
 }
 
-void CryptMany(const std::uint16_t* key, const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
-    std::size_t b = 0;
+void CryptMany(IdeaLevel level, const std::uint16_t* key, const std::uint8_t* in, std::uint8_t* out,
+               std::size_t count) {
+    std::size_t b = IdeaSlicedBlocks(level, key, in, out, count);
     for (; b + 2 <= count; b += 2) Crypt2(key, in + 8 * b, out + 8 * b);
     if (b < count) Crypt(key, in + 8 * b, out + 8 * b);
 }
@@ -109,6 +110,8 @@ void CryptMany(const std::uint16_t* key, const std::uint8_t* in, std::uint8_t* o
 TIDEA::TIDEA() : TCrypto(8) {}
 
 TIDEA::~TIDEA() = default;
+
+void TIDEA::SetLevel(IdeaLevel level) { level_ = std::min(level, IdeaBestLevel()); }
 
 std::uint16_t TIDEA::MulMod(std::uint16_t a, std::uint16_t b) {
     return static_cast<std::uint16_t>(Mul(a, b));
@@ -225,16 +228,16 @@ void TIDEA::DecipherBlock() {
     CipherBlock();
 }
 
-// Independent blocks go two at a time: the rounds are a chain of dependent
-// multiplications, and a second block fills the wait.
+// Independent blocks go to the vector code, the last one or two two at a time: the
+// rounds are a chain of dependent multiplications, and a second block fills the wait.
 void TIDEA::EncipherBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
     activeKeys_ = &encipherKeys_;
-    CryptMany(encipherKeys_.data(), in, out, count);
+    CryptMany(level_, encipherKeys_.data(), in, out, count);
 }
 
 void TIDEA::DecipherBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
     activeKeys_ = &decipherKeys_;
-    CryptMany(decipherKeys_.data(), in, out, count);
+    CryptMany(level_, decipherKeys_.data(), in, out, count);
 }
 
 } // namespace velkor

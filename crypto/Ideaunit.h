@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Cryptcon.h"
+#include "IdeaLevels.h"
 
 #include <array>
 #include <cstdint>
@@ -29,6 +30,11 @@ public:
     const KeyTable& DecipherKeys() const { return decipherKeys_; }
     const std::array<std::uint8_t, 17>& KeyBlock() const { return keyBuffer_; }
 
+    // The instruction set of the independent-block modes (ECB, CBC and CFB deciphering).
+    // Starts at IdeaStartLevel(); a level the processor lacks is lowered to the best it has.
+    IdeaLevel Level() const { return level_; }
+    void SetLevel(IdeaLevel level);
+
 protected:
     void EncipherBlock() override;
     void DecipherBlock() override;
@@ -46,6 +52,7 @@ private:
     KeyTable encipherKeys_{};
     KeyTable decipherKeys_{};
     const KeyTable* activeKeys_ = &encipherKeys_;
+    IdeaLevel level_ = IdeaStartLevel();
 };
 
 } // namespace velkor

@@ -3,6 +3,7 @@
 
 #include "Ideaunit.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <random>
@@ -23,6 +24,21 @@ inline Bytes FromHex(const std::string& hex) {
 inline Bytes RandomBytes(std::mt19937& rng, std::size_t n) {
     Bytes b(n);
     for (auto& x : b) x = static_cast<std::uint8_t>(rng());
+    return b;
+}
+
+// Random bytes whose 16-bit words are often 0 (65536 to the multiplication), 1 or
+// 0xFFFF, so that the zero cases of every lane show up in the first round.
+inline Bytes EdgyBytes(std::mt19937& rng, std::size_t n) {
+    Bytes b = RandomBytes(rng, n);
+    for (std::size_t i = 0; i + 1 < n; i += 2) {
+        switch (rng() % 8) {
+        case 0: b[i] = b[i + 1] = 0x00; break;
+        case 1: b[i] = 0x00, b[i + 1] = 0x01; break;
+        case 2: b[i] = b[i + 1] = 0xFF; break;
+        default: break;
+        }
+    }
     return b;
 }
 
@@ -65,6 +81,31 @@ inline Bytes RunChunked(TCrypto& c, bool encipher, const Bytes& in, std::size_t 
         if (in.empty()) break;
     }
     return out;
+}
+
+// RunBytes with the input and the output at the given offsets from a 64-byte boundary
+// of their own buffers. Bytes past the result must stay untouched.
+struct OffsetRun {
+    Bytes out;
+    bool wrotePast = false;
+};
+
+inline OffsetRun RunBytesAt(TCrypto& c, bool encipher, const Bytes& in, std::size_t inOffset, std::size_t outOffset) {
+    alignas(64) static std::uint8_t inBuf[4096 + 64];
+    alignas(64) static std::uint8_t outBuf[4096 + 8 + 64 + 16];
+    std::copy(in.begin(), in.end(), inBuf + inOffset);
+    std::fill(std::begin(outBuf), std::end(outBuf), std::uint8_t(0xEE));
+    c.SetInputType(TSourceType::SourceByteArray);
+    c.SetInputLength(static_cast<std::uint16_t>(in.size()));
+    c.InputBuffer = inBuf + inOffset;
+    c.OutputBuffer = outBuf + outOffset;
+    if (encipher)
+        c.EncipherInput(false);
+    else
+        c.DecipherInput(false);
+    std::uint8_t* end = outBuf + outOffset + c.InputLength();
+    return {Bytes(outBuf + outOffset, end),
+            std::any_of(end, std::end(outBuf), [](std::uint8_t x) { return x != 0xEE; })};
 }
 
 } // namespace velkor::test
