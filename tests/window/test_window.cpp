@@ -246,6 +246,41 @@ TEST_F(WindowTest, AboutWindowsOpenAndCloseIndependently) {
     EXPECT_EQ(app->DisplayLines(), std::vector<std::string>{"<bob> still here"});
 }
 
+TEST_F(WindowTest, SaveBufferWritesRtfWhateverTheExtension) {
+    ASSERT_TRUE(app->Poke("#velkor bob saved line"));
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    const std::string path = std::string(temp) + "velkor-window-test.txt";
+    DeleteFileA(path.c_str());
+    app->Menu(menuid::Savebuffer1);
+    HWND dialog = nullptr;
+    ASSERT_TRUE(WaitFor([&] {
+        dialog = FindTopWindow(app->ProcessId(), "#32770", "Save As");
+        return dialog != nullptr;
+    }));
+    // The file name field offers the channel name and ".log".
+    HWND name = nullptr;
+    ASSERT_TRUE(WaitFor([&] { return (name = FindChild(dialog, "Edit", "#velkor.log")); }));
+    SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+    PostMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
+    std::string content;
+    ASSERT_TRUE(WaitFor([&] {
+        HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+        if (f == INVALID_HANDLE_VALUE)
+            return false;
+        char buffer[4096];
+        DWORD n = 0;
+        ReadFile(f, buffer, sizeof buffer, &n, nullptr);
+        CloseHandle(f);
+        content.assign(buffer, n);
+        return content.find("saved line") != std::string::npos;
+    })) << content;
+    EXPECT_EQ(content.rfind("{\\rtf", 0), 0u) << content;
+    DeleteFileA(path.c_str());
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
