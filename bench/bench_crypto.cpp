@@ -1,9 +1,11 @@
-// Cipher throughput and chat-line cost: the component against libgcrypt's IDEA, one run,
-// with the ratio printed per case (above 1.0 means the component is faster).
+// Cipher throughput and chat-line cost: the component against the IDEA of libgcrypt,
+// Botan 2 and Crypto++, one run, with a ratio table at the end (a throughput ratio
+// above 1.0, or a time ratio below 1.0, means the component is faster).
 #include "Ideaunit.h"
 
+#include "bench_peers.h"
+
 #include <benchmark/benchmark.h>
-#include <gcrypt.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -15,14 +17,17 @@
 
 namespace {
 
+using velkor::IdeaLevel;
 using velkor::TCipherMode;
 using velkor::TIDEA;
 using velkor::TSourceType;
+using velkor::bench::Key;
+using velkor::bench::IV;
+using velkor::bench::Peer;
+using velkor::bench::PeerKind;
 
 constexpr std::size_t FileSize = 64u << 20;
 constexpr std::size_t ChunkRun = 1u << 20;
-const std::string Key = "benchmark key 16";
-const std::string IV = "IVIVIVIV";
 
 std::string FilePath(const char* name) {
     return (std::filesystem::temp_directory_path() / (std::string("velkor-bench-") + name)).string();
@@ -34,25 +39,6 @@ void MakeInputFile() {
     for (auto& c : data) c = static_cast<char>(rng());
     std::ofstream(FilePath("in"), std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
 }
-
-int GcryptMode(TCipherMode m) {
-    return m == TCipherMode::ECBMode   ? GCRY_CIPHER_MODE_ECB
-           : m == TCipherMode::CBCMode ? GCRY_CIPHER_MODE_CBC
-                                       : GCRY_CIPHER_MODE_CFB;
-}
-
-struct Gcrypt {
-    explicit Gcrypt(TCipherMode m) {
-        gcry_cipher_open(&h, GCRY_CIPHER_IDEA, GcryptMode(m), 0);
-        gcry_cipher_setkey(h, Key.data(), 16);
-        if (m != TCipherMode::ECBMode) gcry_cipher_setiv(h, IV.data(), 8);
-    }
-    ~Gcrypt() { gcry_cipher_close(h); }
-    void Run(bool enc, unsigned char* p, std::size_t n) {
-        enc ? gcry_cipher_encrypt(h, p, n, nullptr, 0) : gcry_cipher_decrypt(h, p, n, nullptr, 0);
-    }
-    gcry_cipher_hd_t h{};
-};
 
 // ---- the component's file source on a 64 MiB file
 void ComponentFile(benchmark::State& st, TCipherMode mode, bool enc) {
@@ -67,11 +53,11 @@ void ComponentFile(benchmark::State& st, TCipherMode mode, bool enc) {
     st.SetBytesProcessed(static_cast<std::int64_t>(st.iterations() * FileSize));
 }
 
-// ---- libgcrypt with the same read, transform, write loop in 4096-byte chunks
-void GcryptFile(benchmark::State& st, TCipherMode mode, bool enc) {
+// ---- a peer with the same read, transform, write loop in 4096-byte chunks
+void PeerFile(benchmark::State& st, PeerKind kind, TCipherMode mode, bool enc) {
     std::vector<unsigned char> buf(4096);
     for (auto _ : st) {
-        Gcrypt g(mode);
+        auto peer = Peer::Create(kind, mode, enc);
         std::FILE* in = std::fopen(FilePath("in").c_str(), "rb");
         std::FILE* out = std::fopen(FilePath("out").c_str(), "wb");
         std::setvbuf(in, nullptr, _IONBF, 0);
@@ -79,7 +65,7 @@ void GcryptFile(benchmark::State& st, TCipherMode mode, bool enc) {
         for (;;) {
             std::size_t n = std::fread(buf.data(), 1, buf.size(), in);
             if (n == 0) break;
-            g.Run(enc, buf.data(), n);
+            peer->Run(buf.data(), n);
             std::fwrite(buf.data(), 1, n, out);
         }
         std::fclose(in);
@@ -88,10 +74,15 @@ void GcryptFile(benchmark::State& st, TCipherMode mode, bool enc) {
     st.SetBytesProcessed(static_cast<std::int64_t>(st.iterations() * FileSize));
 }
 
-// ---- 1 MiB through the byte-array source in resumed 4096-byte calls
-void ComponentChunks(benchmark::State& st, TCipherMode mode, bool enc) {
+// ---- 1 MiB in memory through the byte-array source, in resumed 4096-byte calls
+void ComponentChunks(benchmark::State& st, TCipherMode mode, bool enc, IdeaLevel level) {
     std::vector<unsigned char> data(ChunkRun, 0x5A), out(4096);
     TIDEA c;
+    c.SetLevel(level);
+    if (c.Level() != level) {
+        st.SkipWithError("this processor lacks the level");
+        return;
+    }
     c.SetKey(Key);
     c.SetCipherMode(mode);
     c.SetIVector(IV);
@@ -108,13 +99,13 @@ void ComponentChunks(benchmark::State& st, TCipherMode mode, bool enc) {
     st.SetBytesProcessed(static_cast<std::int64_t>(st.iterations() * ChunkRun));
 }
 
-void GcryptChunks(benchmark::State& st, TCipherMode mode, bool enc) {
+void PeerChunks(benchmark::State& st, PeerKind kind, TCipherMode mode, bool enc) {
     std::vector<unsigned char> data(ChunkRun, 0x5A), out(4096);
     for (auto _ : st) {
-        Gcrypt g(mode);
+        auto peer = Peer::Create(kind, mode, enc);
         for (std::size_t o = 0; o < ChunkRun; o += 4096) {
             std::copy_n(data.data() + o, 4096, out.data());
-            g.Run(enc, out.data(), 4096);
+            peer->Run(out.data(), 4096);
         }
         benchmark::DoNotOptimize(out.data());
     }
@@ -136,14 +127,14 @@ void ComponentLine(benchmark::State& st) {
     }
 }
 
-void GcryptLine(benchmark::State& st) {
-    Gcrypt g(TCipherMode::ECBMode);
+void PeerLine(benchmark::State& st, PeerKind kind) {
+    auto peer = Peer::Create(kind, TCipherMode::ECBMode, true);
     std::vector<unsigned char> buf(64);
     std::string line(64, 'm');
     for (auto _ : st) {
-        gcry_cipher_setkey(g.h, Key.data(), 16);
+        peer->SetKey();
         std::copy(line.begin(), line.end(), buf.begin());
-        gcry_cipher_encrypt(g.h, buf.data(), 64, nullptr, 0);
+        peer->Run(buf.data(), buf.size());
         benchmark::DoNotOptimize(buf.data());
     }
 }
@@ -152,61 +143,90 @@ const char* ModeName(TCipherMode m) {
     return m == TCipherMode::ECBMode ? "ECB" : m == TCipherMode::CBCMode ? "CBC" : "CFB";
 }
 
-// Collects the results so that each velkor/X can be set against gcrypt/X.
+// Collects the results so that each velkor row can be set against the peers' rows of
+// the same case.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const auto& r : runs) {
-            if (r.run_type != Run::RT_Iteration) continue;
+            if (r.run_type != Run::RT_Iteration || r.error_occurred) continue;
             auto bps = r.counters.find("bytes_per_second");
             double rate = bps != r.counters.end() ? double(bps->second) : 0.0;
-            results_[r.benchmark_name()] = {r.GetAdjustedRealTime(), rate};
+            std::string name = r.benchmark_name();
+            auto slash = name.find('/');
+            results_[name.substr(slash + 1)][name.substr(0, slash)] = {r.GetAdjustedCPUTime(), rate};
         }
     }
+
     void PrintRatios() const {
-        std::printf("\n%-28s %14s %14s %9s\n", "case", "velkor", "libgcrypt", "ratio");
-        for (const auto& [name, ours] : results_) {
-            if (name.rfind("velkor/", 0) != 0) continue;
-            std::string rest = name.substr(7);
-            auto theirs = results_.find("gcrypt/" + rest);
-            if (theirs == results_.end()) continue;
-            if (ours.rate > 0)
-                std::printf("%-28s %9.1f MB/s %9.1f MB/s %8.2fx\n", rest.c_str(), ours.rate / 1e6,
-                            theirs->second.rate / 1e6, ours.rate / theirs->second.rate);
-            else
-                std::printf("%-28s %11.0f ns %11.0f ns %8.2fx (time ratio, lower is better)\n",
-                            rest.c_str(), ours.time, theirs->second.time, ours.time / theirs->second.time);
-        }
+        const char* peers[] = {"gcrypt", "botan", "cryptopp"};
+        std::printf("\nThroughput in MB/s (10^6 bytes), chat line in ns; ratios are velkor against each peer\n");
+        std::printf("%-26s %-13s %9s %9s %9s %9s %9s %9s %9s\n", "case", "velkor", "value", "gcrypt", "botan",
+                    "cryptopp", "x gcrypt", "x botan", "x c++");
+        for (const auto& [name, byLib] : results_)
+            for (const auto& [lib, ours] : byLib) {
+                if (lib.rfind("velkor", 0) != 0) continue;
+                bool rate = ours.rate > 0;
+                auto value = [&](const Result& r) { return rate ? r.rate / 1e6 : r.time; };
+                std::printf("%-26s %-13s %9.1f", name.c_str(), lib.c_str(), value(ours));
+                for (const char* p : peers) {
+                    auto it = byLib.find(p);
+                    if (it == byLib.end()) std::printf(" %9s", "-");
+                    else std::printf(" %9.1f", value(it->second));
+                }
+                for (const char* p : peers) {
+                    auto it = byLib.find(p);
+                    if (it == byLib.end()) std::printf(" %9s", "-");
+                    else std::printf(" %8.2fx", rate ? ours.rate / it->second.rate : ours.time / it->second.time);
+                }
+                std::printf("%s\n", rate ? "" : "  (time: lower is better)");
+            }
     }
 
 private:
     struct Result {
         double time, rate;
     };
-    std::map<std::string, Result> results_;
+    std::map<std::string, std::map<std::string, Result>> results_;
 };
 
 } // namespace
 
 int main(int argc, char** argv) {
-    gcry_check_version(nullptr);
+    velkor::bench::InitPeers();
     MakeInputFile();
+    const std::pair<PeerKind, const char*> peers[] = {
+        {PeerKind::Gcrypt, "gcrypt"}, {PeerKind::Botan, "botan"}, {PeerKind::CryptoPP, "cryptopp"}};
     for (auto mode : {TCipherMode::ECBMode, TCipherMode::CBCMode, TCipherMode::CFBMode})
         for (bool enc : {true, false}) {
             std::string c = std::string(ModeName(mode)) + (enc ? "-encipher" : "-decipher");
             benchmark::RegisterBenchmark(("velkor/file64M/" + c).c_str(), ComponentFile, mode, enc)
                 ->Iterations(3)->Unit(benchmark::kMillisecond);
-            benchmark::RegisterBenchmark(("gcrypt/file64M/" + c).c_str(), GcryptFile, mode, enc)
-                ->Iterations(3)->Unit(benchmark::kMillisecond);
-            benchmark::RegisterBenchmark(("velkor/chunks1M/" + c).c_str(), ComponentChunks, mode, enc)
+            for (auto [kind, name] : peers)
+                benchmark::RegisterBenchmark((std::string(name) + "/file64M/" + c).c_str(), PeerFile, kind, mode, enc)
+                    ->Iterations(3)->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark(("velkor/chunks1M/" + c).c_str(), ComponentChunks, mode, enc,
+                                         velkor::IdeaStartLevel())
                 ->Unit(benchmark::kMicrosecond);
-            benchmark::RegisterBenchmark(("gcrypt/chunks1M/" + c).c_str(), GcryptChunks, mode, enc)
-                ->Unit(benchmark::kMicrosecond);
+            // The narrower vector levels where blocks are independent.
+            if (mode == TCipherMode::ECBMode || !enc)
+                for (IdeaLevel level : {IdeaLevel::Avx2, IdeaLevel::Sse2})
+                    if (level < velkor::IdeaStartLevel())
+                        benchmark::RegisterBenchmark(
+                            ("velkor-" + std::string(velkor::IdeaLevelName(level)) + "/chunks1M/" + c).c_str(),
+                            ComponentChunks, mode, enc, level)
+                            ->Unit(benchmark::kMicrosecond);
+            for (auto [kind, name] : peers)
+                benchmark::RegisterBenchmark((std::string(name) + "/chunks1M/" + c).c_str(), PeerChunks, kind, mode,
+                                             enc)
+                    ->Unit(benchmark::kMicrosecond);
         }
     benchmark::RegisterBenchmark("velkor/chat-line-64", ComponentLine);
-    benchmark::RegisterBenchmark("gcrypt/chat-line-64", GcryptLine);
+    for (auto [kind, name] : peers)
+        benchmark::RegisterBenchmark((std::string(name) + "/chat-line-64").c_str(), PeerLine, kind);
     benchmark::Initialize(&argc, argv);
+    std::printf("velkor IDEA level: %s\n", std::string(velkor::IdeaLevelName(velkor::IdeaStartLevel())).c_str());
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.PrintRatios();

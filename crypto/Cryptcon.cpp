@@ -296,22 +296,41 @@ void TCrypto::DecipherECB() {
 void TCrypto::EncipherCBC() {
     std::size_t n = ZeroFill();
     RequireOutput();
-    // The chained loop runs once per block: with the common 8-byte block the copies and
-    // the xor compile to a few register moves instead of library calls.
-    if (blockSize_ == 8)
-        ChainCBC<8>(n);
-    else
-        ChainCBC<0>(n);
+    if (n == 0) return;
+    EncipherChainCBC(dataBuffer_.data(), OutputBuffer, n / blockSize_, feedbackBlock_.get());
 }
 
-template <std::size_t N> void TCrypto::ChainCBC(std::size_t n) {
-    const std::size_t bs = N ? N : blockSize_;
-    std::uint8_t* f = feedbackBlock_.get();
-    for (std::size_t o = 0; o < n; o += bs) {
-        for (std::size_t i = 0; i < bs; ++i) BlockBuffer[i] = dataBuffer_[o + i] ^ f[i];
+namespace {
+
+// dst[i] = a[i] ^ b[i]; dst may be a or b. Local pointers, so that the loop vectorises
+// (through a member pointer every store could alias the object itself).
+void XorBytes(std::uint8_t* dst, const std::uint8_t* a, const std::uint8_t* b, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) dst[i] = a[i] ^ b[i];
+}
+
+} // namespace
+
+void TCrypto::EncipherChainCBC(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
+                               std::uint8_t* feedback) {
+    const std::size_t bs = blockSize_;
+    std::uint8_t* b = BlockBuffer.data();
+    for (std::size_t i = 0; i < count; ++i, in += bs, out += bs) {
+        XorBytes(b, in, feedback, bs);
         EncipherBlock();
-        std::memcpy(f, BlockBuffer.data(), bs);
-        std::memcpy(OutputBuffer + o, BlockBuffer.data(), bs);
+        std::memcpy(feedback, b, bs);
+        std::memcpy(out, b, bs);
+    }
+}
+
+void TCrypto::EncipherChainCFB(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
+                               std::uint8_t* feedback) {
+    const std::size_t bs = blockSize_;
+    std::uint8_t* b = BlockBuffer.data();
+    for (std::size_t i = 0; i < count; ++i, in += bs, out += bs) {
+        std::memcpy(b, feedback, bs);
+        EncipherBlock();
+        XorBytes(out, in, b, bs);
+        std::memcpy(feedback, out, bs);
     }
 }
 
@@ -319,61 +338,57 @@ void TCrypto::DecipherCBC() {
     std::size_t n = ZeroFill();
     RequireOutput();
     if (n == 0) return;
+    const std::size_t bs = blockSize_;
     // The cipher blocks are kept aside: the output may be the data buffer itself.
-    std::memcpy(scratch_.data(), dataBuffer_.data(), n);
-    DecipherBlocks(scratch_.data(), OutputBuffer, n / blockSize_);
+    std::uint8_t* cipher = scratch_.data();
+    std::uint8_t* out = OutputBuffer;
     std::uint8_t* f = feedbackBlock_.get();
-    for (std::size_t i = 0; i < blockSize_; ++i) OutputBuffer[i] ^= f[i];
-    for (std::size_t i = blockSize_; i < n; ++i) OutputBuffer[i] ^= scratch_[i - blockSize_];
-    std::memcpy(f, scratch_.data() + n - blockSize_, blockSize_);
+    std::memcpy(cipher, dataBuffer_.data(), n);
+    DecipherBlocks(cipher, out, n / bs);
+    XorBytes(out, out, f, bs);
+    XorBytes(out + bs, out + bs, cipher, n - bs);
+    std::memcpy(f, cipher + n - bs, bs);
 }
 
 void TCrypto::EncipherCFB() {
     RequireOutput();
-    if (blockSize_ == 8)
-        ChainCFB<8>(inputLength_);
-    else
-        ChainCFB<0>(inputLength_);
-}
-
-template <std::size_t N> void TCrypto::ChainCFB(std::size_t n) {
-    const std::size_t bs = N ? N : blockSize_;
+    const std::size_t n = inputLength_, bs = blockSize_;
+    const std::uint8_t* in = dataBuffer_.data();
+    std::uint8_t* out = OutputBuffer;
     std::uint8_t* f = feedbackBlock_.get();
-    std::size_t o = 0;
-    for (; o + bs <= n; o += bs) {
-        std::memcpy(BlockBuffer.data(), f, bs);
-        EncipherBlock();
-        for (std::size_t i = 0; i < bs; ++i) OutputBuffer[o + i] = dataBuffer_[o + i] ^ BlockBuffer[i];
-        std::memcpy(f, OutputBuffer + o, bs);
-    }
+    std::size_t o = n / bs * bs;
+    if (o > 0) EncipherChainCFB(in, out, o / bs, f);
     if (std::size_t k = n - o; k > 0) {
         // Only the last piece is short; it uses the first k bytes of the keystream.
         std::memcpy(BlockBuffer.data(), f, bs);
         EncipherBlock();
-        for (std::size_t i = 0; i < k; ++i) OutputBuffer[o + i] = dataBuffer_[o + i] ^ BlockBuffer[i];
-        ShiftFeedback(OutputBuffer + o, k);
+        XorBytes(out + o, in + o, BlockBuffer.data(), k);
+        ShiftFeedback(out + o, k);
     }
 }
 
 void TCrypto::DecipherCFB() {
-    std::size_t n = inputLength_;
     RequireOutput();
+    const std::size_t n = inputLength_, bs = blockSize_;
+    const std::uint8_t* in = dataBuffer_.data();
+    std::uint8_t* out = OutputBuffer;
     std::uint8_t* f = feedbackBlock_.get();
-    std::size_t full = n / blockSize_;
-    std::size_t o = full * blockSize_;
+    std::uint8_t* stream = scratch_.data();
+    std::size_t full = n / bs;
+    std::size_t o = full * bs;
     if (full > 0) {
         // Keystream of the whole blocks in one pass: E(F), E(C0), E(C1), ...
-        std::memcpy(scratch_.data(), f, blockSize_);
-        std::memcpy(scratch_.data() + blockSize_, dataBuffer_.data(), o - blockSize_);
-        EncipherBlocks(scratch_.data(), scratch_.data(), full);
-        std::memcpy(f, dataBuffer_.data() + o - blockSize_, blockSize_);
-        for (std::size_t i = 0; i < o; ++i) OutputBuffer[i] = dataBuffer_[i] ^ scratch_[i];
+        std::memcpy(stream, f, bs);
+        std::memcpy(stream + bs, in, o - bs);
+        EncipherBlocks(stream, stream, full);
+        std::memcpy(f, in + o - bs, bs);
+        XorBytes(out, in, stream, o);
     }
     if (std::size_t k = n - o; k > 0) {
-        std::memcpy(BlockBuffer.data(), f, blockSize_);
+        std::memcpy(BlockBuffer.data(), f, bs);
         EncipherBlock();
-        ShiftFeedback(dataBuffer_.data() + o, k);
-        for (std::size_t i = 0; i < k; ++i) OutputBuffer[o + i] = dataBuffer_[o + i] ^ BlockBuffer[i];
+        ShiftFeedback(in + o, k);
+        XorBytes(out + o, in + o, BlockBuffer.data(), k);
     }
 }
 

@@ -110,6 +110,15 @@ protected:
     virtual void EncipherBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t count);
     virtual void DecipherBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t count);
 
+    // The chained enciphering of CBC and CFB over count whole blocks, one after the
+    // other; feedback holds the previous cipher block and receives the last one.
+    // CBC: out = E(in xor feedback); CFB: out = in xor E(feedback). The default runs
+    // the single-block primitive; a cipher may keep the chain in registers instead.
+    virtual void EncipherChainCBC(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
+                                  std::uint8_t* feedback);
+    virtual void EncipherChainCFB(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
+                                  std::uint8_t* feedback);
+
     const std::string& KeyText() const { return key_; }
 
     std::array<std::uint8_t, MaxBlockSize> BlockBuffer{};
@@ -128,8 +137,6 @@ private:
     void EncipherCBC();
     void DecipherCBC();
     void EncipherCFB();
-    template <std::size_t N> void ChainCBC(std::size_t n);
-    template <std::size_t N> void ChainCFB(std::size_t n);
     void DecipherCFB();
     void EncipherFile();
     void DecipherFile();

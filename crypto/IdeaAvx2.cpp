@@ -25,6 +25,7 @@ struct Avx2 {
 
     static Reg Load(const void* p) { return _mm256_loadu_si256(static_cast<const __m256i*>(p)); }
     static void Store(void* p, Reg v) { _mm256_storeu_si256(static_cast<__m256i*>(p), v); }
+    static Reg Splat(std::uint16_t w) { return _mm256_set1_epi16(static_cast<short>(w)); }
     static Reg Add(Reg a, Reg b) { return _mm256_add_epi16(a, b); }
     static Reg Xor(Reg a, Reg b) { return _mm256_xor_si256(a, b); }
     static Reg SwapBytes(Reg v) {
@@ -40,14 +41,14 @@ struct Avx2 {
     static Reg UnpackHi64(Reg a, Reg b) { return _mm256_unpackhi_epi64(a, b); }
     static Reg OneMinus(Reg a) { return _mm256_sub_epi16(_mm256_set1_epi16(1), a); }
 
-    // As on SSE2 (lo - hi, plus 1 where it borrows), with a blend for a zero a.
-    static Reg MulNonZero(Reg a, Reg k, Reg oneMinusK) {
+    // As on SSE2: lo - hi, plus 1 where it borrows; 1 - k for a zero a.
+    static Reg MulNonZero(Reg a, Reg k) {
         Reg lo = _mm256_mullo_epi16(a, k);
         Reg hi = _mm256_mulhi_epu16(a, k);
         Reg le = _mm256_cmpeq_epi16(_mm256_subs_epu16(lo, hi), _mm256_setzero_si256());
         Reg r = _mm256_sub_epi16(_mm256_sub_epi16(lo, hi), le);
         Reg zero = _mm256_cmpeq_epi16(a, _mm256_setzero_si256());
-        return _mm256_blendv_epi8(r, oneMinusK, zero);
+        return _mm256_sub_epi16(r, _mm256_and_si256(zero, k));
     }
 };
 
@@ -55,7 +56,7 @@ struct Avx2 {
 
 std::size_t IdeaBlocksAvx2(const std::uint16_t* key, const std::uint8_t* in, std::uint8_t* out,
                            std::size_t count) {
-    return sliced::Run<Avx2, 2>(key, in, out, count);
+    return sliced::Run<Avx2, 4>(key, in, out, count);
 }
 
 } // namespace velkor

@@ -3,6 +3,7 @@
 // GCC 12 warns inside its own unpack intrinsics, whose "undefined" merge source it
 // takes for an uninitialised read (GCC bug 105593).
 #if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 #include <immintrin.h>
@@ -31,6 +32,7 @@ struct Avx512 {
 
     static Reg Load(const void* p) { return _mm512_loadu_si512(p); }
     static void Store(void* p, Reg v) { _mm512_storeu_si512(p, v); }
+    static Reg Splat(std::uint16_t w) { return _mm512_set1_epi16(static_cast<short>(w)); }
     static Reg Add(Reg a, Reg b) { return _mm512_add_epi16(a, b); }
     static Reg Xor(Reg a, Reg b) { return _mm512_xor_si512(a, b); }
     static Reg SwapBytes(Reg v) {
@@ -45,16 +47,16 @@ struct Avx512 {
     static Reg UnpackHi64(Reg a, Reg b) { return _mm512_unpackhi_epi64(a, b); }
     static Reg OneMinus(Reg a) { return _mm512_sub_epi16(_mm512_set1_epi16(1), a); }
 
-    // lo - hi, plus 1 under the mask lo <= hi (a borrow, or a zero a), then 1 - k under
-    // the mask of zero a.
-    static Reg MulNonZero(Reg a, Reg k, Reg oneMinusK) {
+    // lo - hi, plus 1 under the mask lo <= hi (a borrow, or a zero a), then minus k
+    // under the mask of zero a.
+    static Reg MulNonZero(Reg a, Reg k) {
         Reg lo = _mm512_mullo_epi16(a, k);
         Reg hi = _mm512_mulhi_epu16(a, k);
         __mmask32 le = _mm512_cmple_epu16_mask(lo, hi);
         Reg r = _mm512_sub_epi16(lo, hi);
         r = _mm512_mask_sub_epi16(r, le, r, _mm512_set1_epi16(-1));
         __mmask32 zero = _mm512_testn_epi16_mask(a, a);
-        return _mm512_mask_mov_epi16(r, zero, oneMinusK);
+        return _mm512_mask_sub_epi16(r, zero, r, k);
     }
 };
 

@@ -6,8 +6,8 @@
 // Included by the level units after they switch the target ISA on, with a vector type
 // V that supplies: Reg, Lanes (blocks per register), Bytes (bytes per register),
 // Load/Store (unaligned), Splat, Add, Xor, SwapBytes (each 16-bit lane), UnpackLo/Hi
-// 16/32/64 (within 128-bit lanes), MulNonZero(a, k, oneMinusK): a times a key word
-// that is not 0, modulo 65537, and OneMinus(a) = 1 - a, which is a times the key 0.
+// 16/32/64 (within 128-bit lanes), MulNonZero(a, k): a times a key word that is not
+// 0, modulo 65537, and OneMinus(a) = 1 - a, which is a times the key 0.
 #pragma once
 
 #include <cstddef>
@@ -24,20 +24,11 @@ inline bool AnyZeroMulKey(const std::uint16_t* key) {
     return false;
 }
 
-// The 52 key words spread over whole registers, built once per call.
+// The 52 key words, each spread over a whole register where it is used; the compiler
+// keeps the spread words of a call in registers or in one table on the stack.
 template <class V> struct SplatKeys {
-    std::uint16_t words[52][V::Lanes];
-    std::uint16_t oneMinus[52][V::Lanes];
-
-    explicit SplatKeys(const std::uint16_t* key) {
-        for (int i = 0; i < 52; ++i)
-            for (int l = 0; l < V::Lanes; ++l) {
-                words[i][l] = key[i];
-                oneMinus[i][l] = static_cast<std::uint16_t>(1u - key[i]);
-            }
-    }
-    typename V::Reg K(int i) const { return V::Load(words[i]); }
-    typename V::Reg OneMinusK(int i) const { return V::Load(oneMinus[i]); }
+    const std::uint16_t* key;
+    typename V::Reg K(int i) const { return V::Splat(key[i]); }
 };
 
 template <class V, bool AnyZero>
@@ -45,7 +36,7 @@ inline typename V::Reg Mul(typename V::Reg a, const SplatKeys<V>& keys, const st
     if constexpr (AnyZero) {
         if (key[i] == 0) return V::OneMinus(a);
     }
-    return V::MulNonZero(a, keys.K(i), keys.OneMinusK(i));
+    return V::MulNonZero(a, keys.K(i));
 }
 
 // Four registers of Lanes/2 consecutive blocks each (in 128-bit lane columns) become
@@ -127,7 +118,7 @@ inline void CryptGroups(const SplatKeys<V>& keys, const std::uint16_t* key, cons
 template <class V, int Groups, bool AnyZero>
 inline std::size_t RunBlocks(const std::uint16_t* key, const std::uint8_t* in, std::uint8_t* out,
                              std::size_t count) {
-    const SplatKeys<V> keys(key);
+    const SplatKeys<V> keys{key};
     constexpr std::size_t Step = std::size_t(Groups) * V::Lanes;
     std::size_t b = 0;
     for (; b + Step <= count; b += Step) CryptGroups<V, Groups, AnyZero>(keys, key, in + 8 * b, out + 8 * b);

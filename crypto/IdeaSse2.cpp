@@ -25,6 +25,7 @@ struct Sse2 {
 
     static Reg Load(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
     static void Store(void* p, Reg v) { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
+    static Reg Splat(std::uint16_t w) { return _mm_set1_epi16(static_cast<short>(w)); }
     static Reg Add(Reg a, Reg b) { return _mm_add_epi16(a, b); }
     static Reg Xor(Reg a, Reg b) { return _mm_xor_si128(a, b); }
     static Reg SwapBytes(Reg v) { return _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8)); }
@@ -38,7 +39,7 @@ struct Sse2 {
 
     // lo - hi, plus 1 where lo <= hi: that is where lo - hi borrows, since lo = hi
     // happens only for a product of 0. A zero a (65536) leaves 1 there; 1 - k is due.
-    static Reg MulNonZero(Reg a, Reg k, Reg /*oneMinusK*/) {
+    static Reg MulNonZero(Reg a, Reg k) {
         Reg lo = _mm_mullo_epi16(a, k);
         Reg hi = _mm_mulhi_epu16(a, k);
         Reg le = _mm_cmpeq_epi16(_mm_subs_epu16(lo, hi), _mm_setzero_si128());

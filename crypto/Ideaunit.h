@@ -41,6 +41,10 @@ protected:
     void SetUpKey() override;
     void EncipherBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t count) override;
     void DecipherBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t count) override;
+    void EncipherChainCBC(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
+                          std::uint8_t* feedback) override;
+    void EncipherChainCFB(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
+                          std::uint8_t* feedback) override;
 
 private:
     void ExpandKey();
