@@ -6,9 +6,15 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
+
+namespace velkor {
+// Failure messages show an instruction-set level by its name.
+inline void PrintTo(IdeaLevel level, std::ostream* os) { *os << IdeaLevelName(level); }
+} // namespace velkor
 
 namespace velkor::test {
 

@@ -6,11 +6,6 @@
 
 #include <cstdlib>
 
-namespace velkor {
-// Test names and failure messages show the level by name.
-void PrintTo(IdeaLevel level, std::ostream* os) { *os << IdeaLevelName(level); }
-} // namespace velkor
-
 namespace velkor::test {
 namespace {
 
