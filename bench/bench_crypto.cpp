@@ -154,6 +154,7 @@ public:
             auto bps = r.counters.find("bytes_per_second");
             double rate = bps != r.counters.end() ? double(bps->second) : 0.0;
             std::string name = r.benchmark_name();
+            if (auto fixed = name.find("/iterations:"); fixed != std::string::npos) name.erase(fixed);
             auto slash = name.find('/');
             results_[name.substr(slash + 1)][name.substr(0, slash)] = {r.GetAdjustedCPUTime(), rate};
         }
