@@ -7,6 +7,8 @@ export WINEPREFIX="$2"
 export WINEDEBUG=-all
 case "$cmd" in
 boot)
+    # wineserver refuses a prefix folder that does not exist yet; wineboot -i fills it.
+    mkdir -p "$WINEPREFIX"
     # Helper processes inherit stdout/stderr: start them first with nowhere to write,
     # so no caller's pipe is held open by them.
     wineserver -p </dev/null >/dev/null 2>&1

@@ -1,0 +1,353 @@
+"""Sets up real chat parts for the two-user test, the demo and the benchmarks: a private
+ngircd, Wine prefixes (one wineserver, one desktop each), ircpeer as each user's IRC client,
+chat_driver running velkor.exe inside a prefix, and a plain IRC client. Everything started
+is stopped by Rig.close(), also after Ctrl-C or SIGTERM. Standard library only."""
+import os
+import re
+import signal
+import subprocess
+import sys
+import threading
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+CHANNEL = "#velkor"
+OPER = "tester:secret"
+
+
+class RigError(Exception):
+    pass
+
+
+def log(text):
+    print(text, flush=True)
+
+
+def to_hex(text):
+    data = text.encode("latin-1") if isinstance(text, str) else text
+    return data.hex() or "-"
+
+
+def from_hex(field):
+    if field == "-":
+        return ""
+    return bytes.fromhex(field).decode("latin-1")
+
+
+def wait_until(check, timeout, what, interval=0.05):
+    """Polls check() until it returns something true; returns that, or raises."""
+    end = time.monotonic() + timeout
+    while True:
+        value = check()
+        if value:
+            return value
+        if time.monotonic() > end:
+            raise RigError("timed out after %gs waiting for %s" % (timeout, what))
+        time.sleep(interval)
+
+
+class LogFile:
+    """A process's output file, searched line by line."""
+
+    def __init__(self, path):
+        self.path = Path(path)
+
+    def lines(self):
+        try:
+            return self.path.read_text(encoding="latin-1").replace("\r", "").splitlines()
+        except FileNotFoundError:
+            return []
+
+    def find(self, pattern):
+        rx = re.compile(pattern)
+        for line in self.lines():
+            m = rx.search(line)
+            if m:
+                return m
+        return None
+
+    def wait(self, pattern, timeout=30):
+        return wait_until(lambda: self.find(pattern), timeout, "/%s/ in %s" % (pattern, self.path.name))
+
+
+class Prefix:
+    """A Wine prefix with its own wineserver: a desktop of its own for DDE and windows."""
+
+    def __init__(self, path):
+        self.path = Path(path)
+        self.env = dict(os.environ, WINEPREFIX=str(self.path), WINEDEBUG="-all")
+        self.booted = False
+
+    def boot_process(self):
+        self.path.parent.mkdir(parents=True, exist_ok=True)
+        self.booted = True
+        return subprocess.Popen(["bash", str(ROOT / "scripts/wine-prefix.sh"), "boot", str(self.path)],
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL, env=self.env)
+
+    def kill(self):
+        if self.booted:
+            subprocess.run(["bash", str(ROOT / "scripts/wine-prefix.sh"), "kill", str(self.path)],
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, env=self.env, timeout=30)
+            self.booted = False
+
+
+class Driver:
+    """chat_driver.exe in a prefix: one command line in, one reply line out."""
+
+    def __init__(self, rig, prefix, name, env=None):
+        self.name = name
+        self.prefix = prefix
+        with open(Path(rig.work) / ("driver-%s.err" % name), "ab") as err:
+            self.proc = subprocess.Popen(["wine", rig.driver_exe], stdin=subprocess.PIPE,
+                                         stdout=subprocess.PIPE, stderr=err,
+                                         env=dict(prefix.env, **(env or {})))
+        self.replies = []
+        self.cond = threading.Condition()
+        self.transcript = open(Path(rig.work) / ("driver-%s.log" % name), "a", encoding="latin-1")
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for raw in self.proc.stdout:
+            line = raw.decode("latin-1").rstrip("\r\n")
+            self._note("< " + line)
+            with self.cond:
+                self.replies.append(line)
+                self.cond.notify_all()
+        with self.cond:
+            self.replies.append(None)
+            self.cond.notify_all()
+
+    def _note(self, text):
+        self.transcript.write(text[:300] + "\n")
+        self.transcript.flush()
+
+    def send(self, line):
+        self._note("> " + line)
+        try:
+            self.proc.stdin.write((line + "\n").encode("latin-1"))
+            self.proc.stdin.flush()
+        except BrokenPipeError:
+            raise RigError("%s: the driver is gone" % self.name)
+
+    def reply(self, timeout=60):
+        with self.cond:
+            if not self.cond.wait_for(lambda: self.replies, timeout):
+                raise RigError("%s: no reply within %gs" % (self.name, timeout))
+            line = self.replies.pop(0)
+        if line is None:
+            raise RigError("%s: the driver ended" % self.name)
+        if line.startswith("err"):
+            raise RigError("%s: %s" % (self.name, line))
+        if not line.startswith("ok"):
+            raise RigError("%s: unexpected reply %r" % (self.name, line))
+        return line.split()[1:]
+
+    def call(self, line, timeout=60):
+        self.send(line)
+        return self.reply(timeout)
+
+    # Commands.
+    def start(self):
+        return int(self.call("start", 60)[0])
+
+    def setkey(self, key):
+        return from_hex(self.call("setkey " + to_hex(key))[0])
+
+    def bufferlines(self, n):
+        return from_hex(self.call("bufferlines %d" % n)[0])
+
+    def encryption(self, on):
+        return from_hex(self.call("encryption " + ("on" if on else "off"))[0])
+
+    def menu(self, ident):
+        self.call("menu %d" % ident)
+
+    def type(self, line):
+        """("sent", None) or ("refused", message box text)."""
+        fields = self.call("type " + to_hex(line), 60)
+        return (fields[0], from_hex(fields[1]) if len(fields) > 1 else None)
+
+    def burst(self, lines, timeout=240):
+        self.send("burst %d" % len(lines))
+        for line in lines:
+            self.send(to_hex(line))
+        sent, ms = self.reply(timeout)
+        return int(sent), int(ms)
+
+    def dismiss(self):
+        self.call("dismiss")
+
+    def input(self):
+        return from_hex(self.call("input")[0])
+
+    def status(self):
+        return from_hex(self.call("status")[0])
+
+    def lines(self):
+        fields = self.call("lines", 60)
+        return [from_hex(f) for f in fields[1:]]
+
+    def waitlines(self, n, timeout=60):
+        return int(self.call("waitlines %d %d" % (n, timeout * 1000), timeout + 30)[0])
+
+    def wait_shown(self, line, timeout=30):
+        """Waits until the display holds `line`; returns the display lines."""
+        lines = []
+
+        def seen():
+            nonlocal lines
+            lines = self.lines()
+            return line in lines
+        wait_until(seen, timeout, "%s to show %r" % (self.name, line), interval=0.2)
+        return lines
+
+    def alive(self):
+        self.call("alive", 30)
+
+    def wire(self, key, line):
+        """(wire text, whether the cipher bytes hold a zero, the line read back)."""
+        w, zero, back = self.call("wire %s %s" % (to_hex(key), to_hex(line)))
+        return from_hex(w), zero == "1", from_hex(back)
+
+    def quit(self):
+        try:
+            if self.proc.poll() is None:
+                self.call("quit", 15)
+        except RigError:
+            pass
+        try:
+            self.proc.wait(10)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait(5)
+
+
+class Rig:
+    def __init__(self, work, build=None, driver_exe=None):
+        self.work = Path(work)
+        self.work.mkdir(parents=True, exist_ok=True)
+        self.build = Path(build or ROOT / "build/windows")
+        self.driver_exe = str(driver_exe or self.build / "tests/e2e/chat_driver.exe")
+        self.ircpeer_exe = str(self.build / "tools/ircpeer/ircpeer.exe")
+        self.port = None
+        self.prefixes = []
+        self.drivers = []
+        self.procs = []  # (name, Popen) of everything else
+        self.closed = False
+        self._old_handlers = {}
+        for sig in (signal.SIGINT, signal.SIGTERM):
+            self._old_handlers[sig] = signal.signal(sig, self._on_signal)
+
+    def _on_signal(self, signum, frame):
+        raise SystemExit(128 + signum)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def start_ngircd(self):
+        out = subprocess.run(["bash", str(ROOT / "scripts/ngircd.sh"), "start", str(self.work / "irc")],
+                             stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=60)
+        if out.returncode != 0:
+            raise RigError("ngircd did not start: " + out.stderr)
+        self.port = int(out.stdout.split()[-1])
+        return self.port
+
+    def boot(self, paths):
+        """Boots the prefixes side by side; a prefix that exists boots in a second or two."""
+        prefixes = [Prefix(p) for p in paths]
+        self.prefixes += prefixes
+        procs = [p.boot_process() for p in prefixes]
+        for proc in procs:
+            proc.wait(180)
+        return prefixes
+
+    def ircpeer(self, prefix, nick, extra=()):
+        """Starts ircpeer as the user's IRC client; waits until it joined with mode +F."""
+        out = LogFile(self.work / ("ircpeer-%s.log" % nick))
+        with open(out.path, "ab") as f:
+            proc = subprocess.Popen(["wine", self.ircpeer_exe, "--server", "127.0.0.1:%d" % self.port,
+                                     "--nick", nick, "--join", CHANNEL, "--oper", OPER, *extra],
+                                    stdin=subprocess.DEVNULL, stdout=f, stderr=subprocess.STDOUT,
+                                    env=prefix.env)
+        self.procs.append(("ircpeer " + nick, proc))
+        start = len(out.lines())
+        def joined():
+            lines = out.lines()[start:]
+            return (any(l.startswith("-- joined " + CHANNEL) for l in lines) and
+                    any(re.match(r"<< :%s!\S+ MODE %s :?\+F" % (nick, nick), l) for l in lines))
+        wait_until(joined, 60, "ircpeer %s to join %s as +F" % (nick, CHANNEL))
+        return proc, out
+
+    def driver(self, prefix, name, env=None):
+        d = Driver(self, prefix, name, env)
+        self.drivers.append(d)
+        return d
+
+    def plain_client(self, nick, channels, lifetime=600):
+        """A plain IRC client that is not in the secret; returns (send, its log)."""
+        out = LogFile(self.work / ("client-%s.log" % nick))
+        f = open(out.path, "wb")
+        proc = subprocess.Popen([sys.executable, str(ROOT / "tests/ircpeer/ircclient.py"),
+                                 "--port", str(self.port), "--nick", nick, "--lifetime", str(lifetime)],
+                                stdin=subprocess.PIPE, stdout=f, stderr=subprocess.STDOUT)
+        f.close()
+        self.procs.append(("client " + nick, proc))
+
+        def send(line):
+            proc.stdin.write((line + "\n").encode("latin-1"))
+            proc.stdin.flush()
+        for channel in channels:
+            send("JOIN " + channel)
+            out.wait(r" 366 %s %s " % (re.escape(nick), re.escape(channel)), 30)
+        return send, out
+
+    def stop_process(self, proc):
+        if proc.poll() is None:
+            proc.kill()
+            try:
+                proc.wait(10)
+            except subprocess.TimeoutExpired:
+                pass
+
+    def close(self):
+        if self.closed:
+            return
+        self.closed = True
+        # Ctrl-C again while cleaning up must not leave processes behind.
+        for sig in self._old_handlers:
+            signal.signal(sig, signal.SIG_IGN)
+        for d in self.drivers:
+            d.quit()
+        for name, proc in self.procs:
+            if proc.poll() is None:
+                proc.terminate()
+        for name, proc in self.procs:
+            try:
+                proc.wait(3)
+            except subprocess.TimeoutExpired:
+                self.stop_process(proc)
+        for p in self.prefixes:
+            try:
+                p.kill()
+            except Exception:
+                pass
+        if self.port is not None:
+            subprocess.run(["bash", str(ROOT / "scripts/ngircd.sh"), "stop", str(self.work / "irc")],
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=30)
+        for sig, handler in self._old_handlers.items():
+            signal.signal(sig, handler)
+
+
+def ensure_display(argv):
+    """Without an X display, runs this script again inside a private Xvfb."""
+    if os.environ.get("DISPLAY"):
+        return
+    os.execvp("xvfb-run", ["xvfb-run", "-a", "-s", "-screen 0 1024x768x24",
+                           sys.executable, *argv])
