@@ -1,0 +1,381 @@
+// Forms: components, windowed controls, forms and the application's message loop.
+#include "Forms.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <stdexcept>
+
+namespace velkor {
+
+namespace {
+
+constexpr char kFormClass[] = "VelkorForm";
+constexpr UINT_PTR kSubclassId = 1;
+// Names the object of a subclassed control (GetWindowSubclass has no import by name).
+constexpr char kControlProp[] = "VelkorControl";
+
+void RegisterFormClass(WNDPROC proc) {
+    static const bool registered = [proc] {
+        WNDCLASSEXA wc{};
+        wc.cbSize = sizeof wc;
+        wc.style = CS_HREDRAW | CS_VREDRAW;
+        wc.lpfnWndProc = proc;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        wc.lpszClassName = kFormClass;
+        return RegisterClassExA(&wc) != 0;
+    }();
+    if (!registered)
+        throw std::runtime_error("the form window class cannot be registered");
+}
+
+} // namespace
+
+// ---- UniqueHwnd ----
+
+UniqueHwnd& UniqueHwnd::operator=(UniqueHwnd&& other) noexcept {
+    if (this != &other)
+        reset(other.release());
+    return *this;
+}
+
+HWND UniqueHwnd::release() {
+    HWND hwnd = hwnd_;
+    hwnd_ = nullptr;
+    return hwnd;
+}
+
+void UniqueHwnd::reset(HWND hwnd) {
+    if (hwnd == hwnd_)
+        return;
+    HWND old = hwnd_;
+    hwnd_ = hwnd;
+    if (old && IsWindow(old))
+        DestroyWindow(old);
+}
+
+// ---- TComponent ----
+
+TComponent::TComponent(TComponent* owner) : owner_(nullptr) {
+    if (owner)
+        owner->Insert(this);
+}
+
+TComponent::~TComponent() {
+    destroying_ = true;
+    // Copy first: a notified component may unregister itself while we walk the list.
+    const auto notifies = freeNotifies_;
+    freeNotifies_.clear();
+    for (TComponent* c : notifies) {
+        auto& theirs = c->freeNotifies_;
+        theirs.erase(std::remove(theirs.begin(), theirs.end(), this), theirs.end());
+        c->Notification(this, TOperation::Remove);
+    }
+    DestroyComponents();
+    if (owner_)
+        owner_->Remove(this);
+}
+
+TComponent* TComponent::FindComponent(const std::string& name) const {
+    for (TComponent* c : components_)
+        if (c->name_ == name)
+            return c;
+    return nullptr;
+}
+
+void TComponent::FreeNotification(TComponent* component) {
+    if (!component || component == this)
+        return;
+    if (std::find(freeNotifies_.begin(), freeNotifies_.end(), component) == freeNotifies_.end())
+        freeNotifies_.push_back(component);
+    auto& theirs = component->freeNotifies_;
+    if (std::find(theirs.begin(), theirs.end(), this) == theirs.end())
+        theirs.push_back(this);
+}
+
+void TComponent::RemoveFreeNotification(TComponent* component) {
+    if (!component)
+        return;
+    freeNotifies_.erase(std::remove(freeNotifies_.begin(), freeNotifies_.end(), component),
+                        freeNotifies_.end());
+    auto& theirs = component->freeNotifies_;
+    theirs.erase(std::remove(theirs.begin(), theirs.end(), this), theirs.end());
+}
+
+void TComponent::DestroyComponents() {
+    while (!components_.empty()) {
+        TComponent* last = components_.back();
+        Remove(last);
+        delete last;
+    }
+}
+
+void TComponent::Notification(TComponent*, TOperation) {}
+
+void TComponent::Insert(TComponent* component) {
+    components_.push_back(component);
+    component->owner_ = this;
+    Notification(component, TOperation::Insert);
+}
+
+void TComponent::Remove(TComponent* component) {
+    auto it = std::find(components_.begin(), components_.end(), component);
+    if (it == components_.end())
+        return;
+    components_.erase(it);
+    component->owner_ = nullptr;
+    if (!destroying_)
+        Notification(component, TOperation::Remove);
+}
+
+// ---- TWinControl ----
+
+TWinControl::TWinControl(TComponent* owner) : TComponent(owner) {}
+
+TWinControl::TWinControl(TComponent* owner, TWinControl& parent, const char* className,
+                         DWORD style, DWORD exStyle, int id)
+    : TComponent(owner) {
+    HWND hwnd = CreateWindowExA(exStyle, className, "", style | WS_CHILD, 0, 0, 0, 0,
+                                parent.Handle(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                GetModuleHandleA(nullptr), nullptr);
+    if (!hwnd)
+        throw std::runtime_error(std::string("cannot create a ") + className + " control");
+    hwnd_.reset(hwnd);
+    subclassed_ = SetWindowSubclass(hwnd, SubclassProc, kSubclassId,
+                                    reinterpret_cast<DWORD_PTR>(this)) != FALSE;
+    if (subclassed_)
+        SetPropA(hwnd, kControlProp, this);
+}
+
+TWinControl::~TWinControl() {
+    // The window outlives nothing of this object: unbind it before it goes, so that the
+    // messages of its destruction reach only the default handling.
+    HWND hwnd = hwnd_.get();
+    if (hwnd && IsWindow(hwnd)) {
+        if (subclassed_) {
+            RemoveWindowSubclass(hwnd, SubclassProc, kSubclassId);
+            RemovePropA(hwnd, kControlProp);
+        } else
+            SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+    }
+    hwnd_.reset();
+}
+
+std::string TWinControl::Caption() const {
+    HWND hwnd = Handle();
+    if (!hwnd)
+        return {};
+    std::string text(static_cast<size_t>(GetWindowTextLengthA(hwnd)) + 1, '\0');
+    const int n = GetWindowTextA(hwnd, text.data(), static_cast<int>(text.size()));
+    text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return text;
+}
+
+void TWinControl::SetCaption(const std::string& caption) {
+    if (Handle())
+        SetWindowTextA(Handle(), caption.c_str());
+}
+
+TWinControl* TWinControl::FromHandle(HWND hwnd) {
+    if (!hwnd)
+        return nullptr;
+    char cls[64] = "";
+    GetClassNameA(hwnd, cls, sizeof cls);
+    if (lstrcmpA(cls, kFormClass) == 0)
+        return reinterpret_cast<TWinControl*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    return static_cast<TWinControl*>(GetPropA(hwnd, kControlProp));
+}
+
+void TWinControl::CreateOwnWindow(const std::string& caption, DWORD style, DWORD exStyle,
+                                  HWND parent) {
+    RegisterFormClass(OwnClassProc);
+    HWND hwnd = CreateWindowExA(exStyle, kFormClass, caption.c_str(), style, CW_USEDEFAULT,
+                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, parent, nullptr,
+                                GetModuleHandleA(nullptr), this);
+    if (!hwnd)
+        throw std::runtime_error("cannot create the window \"" + caption + "\"");
+    hwnd_.reset(hwnd);
+}
+
+LRESULT TWinControl::WndProc(UINT msg, WPARAM wparam, LPARAM lparam) {
+    return DefaultProc(msg, wparam, lparam);
+}
+
+LRESULT TWinControl::DefaultProc(UINT msg, WPARAM wparam, LPARAM lparam) {
+    if (subclassed_)
+        return DefSubclassProc(Handle(), msg, wparam, lparam);
+    return DefWindowProcA(Handle(), msg, wparam, lparam);
+}
+
+LRESULT TWinControl::Dispatch(UINT msg, WPARAM wparam, LPARAM lparam) {
+    const LRESULT result = WndProc(msg, wparam, lparam);
+    if (msg == WM_NCDESTROY)
+        hwnd_.release();
+    return result;
+}
+
+LRESULT CALLBACK TWinControl::OwnClassProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+    if (msg == WM_NCCREATE) {
+        auto* cs = reinterpret_cast<CREATESTRUCTA*>(lparam);
+        auto* self = static_cast<TWinControl*>(cs->lpCreateParams);
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+        // CreateWindowEx has not returned yet: the handle is needed by the messages of
+        // creation that reach WndProc.
+        self->hwnd_.reset(hwnd);
+    }
+    auto* self = reinterpret_cast<TWinControl*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (!self)
+        return DefWindowProcA(hwnd, msg, wparam, lparam);
+    return self->Dispatch(msg, wparam, lparam);
+}
+
+LRESULT CALLBACK TWinControl::SubclassProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam,
+                                           UINT_PTR, DWORD_PTR self) {
+    if (msg == WM_NCDESTROY) {
+        RemoveWindowSubclass(hwnd, SubclassProc, kSubclassId);
+        RemovePropA(hwnd, kControlProp);
+        auto* control = reinterpret_cast<TWinControl*>(self);
+        control->subclassed_ = false;
+        control->hwnd_.release();
+        return DefSubclassProc(hwnd, msg, wparam, lparam);
+    }
+    return reinterpret_cast<TWinControl*>(self)->Dispatch(msg, wparam, lparam);
+}
+
+// ---- TForm ----
+
+TForm::TForm(TApplication& application, TComponent* owner, const std::string& caption,
+             DWORD style)
+    : TWinControl(owner), application_(application) {
+    CreateOwnWindow(caption, style, 0, nullptr);
+    application_.AddForm(this);
+}
+
+TForm::~TForm() {
+    // Components may still look at their form (its caption, its handle) as they go.
+    DestroyComponents();
+    application_.RemoveForm(this);
+}
+
+void TForm::Show(int showCommand) {
+    if (Handle())
+        ShowWindow(Handle(), showCommand);
+}
+
+void TForm::Close() {
+    if (Handle())
+        SendMessageA(Handle(), WM_CLOSE, 0, 0);
+}
+
+LRESULT TForm::WndProc(UINT msg, WPARAM wparam, LPARAM lparam) {
+    if (msg == WM_DESTROY && application_.MainForm() == this)
+        PostQuitMessage(0);
+    return TWinControl::WndProc(msg, wparam, lparam);
+}
+
+// ---- TApplication ----
+
+TApplication::TApplication() : TComponent(nullptr) {}
+
+TApplication::~TApplication() { DestroyComponents(); }
+
+void TApplication::RemoveForm(TForm* form) {
+    forms_.erase(std::remove(forms_.begin(), forms_.end(), form), forms_.end());
+}
+
+bool TApplication::Dispatch(MSG& msg) {
+    if (OnMessage && OnMessage(msg))
+        return true;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+    return true;
+}
+
+int TApplication::Run() {
+    MSG msg;
+    for (;;) {
+        const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+        if (got == 0)
+            return static_cast<int>(msg.wParam);
+        // -1 is an error for this one message (Wine gives it for a DDE message whose
+        // data could not be mapped, e.g. a poke of more than about 2 MB): skip it.
+        if (got == -1)
+            continue;
+        Dispatch(msg);
+    }
+}
+
+bool TApplication::ProcessMessages() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return false;
+        }
+        Dispatch(msg);
+    }
+    return true;
+}
+
+bool TApplication::PumpUntil(const std::function<bool()>& done,
+                             std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return done();
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min<long long>(
+                                                         left.count(), 50)),
+                                  QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                PostQuitMessage(static_cast<int>(msg.wParam));
+                return done();
+            }
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    return true;
+}
+
+std::string StartupErrorText(const std::string& className, const std::string& module,
+                             const void* address, const std::string& message) {
+    char head[1024];
+    std::snprintf(head, sizeof head, "Exception %s in module %s at %p.", className.c_str(),
+                  module.c_str(), address);
+    const bool stop = !message.empty() && message.back() == '.';
+    return std::string(head) + "\n" + message + (stop ? "" : ".");
+}
+
+int ShowStartupError(const std::string& className, const void* address,
+                     const std::string& message) {
+    const std::string text = StartupErrorText(className, ModuleBaseName(), address, message);
+    MessageBoxA(nullptr, text.c_str(), "Application Error", MB_OK | MB_ICONERROR | MB_TASKMODAL);
+    return 1;
+}
+
+std::string ModuleFileName() {
+    std::string path(MAX_PATH, '\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+std::string ModuleBaseName() {
+    const std::string path = ModuleFileName();
+    const auto slash = path.find_last_of("\\/:");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace velkor

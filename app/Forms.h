@@ -1,0 +1,183 @@
+// Forms: the small window toolkit the program is built on. Components with an owner and a
+// name, windowed controls and top-level windows (forms) with a caption, the application
+// with its ordered list of forms and a message loop that survives GetMessage errors.
+#pragma once
+
+#include <windows.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace velkor {
+
+class TComponent;
+using TNotifyEvent = std::function<void(TComponent& sender)>;
+
+// Owns one window handle and destroys the window with it.
+class UniqueHwnd {
+public:
+    UniqueHwnd() = default;
+    explicit UniqueHwnd(HWND hwnd) : hwnd_(hwnd) {}
+    ~UniqueHwnd() { reset(); }
+    UniqueHwnd(const UniqueHwnd&) = delete;
+    UniqueHwnd& operator=(const UniqueHwnd&) = delete;
+    UniqueHwnd(UniqueHwnd&& other) noexcept : hwnd_(other.release()) {}
+    UniqueHwnd& operator=(UniqueHwnd&& other) noexcept;
+
+    HWND get() const { return hwnd_; }
+    HWND release();
+    void reset(HWND hwnd = nullptr);
+    explicit operator bool() const { return hwnd_ != nullptr; }
+
+private:
+    HWND hwnd_ = nullptr;
+};
+
+// A named object with an owner. The owner destroys its components, last created first;
+// deleting a component takes it out of its owner. Components are created on the heap
+// with their owner (`new TSomething(owner)`) and are neither copied nor moved.
+class TComponent {
+public:
+    enum class TOperation { Insert, Remove };
+
+    explicit TComponent(TComponent* owner);
+    virtual ~TComponent();
+    TComponent(const TComponent&) = delete;
+    TComponent& operator=(const TComponent&) = delete;
+
+    const std::string& Name() const { return name_; }
+    void SetName(std::string name) { name_ = std::move(name); }
+    TComponent* Owner() const { return owner_; }
+    const std::vector<TComponent*>& Components() const { return components_; }
+    TComponent* FindComponent(const std::string& name) const;
+
+    // Asks for Notification(component, Remove) when `component` is destroyed; the interest
+    // is mutual, so whichever of the two goes first tells the other.
+    void FreeNotification(TComponent* component);
+    void RemoveFreeNotification(TComponent* component);
+
+    // Destroys the owned components now. A derived destructor calls it first when its
+    // components still need the derived part of the object while they go.
+    void DestroyComponents();
+
+protected:
+    // Told when a component is inserted into or removed from this owner, and when a
+    // component registered with FreeNotification is destroyed.
+    virtual void Notification(TComponent* component, TOperation operation);
+
+private:
+    void Insert(TComponent* component);
+    void Remove(TComponent* component);
+
+    std::string name_;
+    TComponent* owner_;
+    std::vector<TComponent*> components_;
+    std::vector<TComponent*> freeNotifies_;
+    bool destroying_ = false;
+};
+
+// A component with a real window. The one window procedure trampoline binds the object
+// to its window (at WM_NCCREATE for the toolkit's own class, by subclassing for system
+// control classes) and forwards every message to the virtual WndProc.
+class TWinControl : public TComponent {
+public:
+    // A child control of a system class ("EDIT", "RichEdit20A", ...) inside `parent`.
+    TWinControl(TComponent* owner, TWinControl& parent, const char* className, DWORD style,
+                DWORD exStyle = 0, int id = 0);
+    ~TWinControl() override;
+
+    HWND Handle() const { return hwnd_.get(); }
+    std::string Caption() const;
+    void SetCaption(const std::string& caption);
+
+    static TWinControl* FromHandle(HWND hwnd);
+
+protected:
+    explicit TWinControl(TComponent* owner);
+    // Creates the window of the toolkit's own class, bound to this object.
+    void CreateOwnWindow(const std::string& caption, DWORD style, DWORD exStyle, HWND parent);
+
+    virtual LRESULT WndProc(UINT msg, WPARAM wparam, LPARAM lparam);
+    // The handling the window would get without this object.
+    LRESULT DefaultProc(UINT msg, WPARAM wparam, LPARAM lparam);
+
+private:
+    static LRESULT CALLBACK OwnClassProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+    static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam,
+                                         UINT_PTR id, DWORD_PTR self);
+    LRESULT Dispatch(UINT msg, WPARAM wparam, LPARAM lparam);
+
+    UniqueHwnd hwnd_;
+    bool subclassed_ = false;
+};
+
+class TApplication;
+
+// A top-level window of the program. It is listed in its application's window list from
+// construction until destruction; the first form listed is the main form, and destroying
+// the main form's window ends the message loop.
+class TForm : public TWinControl {
+public:
+    TForm(TApplication& application, TComponent* owner, const std::string& caption,
+          DWORD style = WS_OVERLAPPEDWINDOW);
+    ~TForm() override;
+
+    TApplication& Application() const { return application_; }
+    void Show(int showCommand = SW_SHOWNORMAL);
+    void Close();
+
+protected:
+    LRESULT WndProc(UINT msg, WPARAM wparam, LPARAM lparam) override;
+
+private:
+    TApplication& application_;
+};
+
+// The application object: owns the components created with it as owner and keeps the
+// program's forms in creation order.
+class TApplication : public TComponent {
+public:
+    TApplication();
+    ~TApplication() override;
+
+    const std::string& Title() const { return title_; }
+    void SetTitle(std::string title) { title_ = std::move(title); }
+    const std::vector<TForm*>& Forms() const { return forms_; }
+    TForm* MainForm() const { return forms_.empty() ? nullptr : forms_.front(); }
+
+    // Runs the message loop until WM_QUIT and returns its exit code.
+    int Run();
+    // Handles the waiting messages, then returns; false once WM_QUIT was seen.
+    bool ProcessMessages();
+    // Handles messages until `done` holds or the time is up; returns `done()`.
+    static bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+
+    // Offered each message before it is dispatched; true means it was handled.
+    std::function<bool(MSG&)> OnMessage;
+
+private:
+    friend class TForm;
+    void AddForm(TForm* form) { forms_.push_back(form); }
+    void RemoveForm(TForm* form);
+    bool Dispatch(MSG& msg);
+
+    std::string title_;
+    std::vector<TForm*> forms_;
+};
+
+// The text of the error box for an exception raised before the message loop runs:
+// "Exception <class> in module <module> at <address>." and, on a second line, the
+// message, given a closing full stop when it has none.
+std::string StartupErrorText(const std::string& className, const std::string& module,
+                             const void* address, const std::string& message);
+// Shows that text in the task-modal "Application Error" box; returns the exit code, 1.
+int ShowStartupError(const std::string& className, const void* address,
+                     const std::string& message);
+
+// The executable's full path, and its file name without the directory.
+std::string ModuleFileName();
+std::string ModuleBaseName();
+
+} // namespace velkor
