@@ -1,0 +1,328 @@
+// The DDE unit through real DDEML inside the test process: the process's manager serves a
+// form "inproc", and a second DDEML instance (or the unit's own client conversation) talks
+// to it.
+#include "MyDdemanServer.h"
+#include "dde_test_util.h"
+#include "raw_dde_client.h"
+
+#include <gtest/gtest.h>
+
+using namespace velkor;
+using namespace std::string_literals;
+
+namespace {
+
+constexpr char kService[] = "test_dde";
+
+TDdeServerItem* NewItem(TComponent* owner, const char* name) {
+    auto* item = new TDdeServerItem(owner);
+    item->SetName(name);
+    return item;
+}
+
+// A form "inproc" with NONE, an item "Deep" inside an edit control, a topic component
+// "chat" with its own item "Topical", and counters on NONE's events.
+class LocalServer : public testing::Test {
+public:
+    void SetUp() override {
+        form = new TForm(TestApplication(), &TestApplication(), "inproc");
+        none = NewItem(form, "NONE");
+        box = new TWinControl(form, *form, "EDIT", 0);
+        deep = NewItem(box, "Deep");
+        chat = new TDdeServerConv(form);
+        chat->SetName("chat");
+        topical = NewItem(form, "Topical");
+        topical->SetServerConv(chat);
+        none->OnPokeData = [this](TComponent&) { ++pokes; };
+        none->OnChange = [this](TComponent&) { ++changes; };
+    }
+    void TearDown() override { delete form; }
+
+    DdemlClient client;
+    TForm* form = nullptr;
+    TDdeServerItem* none = nullptr;
+    TWinControl* box = nullptr;
+    TDdeServerItem* deep = nullptr;
+    TDdeServerConv* chat = nullptr;
+    TDdeServerItem* topical = nullptr;
+    int pokes = 0;
+    int changes = 0;
+};
+
+} // namespace
+
+TEST_F(LocalServer, FindServerItemIsExactAndDepthFirst) {
+    const struct {
+        std::string name;
+        TDdeServerConv* serverConv;
+        TDdeServerItem* LocalServer::*expected;
+    } cases[] = {
+        {"NONE", nullptr, &LocalServer::none},   {"none", nullptr, nullptr},
+        {"NONE ", nullptr, nullptr},             {"", nullptr, nullptr},
+        {"Deep", nullptr, &LocalServer::deep},   {"Topical", nullptr, nullptr},
+        {"NONE", chat, nullptr},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FindServerItem(form, c.serverConv, c.name), c.expected ? this->*c.expected : nullptr)
+            << c.name;
+    EXPECT_EQ(FindServerItem(form, chat, "Topical"), topical);
+    EXPECT_EQ(FindServerItem(nullptr, nullptr, "NONE"), nullptr);
+
+    // A control listed before a same-named direct item is searched first.
+    auto* twin = NewItem(form, "Deep");
+    EXPECT_EQ(FindServerItem(form, nullptr, "Deep"), deep);
+    delete deep;
+    deep = nullptr;
+    EXPECT_EQ(FindServerItem(form, nullptr, "Deep"), twin);
+}
+
+TEST_F(LocalServer, TopicsMatchTopicComponentsThenCaptionsIgnoringCase) {
+    TDdeMgr& manager = *TDdeMgr::Instance();
+    for (const char* topic : {"inproc", "INPROC", "InProc"}) {
+        const auto owner = manager.MatchTopic(topic);
+        EXPECT_EQ(owner.form, form) << topic;
+        EXPECT_EQ(owner.serverConv, nullptr) << topic;
+    }
+    EXPECT_EQ(manager.MatchTopic("CHAT").serverConv, chat);
+    // A topic component wins over a window with the same caption.
+    auto* shadow = new TForm(TestApplication(), &TestApplication(), "chat");
+    EXPECT_EQ(manager.MatchTopic("chat").serverConv, chat);
+    delete shadow;
+    EXPECT_FALSE(manager.MatchTopic("inproc2"));
+    EXPECT_FALSE(manager.MatchTopic(""));
+}
+
+TEST_F(LocalServer, ConnectsAcceptServedServiceAndTopic) {
+    const struct {
+        std::string service, topic;
+        bool accepted;
+    } cases[] = {
+        {kService, "inproc", true}, {"TEST_DDE", "Inproc", true}, {"", "inproc", true},
+        {kService, "chat", true},   {kService, "nowhere", false}, {"other", "inproc", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(bool(client.Connect(c.service, c.topic)), c.accepted) << c.service << "|" << c.topic;
+    // An initiate without a service or without a topic is a wildcard connect: one for all
+    // topics gets no answer, one for a served topic gets one.
+    const struct {
+        std::string service, topic;
+        bool answered;
+    } wild[] = {{kService, "", false}, {"", "inproc", true}, {"", "nowhere", false}};
+    for (const auto& w : wild) {
+        RawDdeClient raw;
+        EXPECT_EQ(raw.Initiate(w.service, w.topic), w.answered) << w.service << "|" << w.topic;
+    }
+}
+
+TEST_F(LocalServer, ConnectRefusedUntilTheWindowExists) {
+    EXPECT_FALSE(client.Connect(kService, "later"));
+    auto* later = new TForm(TestApplication(), &TestApplication(), "later");
+    EXPECT_TRUE(client.Connect(kService, "later"));
+    delete later;
+    EXPECT_FALSE(client.Connect(kService, "later"));
+}
+
+TEST_F(LocalServer, PokesReplaceTheItemsLines) {
+    using Lines = std::vector<std::string>;
+    const struct {
+        std::string topic, item, bytes;
+        UINT format;
+        bool acknowledged;
+        TDdeServerItem* LocalServer::*target;
+        Lines lines;
+    } cases[] = {
+        {"inproc", "NONE", "#chan nick 0abc\0"s, CF_TEXT, true, &LocalServer::none, {"#chan nick 0abc"}},
+        {"inproc", "NONE", "one\r\ntwo\0"s, CF_TEXT, true, &LocalServer::none, {"one", "two"}},
+        {"inproc", "NONE", "abc\0def\0"s, CF_TEXT, true, &LocalServer::none, {"abc"}},
+        {"inproc", "NONE", "no zero byte"s, CF_TEXT, true, &LocalServer::none, {"no zero byte"}},
+        {"inproc", "NONE", "\0"s, CF_TEXT, true, &LocalServer::none, {}},
+        {"inproc", "NONE", "oem\0"s, CF_OEMTEXT, false, &LocalServer::none, {"keep"}},
+        {"inproc", "Nothing", "x\0"s, CF_TEXT, false, &LocalServer::none, {"keep"}},
+        {"inproc", "Deep", "deep\0"s, CF_TEXT, true, &LocalServer::deep, {"deep"}},
+        {"inproc", "Topical", "t\0"s, CF_TEXT, false, &LocalServer::topical, {"keep"}},
+        {"chat", "Topical", "t\0"s, CF_TEXT, true, &LocalServer::topical, {"t"}},
+        {"chat", "NONE", "x\0"s, CF_TEXT, false, &LocalServer::none, {"keep"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.topic + "/" + c.item + "/" + c.bytes);
+        TDdeServerItem* target = this->*c.target;
+        target->SetText("keep");
+        pokes = changes = 0;
+        DdeConv conv = client.Connect(kService, c.topic);
+        ASSERT_TRUE(conv);
+        const auto status = client.Poke(conv.get(), c.item, c.bytes, 5000, c.format);
+        ASSERT_TRUE(status); // DDEML reports even a refused poke as done
+        EXPECT_EQ((*status & DDE_FACK) != 0, c.acknowledged);
+        EXPECT_EQ(target->Lines(), c.lines);
+        EXPECT_EQ(target->Text(), c.lines.empty() ? "" : c.lines.front());
+        if (target == none) {
+            EXPECT_EQ(pokes, c.acknowledged ? 1 : 0);
+            EXPECT_EQ(changes, c.acknowledged ? 1 : 0);
+        }
+    }
+}
+
+TEST_F(LocalServer, RequestsAnswerLinesWithCrLfAndOneZeroByte) {
+    DdeConv conv = client.Connect(kService, "inproc");
+    ASSERT_TRUE(conv);
+    const struct {
+        std::vector<std::string> lines;
+        std::string answer;
+    } cases[] = {
+        {{"hello"}, "hello\r\n\0"s},
+        {{"one", "two"}, "one\r\ntwo\r\n\0"s},
+        {{}, "\0"s},
+    };
+    for (const auto& c : cases) {
+        none->SetLines(c.lines);
+        EXPECT_EQ(client.Request(conv.get(), "NONE"), c.answer);
+    }
+    // "none" is not asked here: in one process the client's "none" handle reads "NONE"
+    // while any handle of that spelling lives (atoms, first spelling wins).
+    EXPECT_EQ(client.Request(conv.get(), "Nothing"), std::nullopt);
+}
+
+TEST_F(LocalServer, LinesAreTakenOnlyWhenTheyDiffer) {
+    none->SetLines({"a", "b"});
+    changes = 0;
+    none->SetLines({"a", "b"});
+    EXPECT_EQ(changes, 0);
+    none->SetLines({"a", "B"});
+    EXPECT_EQ(changes, 1);
+    none->SetText("a"); // Text always counts as a change
+    none->SetText("a");
+    EXPECT_EQ(changes, 3);
+    EXPECT_EQ(none->Lines(), std::vector<std::string>{"a"});
+}
+
+TEST_F(LocalServer, AdviseLinksCarryValueChanges) {
+    DdeConv conv = client.Connect(kService, "inproc");
+    ASSERT_TRUE(conv);
+    ASSERT_TRUE(client.AdviseStart(conv.get(), "NONE"));
+    EXPECT_FALSE(client.AdviseStart(conv.get(), "Nothing"));
+    none->SetText("first");
+    Pump(200);
+    ASSERT_EQ(client.advised, std::vector<std::string>{"first\r\n\0"s});
+
+    // A poke from another conversation is advised too. (Wine's DdeConnect hands one
+    // instance the conversation it has already, so the other comes from the manager.)
+    TDdeClientConv other(nullptr);
+    ASSERT_TRUE(other.LinkTo(kService, "INPROC"));
+    ASSERT_TRUE(other.PokeText("NONE", "poked"));
+    Pump(200);
+    EXPECT_EQ(client.advised.back(), "poked\r\n\0"s);
+
+    ASSERT_TRUE(client.AdviseStop(conv.get(), "NONE"));
+    const size_t count = client.advised.size();
+    none->SetText("unseen");
+    Pump(200);
+    EXPECT_EQ(client.advised.size(), count);
+}
+
+TEST_F(LocalServer, AdviseReachesALinkBehindAnEarlierConversationWithoutOne) {
+    TDdeClientConv plain(nullptr);
+    ASSERT_TRUE(plain.LinkTo(kService, "inproc"));
+    DdeConv linked = client.Connect(kService, "inproc");
+    ASSERT_TRUE(linked);
+    ASSERT_EQ(TDdeMgr::Instance()->ServerConvs().size(), 2u);
+    ASSERT_TRUE(client.AdviseStart(linked.get(), "NONE"));
+    none->SetText("news");
+    Pump(200);
+    EXPECT_EQ(client.advised, std::vector<std::string>{"news\r\n\0"s});
+}
+
+TEST_F(LocalServer, ExecuteIsNotProcessed) {
+    DdeConv conv = client.Connect(kService, "inproc");
+    ASSERT_TRUE(conv);
+    const auto status = client.Execute(conv.get(), "[do something]");
+    EXPECT_FALSE(status && (*status & DDE_FACK));
+}
+
+TEST_F(LocalServer, TopicComponentEventsAndItsDestruction) {
+    int opened = 0, closed = 0;
+    chat->OnOpen = [&](TComponent&) { ++opened; };
+    chat->OnClose = [&](TComponent&) { ++closed; };
+    {
+        DdeConv conv = client.Connect(kService, "chat");
+        ASSERT_TRUE(conv);
+        EXPECT_EQ(opened, 1);
+        EXPECT_EQ(closed, 0);
+    }
+    Pump(200);
+    EXPECT_EQ(closed, 1);
+
+    DdeConv conv = client.Connect(kService, "chat");
+    ASSERT_TRUE(conv);
+    delete chat;
+    chat = nullptr;
+    EXPECT_EQ(topical->ServerConv(), nullptr);
+    // The open conversation lost its topic: nothing is found, nothing crashes.
+    const auto status = client.Poke(conv.get(), "Topical", "x\0"s);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(*status & DDE_FACK, 0u);
+}
+
+TEST_F(LocalServer, ConversationOutlivingItsWindowOrItem) {
+    DdeConv conv = client.Connect(kService, "inproc");
+    ASSERT_TRUE(conv);
+    ASSERT_TRUE(client.AdviseStart(conv.get(), "Deep"));
+    delete deep; // the advise link on it goes with it
+    deep = nullptr;
+    ASSERT_EQ(TDdeMgr::Instance()->ServerConvs().size(), 1u);
+    EXPECT_TRUE(TDdeMgr::Instance()->ServerConvs()[0]->AdviseLinks().empty());
+
+    delete form;
+    form = nullptr;
+    const auto status = client.Poke(conv.get(), "NONE", "late\0"s);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(*status & DDE_FACK, 0u);
+    form = new TForm(TestApplication(), &TestApplication(), "spare"); // for TearDown
+}
+
+TEST_F(LocalServer, ClientConversationLinksAndPokes) {
+    std::vector<std::string> events;
+    auto* say = new TDdeClientConv(form);
+    // A failed link launches a command line; without one it would be "test_dde nowhere",
+    // which starts this very test binary again.
+    say->SetServiceApplication(ExeDir() + "dde_launch_counter.exe " + RunDir() + "local.txt");
+    say->OnOpen = [&](TComponent&) { events.push_back("open"); };
+    say->OnClose = [&](TComponent&) { events.push_back("close"); };
+
+    EXPECT_FALSE(say->PokeText("NONE", "closed")); // no conversation: refused at once
+    ASSERT_TRUE(say->LinkTo(kService, "inproc"));
+    EXPECT_EQ(say->DdeService(), kService);
+    EXPECT_EQ(say->DdeTopic(), "inproc");
+    EXPECT_EQ(say->DataFormat(), UINT(CF_TEXT));
+    EXPECT_EQ(events, std::vector<std::string>{"open"});
+
+    const struct {
+        std::string item, text;
+        bool result;
+        std::string noneText;
+    } pokes[] = {
+        {"NONE", "/msg #chan hello", true, "/msg #chan hello"},
+        {"NONE", "cut\0here"s, true, "cut"},
+        {"Nothing", "refused", false, "cut"},
+        {"", "no item handle", false, "cut"},
+        {"Deep", "elsewhere", true, "cut"},
+    };
+    for (const auto& p : pokes) {
+        EXPECT_EQ(say->PokeText(p.item, p.text), p.result) << p.item;
+        EXPECT_EQ(none->Text(), p.noneText) << p.item;
+    }
+
+    // A second link closes the first conversation before it opens the new one.
+    ASSERT_TRUE(say->LinkTo("TEST_DDE", "INPROC"));
+    EXPECT_EQ(events, (std::vector<std::string>{"open", "close", "open"}));
+    EXPECT_FALSE(say->LinkTo(kService, "nowhere") || say->Conv());
+    EXPECT_EQ(say->DdeService(), "");
+    EXPECT_EQ(say->DdeTopic(), "");
+    EXPECT_FALSE(say->PokeText("NONE", "after failure"));
+
+    ASSERT_TRUE(say->LinkTo(kService, "inproc"));
+    say->CloseConversation();
+    EXPECT_EQ(say->Conv(), nullptr);
+    EXPECT_EQ(say->DdeService(), "");
+    EXPECT_FALSE(say->PokeText("NONE", "after close"));
+    EXPECT_EQ(events.back(), "close");
+}
