@@ -23,6 +23,7 @@
 //   waitgrow COUNT MS          until the control's line count exceeds COUNT; the host
 //                              clock (us) when seen, and the new count -> ok T COUNT
 //   linecount                  the control's line count        -> ok COUNT
+//   place X Y W H              move and size the window, repainted -> ok
 //   quit                       close velkor and end            -> ok
 #include "window_driver.h"
 
@@ -291,7 +292,10 @@ std::string Driver::Handle(const std::string& verb, std::istringstream& args) {
                 return "ok " + std::to_string(HostMicroseconds()) + " " + std::to_string(now);
             if (std::chrono::steady_clock::now() > deadline)
                 return "err timeout at count " + std::to_string(now);
-            Sleep(1);
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+            MSG msg;
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageA(&msg);
         }
     }
     if (verb == "alive") {
@@ -308,6 +312,15 @@ std::string Driver::Handle(const std::string& verb, std::istringstream& args) {
         const bool zero = cipher.find('\0') != std::string::npos;
         return "ok " + Field(wire) + " " + (zero ? "1" : "0") + " " +
                Field(DecryptLine(idea_, wire, key));
+    }
+    if (verb == "place") {
+        int x = 0, y = 0, w = 0, h = 0;
+        args >> x >> y >> w >> h;
+        SetWindowPos(App().Main(), nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+        RedrawWindow(App().Main(), nullptr, nullptr,
+                     RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        SendMessageA(App().Main(), WM_NULL, 0, 0);
+        return "ok";
     }
     if (verb == "quit") {
         app_.reset();
