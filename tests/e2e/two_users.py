@@ -6,7 +6,8 @@ channel who is not in the secret. alice and bob share the key, carol has another
 
 usage: two_users.py --build BUILD_DIR --driver CHAT_DRIVER_EXE --velkor-crypt EXE
 VELKOR_E2E_PREFIXES: folder for the three prefixes (default BUILD_DIR/e2e), kept between runs.
-VELKOR_E2E_KEEP=1 keeps the folder with every process's log."""
+VELKOR_E2E_KEEP=1 keeps the folder with every process's log (VELKOR_E2E_KEEP_ON_FAIL=1: after a
+failure only)."""
 import argparse
 import os
 import random
