@@ -19,6 +19,9 @@ namespace {
 
 constexpr LPARAM kDisplayTextLimit = 2000000;
 constexpr UINT kFocusInputMessage = WM_APP + 2;
+// Repaints of the display are merged: at most one per this many milliseconds.
+constexpr UINT_PTR kRepaintTimer = 1;
+constexpr UINT kRepaintDelayMs = 40;
 
 } // namespace
 
@@ -230,21 +233,39 @@ void TfMain::AddToDisplay(const std::string& text) {
     if (text.empty())
         return;
     HWND display = Display->Handle();
-    // A visible RichEdit repaints on every change (about 35 lines a second): hold the
-    // redraw off for the trim, append and scroll, and repaint once after.
-    SendMessageA(display, WM_SETREDRAW, FALSE, 0);
+    // A visible RichEdit repaints on every change, and under a flood of pokes the paint
+    // between two pokes costs more than the change itself. Redraw stays off from the first
+    // change until a short timer lets one repaint show every change made meanwhile.
+    if (!repaintPending_) {
+        SendMessageA(display, WM_SETREDRAW, FALSE, 0);
+        repaintPending_ = SetTimer(Handle(), kRepaintTimer, kRepaintDelayMs, nullptr) != 0;
+    }
     updatingDisplay_ = true;
+    // Our own trims and appends move the selection: no notifications for them.
+    const LRESULT events = SendMessageA(display, EM_SETEVENTMASK, 0, 0);
     struct Restore {
         TfMain& self;
         HWND display;
+        LRESULT events;
         ~Restore() {
+            SendMessageA(display, EM_SETEVENTMASK, 0, events);
             self.updatingDisplay_ = false;
-            SendMessageA(display, WM_SETREDRAW, TRUE, 0);
-            InvalidateRect(display, nullptr, TRUE);
+            if (!self.repaintPending_) // no timer: repaint now
+                self.RepaintDisplay();
         }
-    } restore{*this, display};
+    } restore{*this, display, events};
     TRichDisplay rich(display);
     ::AddToDisplay(rich, text, settings_.DisplayBufferSize);
+}
+
+void TfMain::RepaintDisplay() {
+    if (repaintPending_) {
+        KillTimer(Handle(), kRepaintTimer);
+        repaintPending_ = false;
+    }
+    HWND display = Display->Handle();
+    SendMessageA(display, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(display, nullptr, TRUE);
 }
 
 void TfMain::DisplaySelectionChange() {
@@ -284,6 +305,12 @@ LRESULT TfMain::WndProc(UINT msg, WPARAM wparam, LPARAM lparam) {
     case kFocusInputMessage:
         FocusInputBox();
         return 0;
+    case WM_TIMER:
+        if (wparam == kRepaintTimer) {
+            RepaintDisplay();
+            return 0;
+        }
+        return TForm::WndProc(msg, wparam, lparam);
     case TfHelp::ReleaseMessage: {
         auto* closed = reinterpret_cast<TComponent*>(lparam);
         for (TComponent* c : Components())

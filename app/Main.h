@@ -37,6 +37,8 @@ public:
     // Incoming lines and the display.
     void NONEPokeData();
     void AddToDisplay(const std::string& text);
+    // Shows what AddToDisplay changed: redraw back on and one repaint.
+    void RepaintDisplay();
     void DisplaySelectionChange();
 
     // Menu commands.
@@ -87,6 +89,7 @@ private:
 
     int inputHeight_ = 24;
     bool updatingDisplay_ = false; // our own appends, trims and clears move the selection
+    bool repaintPending_ = false;  // display redraw held off until the repaint timer
     bool focusAfterClick_ = false;
 };
 
