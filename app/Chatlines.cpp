@@ -66,11 +66,56 @@ std::optional<std::string> IncomingDisplayLine(std::string_view data, const TCha
     return prefix + decrypt(poked.Text, settings.KeyString);
 }
 
-void AddToDisplay(TChatDisplay& display, std::string_view text, std::int32_t displayBufferSize) {
-    if (text.empty()) return;
+std::int32_t DisplayLinesToDropForRoom(std::int32_t lineCount, std::int64_t textLength,
+                                       std::int64_t needed, std::int64_t limit,
+                                       const std::function<std::int64_t(std::int32_t)>& lineStart) {
+    if (lineCount <= 0) return 0;
+    const auto fits = [&](std::int32_t dropped) {
+        const std::int64_t kept = dropped >= lineCount ? 0 : textLength - lineStart(dropped);
+        return kept + needed <= limit;
+    };
+    if (fits(0)) return 0;
+    // The kept text shrinks as more lines go: the first count that fits, by bisection, so a
+    // display of many lines is asked for a few line starts only.
+    std::int32_t low = 0, high = lineCount; // fits(low) is false; fits(high) or high is all
+    while (high - low > 1) {
+        const std::int32_t mid = low + (high - low) / 2;
+        if (fits(mid))
+            high = mid;
+        else
+            low = mid;
+    }
+    return high;
+}
+
+std::string BreakLongLines(std::string_view text, std::size_t longest) {
+    std::string out;
+    out.reserve(text.size() + text.size() / (longest ? longest : 1) * 2);
+    std::size_t run = 0; // characters since the last line break
+    for (const char c : text) {
+        if (c == '\r' || c == '\n') {
+            run = 0;
+        } else if (longest > 0 && run == longest) {
+            out += "\r\n";
+            run = 1;
+        } else {
+            ++run;
+        }
+        out += c;
+    }
+    return out;
+}
+
+void AddToDisplay(TChatDisplay& display, std::string_view whole, std::int32_t displayBufferSize) {
+    if (whole.empty()) return;
+    const std::string text = BreakLongLines(whole, DisplayParagraphLimit);
     if (DisplayLinesToDelete(display.LineCount(), displayBufferSize) > 0) {
         display.DeleteFirstLine();
     }
+    const std::int32_t drop = DisplayLinesToDropForRoom(
+        display.LineCount(), display.TextLength(), DisplayAppendCost(text), display.TextLimit(),
+        [&display](std::int32_t line) { return display.LineStart(line); });
+    if (drop > 0) display.DeleteFirstLines(drop);
     const std::int32_t before = display.LineCount();
     display.AppendLine(text);
     display.ScrollLines(display.LineCount() - before);

@@ -48,13 +48,20 @@ std::optional<std::string> IncomingDisplayLine(std::string_view data, const TCha
                                                const TLineTransform& decrypt);
 
 // The display as AddToDisplay sees it; the rich-text control implements it on Windows.
+// Character positions count a line break as the display stores it.
 class TChatDisplay {
   public:
     virtual ~TChatDisplay() = default;
     virtual std::int32_t LineCount() const = 0; // without the empty position after the last break
     virtual void DeleteFirstLine() = 0;
-    virtual void AppendLine(std::string_view text) = 0; // the display adds a line break after it
+    // Lines 0 to count - 1 go; all of them when count is LineCount() or more.
+    virtual void DeleteFirstLines(std::int32_t count) = 0;
+    // Appends the text and a line break; a text longer than the room left is cut to fit.
+    virtual void AppendLine(std::string_view text) = 0;
     virtual void ScrollLines(std::int32_t lines) = 0;
+    virtual std::int64_t TextLength() const = 0;
+    virtual std::int64_t LineStart(std::int32_t line) const = 0; // 0 <= line < LineCount()
+    virtual std::int64_t TextLimit() const = 0;                  // most characters it holds
 };
 
 // Lines to delete from the top before an append: one when the count exceeds the size, so a
@@ -65,6 +72,32 @@ constexpr std::int32_t DisplayLinesToDelete(std::int32_t lineCount,
     return lineCount > size ? 1 : 0;
 }
 
+// Longest paragraph the display is given: the rich-text control wraps a paragraph in time
+// that grows with the square of its length (a poked line of 50,000 characters held the
+// window for half a minute), and no IRC line comes near it.
+inline constexpr std::size_t DisplayParagraphLimit = 1024;
+
+// The text with a line break (CR LF) after every `longest` characters of a line that is
+// longer; CR, LF and CR LF end a line. Nothing of the text is lost.
+std::string BreakLongLines(std::string_view text, std::size_t longest);
+
+// Characters an append of `text` is charged against the display's limit: its bytes and a
+// CR LF, never less than the display stores for it.
+constexpr std::int64_t DisplayAppendCost(std::string_view text) {
+    return static_cast<std::int64_t>(text.size()) + 2;
+}
+
+// The character budget: the fewest oldest lines to delete so that `needed` more characters
+// fit within `limit`. Line i starts at `lineStart(i)` (ascending, 0 <= i < lineCount) and
+// the text is `textLength` characters long. All the lines when even an empty display is
+// too small.
+std::int32_t DisplayLinesToDropForRoom(std::int32_t lineCount, std::int64_t textLength,
+                                       std::int64_t needed, std::int64_t limit,
+                                       const std::function<std::int64_t(std::int32_t)>& lineStart);
+
 // Appends a text as a new last line, trimming first and then scrolling the view down by as
-// many lines as the append produced. An empty text adds nothing.
+// many lines as the append produced. An empty text adds nothing. The trim removes one line
+// when the count exceeds the size and then, when the text would pass the display's character
+// limit, as many of the oldest lines as make room for it. Lines longer than
+// DisplayParagraphLimit are continued on the next line.
 void AddToDisplay(TChatDisplay& display, std::string_view text, std::int32_t displayBufferSize);

@@ -25,20 +25,44 @@ void TRichDisplay::ReplaceRange(LONG from, LONG to, const std::string& text) {
     SendMessageA(hwnd_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
-void TRichDisplay::DeleteFirstLine() {
-    LRESULT next = SendMessageA(hwnd_, EM_LINEINDEX, 1, 0);
-    if (next < 0) // a single line: it goes whole
-        next = GetWindowTextLengthA(hwnd_);
+void TRichDisplay::DeleteFirstLine() { DeleteFirstLines(1); }
+
+void TRichDisplay::DeleteFirstLines(std::int32_t count) {
+    if (count <= 0)
+        return;
+    LRESULT next = SendMessageA(hwnd_, EM_LINEINDEX, static_cast<WPARAM>(count), 0);
+    if (next < 0) // no line after them: everything goes
+        next = static_cast<LRESULT>(TextLength());
     ReplaceRange(0, static_cast<LONG>(next), "");
 }
 
 void TRichDisplay::AppendLine(std::string_view text) {
-    const LONG before = static_cast<LONG>(GetWindowTextLengthA(hwnd_));
-    const LRESULT limit = SendMessageA(hwnd_, EM_GETLIMITTEXT, 0, 0);
-    // The control would cut the line silently at its limit.
-    if (static_cast<LRESULT>(before) + static_cast<LRESULT>(text.size()) + 2 > limit)
-        throw std::runtime_error("The display is full: clear the buffer to show more lines.");
+    // The control would cut at its limit silently, and with the text its line break, so
+    // that the next line would run on: cut here and keep the break. The caller has made
+    // room, so this cuts only a text longer than the whole display.
+    const std::int64_t room = TextLimit() - TextLength() - 2;
+    if (room <= 0)
+        return;
+    if (static_cast<std::int64_t>(text.size()) > room)
+        text = text.substr(0, static_cast<size_t>(room));
     ReplaceRange(-1, -1, std::string(text) + "\r\n");
+}
+
+std::int64_t TRichDisplay::TextLength() const {
+    // The last line as the control counts it (the empty one after a final break, if so)
+    // ends the text; its start and length are in the control's own positions.
+    const LRESULT count = SendMessageA(hwnd_, EM_GETLINECOUNT, 0, 0);
+    const LRESULT lastStart = SendMessageA(hwnd_, EM_LINEINDEX, count - 1, 0);
+    const LRESULT lastLength = SendMessageA(hwnd_, EM_LINELENGTH, lastStart, 0);
+    return static_cast<std::int64_t>(lastStart) + static_cast<std::int64_t>(lastLength);
+}
+
+std::int64_t TRichDisplay::LineStart(std::int32_t line) const {
+    return static_cast<std::int64_t>(SendMessageA(hwnd_, EM_LINEINDEX, line, 0));
+}
+
+std::int64_t TRichDisplay::TextLimit() const {
+    return static_cast<std::int64_t>(SendMessageA(hwnd_, EM_GETLIMITTEXT, 0, 0));
 }
 
 void TRichDisplay::ScrollLines(std::int32_t lines) {

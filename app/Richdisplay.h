@@ -18,8 +18,13 @@ public:
     // position after the final line break.
     std::int32_t LineCount() const override;
     void DeleteFirstLine() override;
+    void DeleteFirstLines(std::int32_t count) override;
     void AppendLine(std::string_view text) override;
     void ScrollLines(std::int32_t lines) override;
+    // Positions as the control keeps them: a paragraph break is one character.
+    std::int64_t TextLength() const override;
+    std::int64_t LineStart(std::int32_t line) const override;
+    std::int64_t TextLimit() const override;
 
 private:
     void ReplaceRange(LONG from, LONG to, const std::string& text);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +25,7 @@ std::string FakeDecrypt(const std::string& wire, const std::string& key) {
 }
 
 // Display that counts and trims whole lines; a text with line breaks makes several lines.
+// A line takes its length and one character for its break, within `limit` characters.
 class LineDisplay final : public TChatDisplay {
   public:
     std::int32_t LineCount() const override { return static_cast<std::int32_t>(lines.size()); }
@@ -31,18 +33,35 @@ class LineDisplay final : public TChatDisplay {
         ASSERT_FALSE(lines.empty());
         lines.erase(lines.begin());
     }
+    void DeleteFirstLines(std::int32_t count) override {
+        ASSERT_GT(count, 0);
+        lines.erase(lines.begin(), lines.begin() + std::min<std::size_t>(count, lines.size()));
+    }
     void AppendLine(std::string_view text) override {
+        const std::int64_t room = limit - TextLength() - 2;
+        ASSERT_GE(room, 0) << "appended without room";
+        text = text.substr(0, static_cast<std::size_t>(room));
+        // Like the control: CR, LF and CR LF each end a line.
         for (std::size_t start = 0;;) {
-            const auto end = text.find('\n', start);
+            const auto end = text.find_first_of("\r\n", start);
             lines.emplace_back(text.substr(start, end - start));
             if (end == std::string_view::npos) break;
-            start = end + 1;
+            start = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
         }
     }
     void ScrollLines(std::int32_t n) override { scrolls.push_back(n); }
+    std::int64_t TextLength() const override { return LineStart(LineCount()); }
+    std::int64_t LineStart(std::int32_t line) const override {
+        std::int64_t start = 0;
+        for (std::int32_t i = 0; i < line; ++i)
+            start += static_cast<std::int64_t>(lines[i].size()) + 1;
+        return start;
+    }
+    std::int64_t TextLimit() const override { return limit; }
 
     std::vector<std::string> lines;
     std::vector<std::int32_t> scrolls;
+    std::int64_t limit = 2000000;
 };
 
 } // namespace
@@ -195,4 +214,132 @@ TEST(Display, EmptyAndMultiLineTexts) {
     AddToDisplay(display, "e\nf", 2);
     EXPECT_EQ(display.lines, (std::vector<std::string>{"b", "c", "d", "e", "f"}));
     EXPECT_EQ(display.scrolls.back(), 2);
+}
+
+TEST(Display, LinesToDropForRoom) {
+    struct Row {
+        std::vector<std::int64_t> lengths; // each with its break, oldest first
+        std::int64_t needed, limit;
+        std::int32_t expected;
+    };
+    const Row rows[] = {
+        {{}, 10, 100, 0},
+        {{}, 500, 100, 0}, // nothing to drop, even if it cannot fit
+        {{10, 10, 10}, 70, 100, 0},
+        {{10, 10, 10}, 71, 100, 1},
+        {{10, 10, 10}, 80, 100, 1},
+        {{10, 10, 10}, 81, 100, 2},
+        {{10, 10, 10}, 91, 100, 3},
+        {{10, 10, 10}, 100, 100, 3},
+        {{10, 10, 10}, 101, 100, 3}, // too big even alone: everything goes
+        {{50, 1, 1, 1, 40}, 10, 100, 1},
+        {{1, 1, 1, 1, 96}, 5, 100, 5},
+        {{1, 1, 1, 1, 96}, 4, 100, 4},
+        {{99}, 2, 100, 1},
+        {{98}, 2, 100, 0},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::int64_t> starts{0};
+        for (const auto length : row.lengths)
+            starts.push_back(starts.back() + length);
+        const auto count = static_cast<std::int32_t>(row.lengths.size());
+        const std::int32_t dropped = DisplayLinesToDropForRoom(
+            count, starts.back(), row.needed, row.limit, [&](std::int32_t line) {
+                EXPECT_GE(line, 0);
+                EXPECT_LT(line, count);
+                return starts.at(static_cast<std::size_t>(line));
+            });
+        EXPECT_EQ(dropped, row.expected)
+            << row.lengths.size() << " lines, needed " << row.needed << ", limit " << row.limit;
+    }
+}
+
+TEST(Display, LinesToDropAsksForFewLineStarts) {
+    // 100,000 lines of 20 characters; making room for 30,000 characters drops 1,500 lines.
+    constexpr std::int32_t count = 100000;
+    int asked = 0;
+    const std::int32_t dropped = DisplayLinesToDropForRoom(count, std::int64_t{count} * 20, 30000,
+                                                           2000000, [&](std::int32_t line) {
+                                                               ++asked;
+                                                               return std::int64_t{line} * 20;
+                                                           });
+    EXPECT_EQ(dropped, 1500);
+    EXPECT_LE(asked, 20) << "a large display is bisected, not walked";
+}
+
+TEST(Display, CharacterLimitDropsTheOldestLines) {
+    struct Run {
+        const char* name;
+        std::int64_t limit;
+        std::size_t lineLength;
+        int appends;
+        std::int32_t size;
+        std::size_t count;      // lines kept
+        std::size_t lastLength; // length of the newest line as shown
+    };
+    const Run runs[] = {
+        // A line takes length + 1 and is charged length + 2 before its append.
+        {"long lines", 1000, 98, 50, 100000, 10, 98},
+        {"short lines", 1000, 10, 300, 100000, 90, 10},
+        {"the line count rule still trims first", 1000000, 10, 30, 5, 6, 10},
+        {"a line longer than the display is cut", 100, 150, 3, 100000, 1, 98},
+    };
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.name);
+        LineDisplay display;
+        display.limit = run.limit;
+        for (int n = 0; n < run.appends; ++n) {
+            std::string line = "line " + std::to_string(n) + " ";
+            line.resize(run.lineLength, '.');
+            AddToDisplay(display, line, run.size);
+            ASSERT_LE(display.TextLength(), run.limit);
+        }
+        ASSERT_EQ(display.lines.size(), run.count);
+        const std::string newest = "line " + std::to_string(run.appends - 1) + " ";
+        EXPECT_EQ(display.lines.back().substr(0, newest.size()), newest);
+        EXPECT_EQ(display.lines.back().size(), run.lastLength);
+        const std::string oldest =
+            "line " + std::to_string(run.appends - static_cast<int>(run.count)) + " ";
+        EXPECT_EQ(display.lines.front().substr(0, oldest.size()), oldest);
+        EXPECT_EQ(display.scrolls, std::vector<std::int32_t>(run.appends, 1));
+    }
+}
+
+TEST(Display, LongLinesAreBrokenNotCut) {
+    struct Row {
+        std::string text;
+        std::size_t longest;
+        std::string expected;
+    };
+    const Row rows[] = {
+        {"", 4, ""},
+        {"abcd", 4, "abcd"},
+        {"abcde", 4, "abcd\r\ne"},
+        {"abcdefghi", 4, "abcd\r\nefgh\r\ni"},
+        {"abcdefgh", 4, "abcd\r\nefgh"},
+        {"abc\r\ndefgh", 4, "abc\r\ndefg\r\nh"},
+        {"abcd\nefgh\rijklm", 4, "abcd\nefgh\rijkl\r\nm"},
+        {"\r\n\r\n", 1, "\r\n\r\n"},
+        {"abc", 0, "abc"}, // no limit
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(BreakLongLines(row.text, row.longest), row.expected)
+            << '"' << row.text << "\" at " << row.longest;
+    }
+}
+
+TEST(Display, AVeryLongLineIsShownWholeInParagraphs) {
+    LineDisplay display;
+    std::string line;
+    for (std::size_t i = 0; i < 3 * DisplayParagraphLimit + 10; ++i)
+        line.push_back(static_cast<char>('a' + i % 26));
+    AddToDisplay(display, line, 200);
+    ASSERT_EQ(display.lines.size(), 4u);
+    std::string joined;
+    for (const auto& part : display.lines) {
+        EXPECT_LE(part.size(), DisplayParagraphLimit);
+        joined += part;
+    }
+    EXPECT_EQ(joined, line) << "nothing lost";
+    EXPECT_EQ(display.scrolls, std::vector<std::int32_t>{4});
 }
