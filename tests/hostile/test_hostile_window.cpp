@@ -1,0 +1,192 @@
+// Hostile conditions around the window: pokes while a modal dialog or message box is open,
+// an IRC client that accepts the conversation and never acknowledges, and a display filled
+// past its character limit.
+#include "hostile_fixture.h"
+
+#include "Chatlines.h"
+#include "Menuids.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <thread>
+
+using namespace velkor;
+
+namespace {
+
+bool PokeNone(const std::string& line) {
+    DdemlClient client;
+    return client.Connect() && client.Poke("NONE", line + '\0').Acked();
+}
+
+} // namespace
+
+TEST_F(Hostile, PokesAreShownWhileASettingsDialogIsOpen) {
+    struct Row {
+        int menu;
+        const char* caption;
+        const char* entry;
+        bool confirm;
+        const char* channelBefore;
+        const char* channelAfter;
+    };
+    const Row rows[] = {
+        {menuid::Bufferlines1, "Display Buffer Size", "0", false, "#velkor", "#velkor"},
+        {menuid::Setkey1, "Encryption Key", "elsewise", false, "#velkor", "#velkor"},
+        {menuid::Commandbuffer1, "Command Buffer Size", "3", false, "#velkor", "#velkor"},
+        {menuid::ServerID1, "DDEServer Name", "mirc", true, "#velkor", "#velkor"},
+        {menuid::Channel1, "Monitoring Channel", "#new", true, "#velkor", "#new"},
+        {menuid::Channel1, "Monitoring Channel", "#velkor", true, "#new", "#velkor"},
+    };
+    int n = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.caption);
+        ClearDisplay();
+        const std::string during = std::to_string(++n);
+        const auto whileOpen = [&](HWND dialog) {
+            // The settings are those from before the dialog, and the line goes through all
+            // of them: a buffer of 0 lines would already keep only the newest line.
+            EXPECT_TRUE(PokeNone(std::string(row.channelBefore) + " dialog " + during));
+            EXPECT_TRUE(PokeNone(std::string(row.channelBefore) + " dialog second"));
+            EXPECT_TRUE(PokeNone(
+                std::string(row.channelAfter == row.channelBefore ? "#nowhere" : row.channelAfter) +
+                " dialog not yet"));
+            EXPECT_TRUE(IsWindow(dialog)) << "the dialog stays open";
+            EXPECT_EQ(WindowText(GetDlgItem(dialog, 100)), row.entry) << "the entry is kept";
+            EXPECT_EQ(App().DisplayLines(),
+                      (std::vector<std::string>{"<dialog> " + during, "<dialog> second"}));
+        };
+        ASSERT_NO_FATAL_FAILURE(Setting(row.menu, row.caption, row.entry, row.confirm, whileOpen));
+        ASSERT_TRUE(PokeNone(std::string(row.channelAfter) + " after " + during));
+        EXPECT_EQ(App().DisplayLines().back(), "<after> " + during);
+    }
+    EXPECT_TRUE(PokeAndSee("after dialogs"));
+
+    // The one message box of the program is modal too.
+    EXPECT_FALSE(App().Type(std::string(257, 'b')));
+    HWND box = MessageBox();
+    ASSERT_TRUE(box);
+    EXPECT_TRUE(PokeNone("#velkor box shown"));
+    EXPECT_EQ(App().DisplayLines().back(), "<box> shown");
+    PostMessageA(FindChild(box, "Button", "OK"), BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }));
+    EXPECT_TRUE(PokeAndSee("after the box"));
+}
+
+TEST_F(Hostile, IrcClientThatNeverAcknowledgesCostsOneTimeout) {
+    struct Row {
+        const char* service;
+        std::function<std::shared_ptr<void>()> start; // the stand-in, alive while held
+        std::function<int(const std::shared_ptr<void>&)> pokes;
+    };
+    const Row rows[] = {
+        {"stuckdde", [] { return std::make_shared<BlockingDdemlServer>("stuckdde"); },
+         [](const std::shared_ptr<void>& s) {
+             return static_cast<BlockingDdemlServer*>(s.get())->Pokes();
+         }},
+        {"stuckraw", [] { return std::make_shared<SilentDdeServer>("stuckraw", "command"); },
+         [](const std::shared_ptr<void>& s) {
+             return static_cast<SilentDdeServer*>(s.get())->Pokes();
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.service);
+        ClearDisplay();
+        std::shared_ptr<void> server = row.start();
+        ASSERT_NO_FATAL_FAILURE(Setting(menuid::ServerID1, "DDEServer Name", row.service, true));
+        // The relink runs after the dialog has gone.
+        ASSERT_TRUE(WaitFor([&] {
+            return App().StatusText(1).rfind(std::string("Server: ") + row.service, 0) == 0;
+        })) << App().StatusText(1);
+
+        const std::string line = std::string("to ") + row.service;
+        SendMessageA(App().InputBox(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(line.c_str()));
+        const auto sent = std::chrono::steady_clock::now();
+        PostMessageA(App().InputBox(), WM_KEYDOWN, VK_RETURN, 1);
+        // A channel line arrives while the send waits.
+        bool duringAcked = false;
+        PumpedThread during([&] {
+            Sleep(1000);
+            DdemlClient client;
+            duringAcked =
+                client.Connect() &&
+                client.Poke("NONE", std::string("#velkor during wait") + '\0', CF_TEXT, 20000)
+                    .Acked();
+        });
+        const bool done =
+            WaitFor([&] { return App().InputText().empty(); }, std::chrono::milliseconds(25000));
+        const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now() - sent)
+                                .count();
+        during.Join();
+        std::printf("%s: the send took %lld ms\n", row.service, static_cast<long long>(waited));
+        ASSERT_TRUE(done) << "the send never finished";
+        EXPECT_GE(waited, 9000) << "the send waits for its acknowledgement";
+        EXPECT_LE(waited, 16000) << "once: 10000 ms";
+        EXPECT_EQ(row.pokes(server), 1) << "the line went out once";
+        EXPECT_TRUE(duringAcked);
+        const auto lines = App().DisplayLines();
+        EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << "echoed";
+        EXPECT_NE(std::find(lines.begin(), lines.end(), "<during> wait"), lines.end());
+        EXPECT_FALSE(MessageBox());
+        EXPECT_TRUE(PokeAndSee(std::string("after ") + row.service));
+
+        // Back to the IRC client that answers (the hung one let go, or the relink would
+        // wait for its goodbye): the next line goes out at once.
+        server.reset();
+        ASSERT_NO_FATAL_FAILURE(Setting(menuid::ServerID1, "DDEServer Name", "mirc", true));
+        ASSERT_TRUE(WaitFor([] { return App().StatusText(1).rfind("Server: mirc", 0) == 0; }));
+        const std::size_t before = Mirc().Count();
+        ASSERT_TRUE(App().Type(std::string("back from ") + row.service));
+        ASSERT_TRUE(WaitFor([&] { return Mirc().Count() == before + 1; }));
+        EXPECT_EQ(Mirc().Pokes().back(), std::string("/msg #velkor back from ") + row.service);
+    }
+}
+
+TEST_F(Hostile, FullDisplayDropsTheOldestLinesWithoutAMessageBox) {
+    ASSERT_NO_FATAL_FAILURE(Setting(menuid::Bufferlines1, "Display Buffer Size", "100000", true));
+    ClearDisplay();
+    constexpr int kLines = 560;           // about 2.25 million characters
+    constexpr std::size_t kLength = 4000; // of each message text
+    constexpr std::size_t kLimit = 2000000;
+    const auto text = [](int i) {
+        char head[16];
+        std::snprintf(head, sizeof head, "%04d ", i);
+        return std::string(head) + std::string(kLength - 5, static_cast<char>('a' + i % 26));
+    };
+    DdemlClient client;
+    ASSERT_TRUE(client.Connect());
+    int acked = 0;
+    std::size_t longest = 0;
+    std::optional<Unpainted> unpainted(std::in_place);
+    for (int i = 0; i < kLines; ++i) {
+        acked += client.Poke("NONE", "#velkor long " + text(i) + '\0').Acked();
+        if (i % 10 == 9 && MessageBox()) break;
+        if (i % 10 == 9 || i + 1 == kLines) longest = std::max(longest, StoredLength());
+    }
+    unpainted.reset();
+    EXPECT_EQ(acked, kLines);
+    EXPECT_FALSE(MessageBox()) << "no error box per line";
+    EXPECT_LE(longest, kLimit);
+    // Full but not emptied: the newest line last and whole (in paragraphs of the display's
+    // longest), the oldest gone.
+    const auto lines = App().DisplayLines();
+    std::string newest;
+    for (auto it = lines.rbegin(); it != lines.rend() && newest.rfind("<long> ", 0) != 0; ++it)
+        newest = *it + newest;
+    EXPECT_EQ(newest, "<long> " + text(kLines - 1));
+    EXPECT_EQ(std::find(lines.begin(), lines.end(), "<long> " + text(0).substr(0, 1017)),
+              lines.end())
+        << "the oldest line is gone";
+    for (const auto& line : lines)
+        ASSERT_LE(line.size(), DisplayParagraphLimit);
+    EXPECT_GE(StoredLength(), kLimit - 3 * (kLength + 10)) << "no more dropped than needed";
+    std::printf("display: %zu characters after %d lines of %zu\n", StoredLength(), kLines, kLength);
+    EXPECT_TRUE(PokeAndSee("after a full display"));
+    ASSERT_NO_FATAL_FAILURE(Setting(menuid::Bufferlines1, "Display Buffer Size", "200", true));
+    ClearDisplay();
+}
