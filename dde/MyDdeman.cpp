@@ -1,5 +1,5 @@
-// MyDdeman: the DDE manager (instance, service name, callback routing) and the client
-// conversation.
+// MyDdeman: the DDE manager: instance, service name, callback routing, and the end of
+// conversations whose client vanished.
 #include "MyDdeman.h"
 
 #include "DdeText.h"
@@ -33,6 +33,24 @@ int ShowStartupError(const EDdeError& error) {
 
 // ---- TDdeMgr ----
 
+namespace {
+
+constexpr char kSweepClass[] = "VelkorDdeSweep";
+constexpr UINT_PTR kSweepTimer = 1;
+// A terminate posted for a vanished client is posted again after this long.
+constexpr ULONGLONG kEndRetryMs = 5000;
+
+LRESULT CALLBACK SweepProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+    if (msg == WM_TIMER && wparam == kSweepTimer) {
+        if (TDdeMgr* manager = TDdeMgr::Instance())
+            manager->DropVanishedClients();
+        return 0;
+    }
+    return DefWindowProcA(hwnd, msg, wparam, lparam);
+}
+
+} // namespace
+
 TDdeMgr::TDdeMgr(TApplication& application) : TComponent(&application), application_(application) {
     if (instance_)
         throw std::logic_error("a second DDE manager in one process");
@@ -45,9 +63,19 @@ TDdeMgr::TDdeMgr(TApplication& application) : TComponent(&application), applicat
     ddeInstance_ = DdeInstance(id);
     instance_ = this;
     SetAppName(ServiceNameFromPath(ModuleFileName()));
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = SweepProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = kSweepClass;
+    RegisterClassA(&wc);
+    sweepWindow_.reset(CreateWindowExA(0, kSweepClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                       GetModuleHandleA(nullptr), nullptr));
+    if (sweepWindow_)
+        SetTimer(sweepWindow_.get(), kSweepTimer, kSweepMs, nullptr);
 }
 
 TDdeMgr::~TDdeMgr() {
+    sweepWindow_.reset();
     serverConvs_.clear();
     ResetAppName();
     ddeInstance_.reset();
@@ -153,6 +181,35 @@ void TDdeMgr::PostDataChange(TDdeServerItem& item) {
     }
 }
 
+void TDdeMgr::DropVanishedClients() {
+    const ULONGLONG now = GetTickCount64();
+    for (auto it = serverConvs_.begin(); it != serverConvs_.end();) {
+        TDdeSrvrConv& record = **it;
+        CONVINFO info{};
+        info.cb = sizeof info;
+        if (!record.conv_) {
+            ++it;
+            continue;
+        }
+        if (!DdeQueryConvInfo(record.conv_, QID_SYNC, &info)) {
+            // DDEML has forgotten the conversation: nothing will end the record.
+            record.conv_ = nullptr;
+            it = serverConvs_.erase(it);
+            continue;
+        }
+        if (!IsWindow(info.hwndPartner) &&
+            (!record.endAsked_ || now - record.endAsked_ >= kEndRetryMs)) {
+            // Wine's DdeDisconnect does nothing for a server conversation. The client's own
+            // goodbye does: DDEML answers it with XTYP_DISCONNECT, which drops the record,
+            // and destroys the conversation's window.
+            record.endAsked_ = now;
+            PostMessageA(info.hwnd, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(info.hwndPartner),
+                         0);
+        }
+        ++it;
+    }
+}
+
 void TDdeMgr::Notification(TComponent* component, TOperation operation) {
     TComponent::Notification(component, operation);
     if (operation != TOperation::Remove)
@@ -170,9 +227,7 @@ TDdeConvEndpoint* TDdeMgr::EndpointOf(HCONV conv) const {
     if (!DdeQueryConvInfo(conv, QID_SYNC, &info) || !info.hUser)
         return nullptr;
     auto* endpoint = reinterpret_cast<TDdeConvEndpoint*>(info.hUser);
-    // Only an object of this manager that is still alive is trusted.
-    if (std::find(clients_.begin(), clients_.end(), endpoint) != clients_.end())
-        return endpoint;
+    // Only a record of this manager that is still alive is trusted.
     for (const auto& record : serverConvs_)
         if (&record->Endpoint() == endpoint)
             return endpoint;
@@ -188,6 +243,7 @@ HDDEDATA CALLBACK TDdeMgr::Callback(UINT type, UINT format, HCONV conv, HSZ hsz1
 
 HDDEDATA TDdeMgr::HandleTransaction(UINT type, UINT format, HCONV conv, HSZ hsz1, HSZ hsz2,
                                     HDDEDATA data) {
+    DropVanishedClients();
     switch (type) {
     case XTYP_CONNECT:
         return reinterpret_cast<HDDEDATA>(static_cast<INT_PTR>(ConnectAccepted(hsz1, hsz2)));
@@ -205,164 +261,6 @@ HDDEDATA TDdeMgr::HandleTransaction(UINT type, UINT format, HCONV conv, HSZ hsz1
     if (!endpoint)
         return nullptr;
     return endpoint->DdeTransaction(type, format, hsz1, hsz2, data);
-}
-
-// ---- TDdeClientConv ----
-
-TDdeClientConv::TDdeClientConv(TComponent* owner) : TComponent(owner) {
-    if (TDdeMgr* manager = TDdeMgr::Instance())
-        manager->clients_.push_back(this);
-}
-
-TDdeClientConv::~TDdeClientConv() {
-    // The owner may be half destroyed already: no events from here on.
-    OnClose = nullptr;
-    OnOpen = nullptr;
-    CloseConversation();
-    if (TDdeMgr* manager = TDdeMgr::Instance()) {
-        auto& clients = manager->clients_;
-        TDdeConvEndpoint* self = this;
-        clients.erase(std::remove(clients.begin(), clients.end(), self), clients.end());
-    }
-}
-
-bool TDdeClientConv::LinkTo(const std::string& service, const std::string& topic) {
-    CloseConversation();
-    service_ = service;
-    topic_ = topic;
-    const bool open = OpenConversation();
-    if (!open) {
-        service_.clear();
-        topic_.clear();
-    }
-    return open;
-}
-
-bool TDdeClientConv::Connect(DWORD instance) {
-    CONVCONTEXT context{};
-    static_assert(sizeof context == 36);
-    context.cb = sizeof context;
-    context.iCodePage = kDdeCodePage;
-    HCONV conv = DdeConnect(instance, serviceHandle_.get(), topicHandle_.get(), &context);
-    if (!conv)
-        return false;
-    conv_ = DdeConv(conv);
-    DdeSetUserHandle(conv, QID_SYNC,
-                     reinterpret_cast<DWORD_PTR>(static_cast<TDdeConvEndpoint*>(this)));
-    CONVINFO info{};
-    info.cb = sizeof info;
-    dataFormat_ = DdeQueryConvInfo(conv, QID_SYNC, &info) && info.wFmt ? info.wFmt : CF_TEXT;
-    return true;
-}
-
-bool TDdeClientConv::OpenConversation() {
-    NoticeServerEnd();
-    TDdeMgr* manager = TDdeMgr::Instance();
-    if (conv_ || !manager)
-        return false;
-    if (service_.empty() && topic_.empty())
-        return false;
-    const DWORD instance = manager->DdeInstId();
-    if (!serviceHandle_)
-        serviceHandle_ = DdeString(instance, service_);
-    if (!topicHandle_)
-        topicHandle_ = DdeString(instance, topic_);
-    if (!Connect(instance) && !(service_.empty() && serviceApplication_.empty())) {
-        const std::string commandLine =
-            serviceApplication_.empty() ? service_ + " " + topic_ : serviceApplication_;
-        if (WinExec(commandLine.c_str(), SW_SHOWMINNOACTIVE) >= 32)
-            Connect(instance);
-    }
-    if (!conv_)
-        return false;
-    Open();
-    return true;
-}
-
-void TDdeClientConv::CloseConversation() {
-    if (conv_) {
-        Close();
-        HCONV old = conv_.release();
-        DdeSetUserHandle(old, QID_SYNC, 0);
-        DdeDisconnect(old);
-    }
-    serviceHandle_.reset();
-    topicHandle_.reset();
-    service_.clear();
-    topic_.clear();
-}
-
-bool TDdeClientConv::PokeText(const std::string& item, std::string_view text) {
-    NoticeServerEnd();
-    TDdeMgr* manager = TDdeMgr::Instance();
-    if (!conv_ || !manager)
-        return false;
-    const DWORD instance = manager->DdeInstId();
-    DdeString itemHandle(instance, item);
-    if (!itemHandle)
-        return false;
-    const std::string bytes(UpToFirstZero(text)); // std::string keeps the closing zero
-    DdeData data(DdeCreateDataHandle(instance,
-                                     reinterpret_cast<BYTE*>(const_cast<char*>(bytes.c_str())),
-                                     static_cast<DWORD>(bytes.size() + 1), 0, itemHandle.get(),
-                                     dataFormat_, 0));
-    if (!data)
-        return false;
-    DWORD status = 0;
-    // The transaction takes the data handle over, whatever its outcome. A refused poke
-    // still returns non-zero: only DDE_FACK in the status word says it was taken.
-    const HDDEDATA done =
-        DdeClientTransaction(reinterpret_cast<BYTE*>(data.release()), 0xFFFFFFFF, conv_.get(),
-                             itemHandle.get(), dataFormat_, XTYP_POKE, kPokeTimeoutMs, &status);
-    return done && (status & DDE_FACK);
-}
-
-void TDdeClientConv::Close() {
-    if (OnClose)
-        OnClose(*this);
-}
-
-void TDdeClientConv::Open() {
-    if (OnOpen)
-        OnOpen(*this);
-}
-
-void TDdeClientConv::ServerDisconnect() {
-    if (!conv_)
-        return;
-    Close();
-    // DDEML ended the conversation: the handle is dead and needs no DdeDisconnect.
-    conv_.release();
-}
-
-// Wine's DDEML marks a conversation the server terminated but never sends the client
-// XTYP_DISCONNECT: the conversation's status shows the end instead.
-void TDdeClientConv::NoticeServerEnd() {
-    if (!conv_)
-        return;
-    CONVINFO info{};
-    info.cb = sizeof info;
-    if (!DdeQueryConvInfo(conv_.get(), QID_SYNC, &info) || (info.wStatus & ST_TERMINATED) ||
-        !(info.wStatus & ST_CONNECTED)) {
-        ServerDisconnect();
-        return;
-    }
-    // A server that died sent no WM_DDE_TERMINATE: its window is just gone. Posting to it
-    // would leave Wine a conversation that DdeDisconnect refuses and that every later
-    // DdeConnect to the same service and topic hands back, dead. Disconnected now, while
-    // it still counts as connected, it is forgotten and a relink gets a fresh one.
-    if (!IsWindow(info.hwndPartner)) {
-        Close();
-        HCONV old = conv_.release();
-        DdeSetUserHandle(old, QID_SYNC, 0);
-        DdeDisconnect(old);
-    }
-}
-
-HDDEDATA TDdeClientConv::DdeTransaction(UINT type, UINT, HSZ, HSZ, HDDEDATA) {
-    if (type == XTYP_DISCONNECT)
-        ServerDisconnect();
-    return nullptr;
 }
 
 } // namespace velkor

@@ -1,15 +1,16 @@
 // MyDdeman: the process's one DDE manager, which owns the DDEML instance and routes every
-// transaction of its callback, and the client conversation that pokes text to a server.
-// The server side (conversation records, server items) is in MyDdemanServer.h.
+// transaction of its callback. The client conversation that pokes text to a server is in
+// MyDdemanClient.h, the server side (conversation records, server items) in
+// MyDdemanServer.h.
 #pragma once
 
 #include "DdeHandles.h"
 #include "Forms.h"
+#include "MyDdemanClient.h"
 
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace velkor {
@@ -76,8 +77,13 @@ public:
     // The value-changed step's advise: posts the first advise link on the item's topic.
     void PostDataChange(TDdeServerItem& item);
 
+    // Ends the server conversations whose client window no longer exists (a client that
+    // was killed or crashed says no goodbye, and Wine would keep the record and its
+    // window for ever). Runs on every transaction and every few seconds.
+    void DropVanishedClients();
+    static constexpr UINT kSweepMs = 3000;
+
 private:
-    friend class TDdeClientConv;
     friend class TDdeServerConv;
     friend class TDdeSrvrConv;
 
@@ -103,54 +109,7 @@ private:
     DdeString appNameHandle_;
     std::vector<std::unique_ptr<TDdeSrvrConv>> serverConvs_;
     std::vector<TDdeServerConv*> topicConvs_;
-    std::vector<TDdeConvEndpoint*> clients_;
-};
-
-// A client conversation: links to a service and topic, and pokes text to it.
-class TDdeClientConv : public TComponent, private TDdeConvEndpoint {
-public:
-    static constexpr DWORD kPokeTimeoutMs = 10000;
-
-    explicit TDdeClientConv(TComponent* owner);
-    ~TDdeClientConv() override;
-
-    // Closes, then opens a conversation with `service` and `topic`; true when one is open.
-    bool LinkTo(const std::string& service, const std::string& topic);
-    bool OpenConversation();
-    void CloseConversation();
-    // Pokes `text` up to its first zero byte, plus one zero byte, in a synchronous
-    // transaction; true only when the server acknowledged it (DDE_FACK).
-    bool PokeText(const std::string& item, std::string_view text);
-
-    const std::string& DdeService() const { return service_; }
-    const std::string& DdeTopic() const { return topic_; }
-    const std::string& ServiceApplication() const { return serviceApplication_; }
-    void SetServiceApplication(std::string commandLine) {
-        serviceApplication_ = std::move(commandLine);
-    }
-    HCONV Conv() const { return conv_.get(); }
-    UINT DataFormat() const { return dataFormat_; }
-
-    TNotifyEvent OnClose;
-    TNotifyEvent OnOpen;
-
-protected:
-    virtual void Close();
-    virtual void Open();
-
-private:
-    HDDEDATA DdeTransaction(UINT type, UINT format, HSZ hsz1, HSZ hsz2, HDDEDATA data) override;
-    bool Connect(DWORD instance);
-    void ServerDisconnect();
-    void NoticeServerEnd();
-
-    std::string service_;
-    std::string topic_;
-    std::string serviceApplication_;
-    DdeConv conv_;
-    DdeString serviceHandle_;
-    DdeString topicHandle_;
-    UINT dataFormat_ = CF_TEXT;
+    UniqueHwnd sweepWindow_; // its timer runs DropVanishedClients
 };
 
 } // namespace velkor

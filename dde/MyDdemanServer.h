@@ -107,6 +107,7 @@ private:
     TForm* form_ = nullptr;
     TDdeServerConv* serverConv_ = nullptr;
     HCONV conv_;
+    ULONGLONG endAsked_ = 0; // when its vanished client's goodbye was posted for it
     std::vector<std::unique_ptr<TDdeSrvrItem>> links_;
 };
 

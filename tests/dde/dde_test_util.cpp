@@ -25,6 +25,23 @@ void Pump(DWORD ms) {
     velkor::TApplication::PumpUntil([] { return false; }, std::chrono::milliseconds(ms));
 }
 
+std::optional<bool> PokeAndWait(velkor::TDdeClientConv& conv, const std::string& item,
+                                std::string_view text, DWORD ms) {
+    std::optional<bool> outcome;
+    velkor::TPokeDoneEvent before = std::move(conv.OnPokeDone);
+    conv.OnPokeDone = [&](velkor::TDdeClientConv& sender, bool acknowledged) {
+        if (before)
+            before(sender, acknowledged);
+        if (!outcome && sender.Pending() == 0)
+            outcome = acknowledged;
+    };
+    if (conv.PokeText(item, text))
+        velkor::TApplication::PumpUntil([&] { return outcome.has_value(); },
+                                        std::chrono::milliseconds(ms));
+    conv.OnPokeDone = std::move(before);
+    return outcome;
+}
+
 DdemlClient::DdemlClient() {
     DWORD id = 0;
     if (DdeInitializeA(&id, Callback, APPCMD_CLIENTONLY, 0) == DMLERR_NO_ERROR)

@@ -4,6 +4,7 @@
 
 #include "DdeHandles.h"
 #include "Forms.h"
+#include "MyDdemanClient.h"
 
 #include <optional>
 #include <string>
@@ -16,6 +17,11 @@ void SetTestApplication(velkor::TApplication& app);
 
 // Handles messages for `ms` milliseconds.
 void Pump(DWORD ms);
+
+// Pokes through the client conversation and handles messages until the poke is answered:
+// whether it was acknowledged; none when PokeText did not queue it or no answer came.
+std::optional<bool> PokeAndWait(velkor::TDdeClientConv& conv, const std::string& item,
+                                std::string_view text, DWORD ms = 15000);
 
 // A second DDEML instance of the test process: a client that sees only its own callback.
 class DdemlClient {

@@ -1,6 +1,8 @@
 // Raw WM_DDE_* client for the tests.
 #include "raw_dde_client.h"
 
+#include "DdeInitiate.h"
+
 #include <dde.h>
 
 #include <cstddef>
@@ -86,9 +88,7 @@ LRESULT CALLBACK RawDdeClient::Proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM l
 bool RawDdeClient::Initiate(const std::string& service, const std::string& topic) {
     const ATOM app = ItemAtom(service); // atom 0 asks any service, or any topic
     const ATOM top = ItemAtom(topic);
-    DWORD_PTR ignored = 0;
-    SendMessageTimeoutA(HWND_BROADCAST, WM_DDE_INITIATE, reinterpret_cast<WPARAM>(hwnd_),
-                        MAKELPARAM(app, top), SMTO_ABORTIFHUNG, 2000, &ignored);
+    velkor::BroadcastInitiate(hwnd_, app, top);
     if (app)
         GlobalDeleteAtom(app);
     if (top)

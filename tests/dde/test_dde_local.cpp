@@ -307,21 +307,48 @@ TEST_F(LocalServer, ClientConversationLinksAndPokes) {
         {"Deep", "elsewhere", true, "cut"},
     };
     for (const auto& p : pokes) {
-        EXPECT_EQ(say->PokeText(p.item, p.text), p.result) << p.item;
+        // Pokes go out from the message loop: the answer comes later, reported once.
+        EXPECT_EQ(PokeAndWait(*say, p.item, p.text).value_or(false), p.result) << p.item;
         EXPECT_EQ(none->Text(), p.noneText) << p.item;
     }
+    EXPECT_FALSE(say->PokeText("", "no item name")) << "nothing queued";
+
+    // Lines typed quickly are queued and go out in order, one poke at a time.
+    std::vector<bool> outcomes;
+    say->OnPokeDone = [&](TDdeClientConv&, bool acknowledged) { outcomes.push_back(acknowledged); };
+    std::vector<std::string> seen;
+    const TNotifyEvent counting = none->OnPokeData;
+    none->OnPokeData = [&](TComponent&) { seen.push_back(none->Text()); };
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(say->PokeText("NONE", "queued " + std::to_string(i)));
+    ASSERT_TRUE(say->PokeText("Nothing", "refused in the queue"));
+    ASSERT_TRUE(say->PokeText("NONE", "last"));
+    EXPECT_EQ(say->Pending(), 7u);
+    TApplication::PumpUntil([&] { return say->Pending() == 0; }, std::chrono::seconds(10));
+    EXPECT_EQ(seen, (std::vector<std::string>{"queued 0", "queued 1", "queued 2", "queued 3",
+                                              "queued 4", "last"}));
+    EXPECT_EQ(outcomes, (std::vector<bool>{true, true, true, true, true, false, true}));
+    // Closing gives up what is still queued, and reports it.
+    outcomes.clear();
+    ASSERT_TRUE(say->PokeText("NONE", "cut off"));
+    ASSERT_TRUE(say->PokeText("NONE", "cut off too"));
+    say->CloseConversation();
+    EXPECT_EQ(outcomes, (std::vector<bool>{false, false}));
+    say->OnPokeDone = nullptr;
+    none->OnPokeData = counting;
+    ASSERT_TRUE(say->LinkTo(kService, "inproc"));
 
     // A second link closes the first conversation before it opens the new one.
     ASSERT_TRUE(say->LinkTo("TEST_DDE", "INPROC"));
-    EXPECT_EQ(events, (std::vector<std::string>{"open", "close", "open"}));
-    EXPECT_FALSE(say->LinkTo(kService, "nowhere") || say->Conv());
+    EXPECT_EQ(events, (std::vector<std::string>{"open", "close", "open", "close", "open"}));
+    EXPECT_FALSE(say->LinkTo(kService, "nowhere") || say->Linked());
     EXPECT_EQ(say->DdeService(), "");
     EXPECT_EQ(say->DdeTopic(), "");
     EXPECT_FALSE(say->PokeText("NONE", "after failure"));
 
     ASSERT_TRUE(say->LinkTo(kService, "inproc"));
     say->CloseConversation();
-    EXPECT_EQ(say->Conv(), nullptr);
+    EXPECT_FALSE(say->Linked());
     EXPECT_EQ(say->DdeService(), "");
     EXPECT_FALSE(say->PokeText("NONE", "after close"));
     EXPECT_EQ(events.back(), "close");

@@ -171,15 +171,15 @@ TEST(RemoteClient, PokeTextAcknowledgedRefusedAndAfterTheServerEnded) {
         bool acknowledged;
     } pokes[] = {{"NONE", "#velkor bob 1xyz", true}, {"Nothing", "refused", false}};
     for (const auto& p : pokes)
-        EXPECT_EQ(say.PokeText(p.item, p.text), p.acknowledged) << p.item;
+        EXPECT_EQ(PokeAndWait(say, p.item, p.text), p.acknowledged) << p.item;
 
-    ASSERT_TRUE(say.PokeText("Quit", ""));
+    ASSERT_EQ(PokeAndWait(say, "Quit", ""), true);
     ASSERT_EQ(server.process.WaitExit(5000), 0u); // it ended its conversations as it went
     const DWORD start = GetTickCount();
     EXPECT_FALSE(say.PokeText("NONE", "too late"));
     EXPECT_LT(GetTickCount() - start, 100u);
     EXPECT_EQ(closes, 1);
-    EXPECT_EQ(say.Conv(), nullptr);
+    EXPECT_FALSE(say.Linked());
     EXPECT_EQ(say.DdeService(), "velkor"); // kept until the next LinkTo
     EXPECT_FALSE(say.PokeText("NONE", "still too late"));
     EXPECT_EQ(closes, 1);
