@@ -4,12 +4,18 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #ifdef _WIN32
+#include <io.h>
 #include <share.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace velkor {
@@ -27,7 +33,14 @@ std::string EInOutError::MessageFor(int code) {
     }
 }
 
-EInOutError::EInOutError(int code) : std::runtime_error(MessageFor(code)), code_(code) {}
+EInOutError::EInOutError(int code, std::string path)
+    : std::runtime_error(MessageFor(code)), code_(code), path_(std::move(path)) {}
+
+EInOutError::EInOutError(int code, const std::string& message, std::string path)
+    : std::runtime_error(message), code_(code), path_(std::move(path)) {}
+
+ESameFileError::ESameFileError(const std::string& input, const std::string& output)
+    : EInOutError(AccessDenied, "the output is the input file", output), input_(input) {}
 
 namespace {
 
@@ -52,59 +65,196 @@ int IoCodeFromErrno(int e, int fallback) {
     }
 }
 
-[[noreturn]] void RaiseIo(int fallback) { throw EInOutError(IoCodeFromErrno(errno, fallback)); }
+[[noreturn]] void RaiseIo(int e, int fallback, const std::string& path) {
+    throw EInOutError(IoCodeFromErrno(e, fallback), path);
+}
 
-// An open file, closed when the object goes.
-class FileHandle {
-public:
-    FileHandle() = default;
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    ~FileHandle() {
-        if (f_) std::fclose(f_);
-    }
+// The files move through buffers of this size while the cipher takes them 4096 bytes at
+// a time: a system call per chunk costs more than enciphering it.
+constexpr std::size_t TransferSize = std::size_t{1} << 20;
 
-    // Existing file, read and write, others may only read it meanwhile.
-    void OpenExisting(const std::string& path) {
-        errno = 0;
 #ifdef _WIN32
-        f_ = _fsopen(path.c_str(), "r+b", _SH_DENYWR);
+using IoCount = unsigned int;
+int SysRead(int fd, void* p, std::size_t n) { return _read(fd, p, static_cast<IoCount>(n)); }
+int SysWrite(int fd, const void* p, std::size_t n) { return _write(fd, p, static_cast<IoCount>(n)); }
+int SysClose(int fd) { return _close(fd); }
 #else
-        f_ = std::fopen(path.c_str(), "r+b");
+ssize_t SysRead(int fd, void* p, std::size_t n) { return ::read(fd, p, n); }
+ssize_t SysWrite(int fd, const void* p, std::size_t n) { return ::write(fd, p, n); }
+int SysClose(int fd) { return ::close(fd); }
 #endif
-        if (!f_) RaiseIo(EInOutError::FileNotFound);
-        std::setvbuf(f_, nullptr, _IONBF, 0);
+
+// Opens an existing file for reading, others may only read it meanwhile. Reading only:
+// the source never writes its input, so a read-only file or a pipe is a good input.
+int OpenInput(const std::string& path) {
+    int fd = -1;
+#ifdef _WIN32
+    if (int e = _sopen_s(&fd, path.c_str(), _O_RDONLY | _O_BINARY, _SH_DENYWR, 0); e != 0)
+        RaiseIo(e, EInOutError::FileNotFound, path);
+#else
+    do fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) RaiseIo(errno, EInOutError::FileNotFound, path);
+    // A folder opens for reading on POSIX; refuse it here, before the output exists.
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        RaiseIo(EISDIR, EInOutError::AccessDenied, path);
+    }
+#endif
+    return fd;
+}
+
+// Creates the output, or empties an existing one, for writing only.
+int OpenOutput(const std::string& path) {
+    int fd = -1;
+#ifdef _WIN32
+    if (int e = _sopen_s(&fd, path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _SH_DENYWR,
+                         _S_IREAD | _S_IWRITE);
+        e != 0)
+        RaiseIo(e, EInOutError::AccessDenied, path);
+#else
+    do fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) RaiseIo(errno, EInOutError::AccessDenied, path);
+#endif
+    return fd;
+}
+
+// Whether the output path names the input file itself. Pipes and terminals are left
+// alone: /dev/stdin and /dev/stdout may well be the same terminal.
+bool SameFile(const std::string& input, const std::string& output) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    auto status = fs::status(input, ec);
+    if (ec || !(fs::is_regular_file(status) || fs::is_block_file(status))) return false;
+    // Same device and inode; on Windows the same volume serial number and file index.
+    bool same = fs::equivalent(input, output, ec);
+    return same && !ec;
+}
+
+// A file descriptor with its path, closed when the object goes.
+class FileDescriptor {
+public:
+    FileDescriptor(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() {
+        if (fd_ >= 0) SysClose(fd_);
     }
 
-    // Create or truncate, then close at once; failures surface at the next open.
-    static void Create(const std::string& path) {
-        if (std::FILE* f = std::fopen(path.c_str(), "wb")) std::fclose(f);
-    }
-
-    std::size_t Read(std::uint8_t* into, std::size_t n) {
-        errno = 0;
-        std::size_t got = std::fread(into, 1, n, f_);
-        if (got < n && std::ferror(f_)) RaiseIo(100);
-        return got;
-    }
-
-    // A short write is an error here even when the runtime reports none.
-    void Write(const std::uint8_t* from, std::size_t n) {
-        if (n == 0) return;
-        errno = 0;
-        std::size_t put = std::fwrite(from, 1, n, f_);
-        if (put != n || std::fflush(f_) != 0) RaiseIo(EInOutError::DiskFull);
-    }
+    const std::string& Path() const { return path_; }
+    int Get() const { return fd_; }
 
     void Close() {
-        std::FILE* f = f_;
-        f_ = nullptr;
-        errno = 0;
-        if (f && std::fclose(f) != 0) RaiseIo(EInOutError::DiskFull);
+        int fd = fd_;
+        fd_ = -1;
+        if (fd >= 0 && SysClose(fd) != 0) RaiseIo(errno, EInOutError::DiskFull, path_);
     }
 
 private:
-    std::FILE* f_ = nullptr;
+    int fd_;
+    std::string path_;
+};
+
+// The input file, read a transfer buffer at a time and handed out in chunks.
+class InputFile {
+public:
+    explicit InputFile(const std::string& path)
+        : file_(OpenInput(path), path), buffer_(std::make_unique<std::uint8_t[]>(TransferSize)) {}
+
+    // Up to n bytes; fewer only at the end of the file (a pipe may deliver less per read).
+    std::size_t Read(std::uint8_t* into, std::size_t n) {
+        std::size_t done = 0;
+        while (done < n) {
+            if (next_ == end_ && !Refill()) break;
+            std::size_t k = std::min(n - done, end_ - next_);
+            std::memcpy(into + done, buffer_.get() + next_, k);
+            next_ += k;
+            done += k;
+        }
+        return done;
+    }
+
+    void Close() { file_.Close(); }
+
+private:
+    bool Refill() {
+        if (atEnd_) return false;
+        for (;;) {
+            errno = 0;
+            auto got = SysRead(file_.Get(), buffer_.get(), TransferSize);
+            if (got > 0) {
+                next_ = 0;
+                end_ = static_cast<std::size_t>(got);
+                return true;
+            }
+            if (got == 0) {
+                atEnd_ = true;
+                return false;
+            }
+            if (errno != EINTR) RaiseIo(errno, 100, file_.Path());
+        }
+    }
+
+    FileDescriptor file_;
+    std::unique_ptr<std::uint8_t[]> buffer_;
+    std::size_t next_ = 0, end_ = 0;
+    bool atEnd_ = false;
+};
+
+// The output file, collected into a transfer buffer. What was handed over before an
+// error is written out when the object goes, so the file keeps every processed chunk.
+class OutputFile {
+public:
+    explicit OutputFile(const std::string& path)
+        : file_(OpenOutput(path), path), buffer_(std::make_unique<std::uint8_t[]>(TransferSize)) {}
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    ~OutputFile() {
+        try {
+            Flush();
+        } catch (const EInOutError&) {
+            // The error that brought us here is the one reported.
+        }
+    }
+
+    void Write(const std::uint8_t* from, std::size_t n) {
+        while (n > 0) {
+            std::size_t k = std::min(n, TransferSize - used_);
+            std::memcpy(buffer_.get() + used_, from, k);
+            used_ += k;
+            from += k;
+            n -= k;
+            if (used_ == TransferSize) Flush();
+        }
+    }
+
+    void Close() {
+        Flush();
+        file_.Close();
+    }
+
+private:
+    // Writes the buffer out; a write that stores nothing and reports nothing is a full disk.
+    void Flush() {
+        std::size_t done = 0, n = used_;
+        used_ = 0; // dropped even when it fails: a second attempt would fail the same way
+        while (done < n) {
+            errno = 0;
+            auto put = SysWrite(file_.Get(), buffer_.get() + done, n - done);
+            if (put > 0) {
+                done += static_cast<std::size_t>(put);
+                continue;
+            }
+            if (put < 0 && errno == EINTR) continue;
+            RaiseIo(put < 0 ? errno : 0, EInOutError::DiskFull, file_.Path());
+        }
+    }
+
+    FileDescriptor file_;
+    std::unique_ptr<std::uint8_t[]> buffer_;
+    std::size_t used_ = 0;
 };
 
 } // namespace
@@ -396,11 +546,10 @@ void TCrypto::EncipherFile() { ProcessFile(true); }
 void TCrypto::DecipherFile() { ProcessFile(false); }
 
 void TCrypto::ProcessFile(bool encipher) {
-    FileHandle in;
-    in.OpenExisting(inputFilePath_);
-    FileHandle::Create(outputFilePath_);
-    FileHandle out;
-    out.OpenExisting(outputFilePath_);
+    InputFile in(inputFilePath_);
+    // Refused before the output is opened: opening it would empty the input.
+    if (SameFile(inputFilePath_, outputFilePath_)) throw ESameFileError(inputFilePath_, outputFilePath_);
+    OutputFile out(outputFilePath_);
     for (;;) {
         std::size_t got = in.Read(dataBuffer_.data(), FileChunkSize);
         inputLength_ = static_cast<std::uint16_t>(got);

@@ -17,11 +17,13 @@ namespace velkor {
 enum class TSourceType : std::uint8_t { SourceFile = 0, SourceByteArray = 1, SourceString = 2 };
 enum class TCipherMode : std::uint8_t { ECBMode = 0, CBCMode = 1, CFBMode = 2 };
 
-// The runtime's I/O error: the message names the condition, Code keeps the number.
+// The runtime's I/O error: the message names the condition, Code keeps the number and
+// Path names the file it concerns (the input or the output of the file source).
 class EInOutError : public std::runtime_error {
 public:
-    explicit EInOutError(int code);
+    explicit EInOutError(int code, std::string path = {});
     int Code() const { return code_; }
+    const std::string& Path() const { return path_; }
     static std::string MessageFor(int code);
 
     static constexpr int FileNotFound = 2;
@@ -30,8 +32,24 @@ public:
     static constexpr int AccessDenied = 5;
     static constexpr int DiskFull = 101;
 
+protected:
+    EInOutError(int code, const std::string& message, std::string path);
+
 private:
     int code_;
+    std::string path_;
+};
+
+// The file source refuses an output that is its input file (by another name, a link or
+// the same path): creating the output would empty the input before a byte was read.
+// Raised before the output is opened; Path is the output.
+class ESameFileError : public EInOutError {
+public:
+    ESameFileError(const std::string& input, const std::string& output);
+    const std::string& InputPath() const { return input_; }
+
+private:
+    std::string input_;
 };
 
 // A call the component cannot serve safely: oversize input, a short IVector,

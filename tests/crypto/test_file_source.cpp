@@ -96,17 +96,22 @@ TEST_F(FileSource, FileStreamEqualsResumedByteArrayChunks) {
     }
 }
 
-TEST_F(FileSource, IoErrorsNameTheCondition) {
+TEST_F(FileSource, IoErrorsNameTheConditionAndTheFile) {
     Write(Path("plain"), Bytes(100, 7));
+    fs::create_directories(Path("folder"));
     struct Case {
         const char* what;
         std::string in, out;
         int code;
         const char* message;
+        std::string failed; // the path the error names
     } cases[] = {
-        {"missing input", Path("absent"), Path("out1"), EInOutError::FileNotFound, "File not found"},
-        {"output in a missing folder", Path("plain"), Path("no/such/dir/out"), -1, nullptr},
-        {"input is a folder", dir_.string(), Path("out2"), -1, nullptr},
+        {"missing input", Path("absent"), Path("out1"), EInOutError::FileNotFound, "File not found", Path("absent")},
+        {"output in a missing folder", Path("plain"), Path("no/such/dir/out"), -1, nullptr, Path("no/such/dir/out")},
+        {"input is a folder", Path("folder"), Path("out2"), EInOutError::AccessDenied, "File access denied",
+         Path("folder")},
+        {"output is a folder", Path("plain"), Path("folder"), EInOutError::AccessDenied, "File access denied",
+         Path("folder")},
     };
     for (const auto& k : cases) {
         TIDEA c;
@@ -120,10 +125,41 @@ TEST_F(FileSource, IoErrorsNameTheCondition) {
                 EXPECT_STREQ(e.what(), k.message) << k.what;
             }
             EXPECT_STRNE(e.what(), "") << k.what;
+            EXPECT_EQ(e.Path(), k.failed) << k.what;
         }
     }
     // A failed input open creates no output file.
     EXPECT_FALSE(fs::exists(Path("out1")));
+    EXPECT_FALSE(fs::exists(Path("out2")));
+}
+
+// The output is refused, before it is opened, when it is the input file by any name;
+// the input keeps its bytes.
+TEST_F(FileSource, OutputThatIsTheInputIsRefused) {
+    std::mt19937 rng(23);
+    Bytes plain = RandomBytes(rng, 5000);
+    Write(Path("plain"), plain);
+    fs::create_hard_link(Path("plain"), Path("hard"));
+    std::error_code noSymlinks;
+    fs::create_symlink(Path("plain"), Path("link"), noSymlinks);
+    const std::string outputs[] = {Path("plain"), (dir_ / "." / "plain").string(), Path("hard"), Path("link")};
+    for (const auto& out : outputs) {
+        if (out == Path("link") && noSymlinks) continue; // Windows without the privilege
+        for (bool encipher : {true, false}) {
+            TIDEA c;
+            c.SetKey("k");
+            c.SetCipherMode(TCipherMode::CFBMode);
+            c.SetIVector("12345678");
+            try {
+                RunFile(c, encipher, Path("plain"), out);
+                ADD_FAILURE() << out << ": not refused";
+            } catch (const ESameFileError& e) {
+                EXPECT_EQ(e.Path(), out);
+                EXPECT_EQ(e.InputPath(), Path("plain"));
+            }
+            ASSERT_EQ(Read(Path("plain")), plain) << out;
+        }
+    }
 }
 
 TEST(IoErrorMessages, EveryCodeHasAText) {
