@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # velkor-crypt encipher/decipher on files: round trips in every mode, the generated IV,
-# agreement with a known vector, exit statuses and error lines.
+# agreement with a known vector, then a table of the calls a user or a script gets wrong
+# or runs on unusual files, each with its exit status, message and effect on the files.
 # usage: velkor-crypt-files.sh VELKOR_CRYPT
 set -uo pipefail
-tool="$1"
+tool="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")" # the cases run in their own folder
 tmp="$(mktemp -d)"
 trap 'rm -rf "$tmp"' EXIT
 fails=0
@@ -42,26 +43,71 @@ printf '8 bytes!' >"$tmp/block"
 "$tool" decipher --key "velkor-key-16byt" "$tmp/block.c" "$tmp/block.p"
 check "key text cut at 16 bytes" "8 bytes!" "$(cat "$tmp/block.p")"
 
-# Errors: I/O errors exit 1 naming the path, bad arguments exit 2 with the usage line.
-out="$("$tool" encipher --key k "$tmp/absent" "$tmp/out" 2>&1)"
-check "missing input status" 1 "$?"
-check "missing input message" "velkor-crypt: $tmp/absent: File not found" "$out"
-[ -e "$tmp/out" ] && { echo "FAIL: output created for a missing input"; fails=$((fails + 1)); }
-out="$("$tool" encipher --key k "$tmp/plain" "$tmp/no/dir/out" 2>&1)"
-check "unwritable output status" 1 "$?"
-case "$out" in "velkor-crypt: $tmp/no/dir/out: "*) ;; *) echo "FAIL: output error names [$out]"; fails=$((fails + 1)) ;; esac
-if [ -w /dev/full ]; then
-    out="$("$tool" encipher --key k "$tmp/plain" /dev/full 2>&1)"
-    check "disk full status" 1 "$?"
-    check "disk full message" "velkor-crypt: /dev/full: Disk full" "$out"
-fi
-for bad in "encipher $tmp/plain $tmp/x" "encipher --key k $tmp/plain" "encipher --key k --mode xts $tmp/plain $tmp/x" \
-           "decipher --key k --iv short $tmp/plain $tmp/x" "frobnicate"; do
-    # shellcheck disable=SC2086
-    "$tool" $bad >"$tmp/usage" 2>&1
-    check "usage status for: $bad" 2 "$?"
-    grep -q '^usage: velkor-crypt' "$tmp/usage" || { echo "FAIL: no usage line for: $bad"; fails=$((fails + 1)); }
-done
+# ---- the table. Every case runs in a fresh folder holding X (a copy of plain, kept as
+# X.orig) and ref.cfb (plain enciphered in CFB under key k and vector 12345678).
+# row NAME SETUP STATUS STDERR AFTER ARGS...
+#   SETUP   runs in the folder, in the shell that then becomes the tool (ulimit, redirections)
+#   STDERR  a pattern the whole of standard error must match
+#   AFTER   must hold in the folder afterwards
+row() {
+    local name=$1 setup=$2 status=$3 pattern=$4 after=$5
+    shift 5
+    local dir="$tmp/case"
+    rm -rf "$dir" && mkdir "$dir" && cp "$tmp/plain" "$dir/X" && cp "$tmp/plain" "$dir/X.orig" &&
+        cp "$tmp/ref.cfb" "$dir/ref.cfb" || exit 2
+    (cd "$dir" && eval "$setup" && exec timeout 20 "$tool" "$@") </dev/null >"$tmp/out" 2>"$tmp/err"
+    check "$name: status" "$status" "$?"
+    # shellcheck disable=SC2053
+    [[ "$(cat "$tmp/err")" == $pattern ]] || { echo "FAIL: $name: stderr [$(cat "$tmp/err")]"; fails=$((fails + 1)); }
+    (cd "$dir" && eval "$after") || { echo "FAIL: $name: after the call, not true: $after"; fails=$((fails + 1)); }
+}
+"$tool" encipher --key k --mode cfb --iv 12345678 "$tmp/plain" "$tmp/ref.cfb" || exit 2
+kept='cmp -s X X.orig'                                        # the input is untouched
+cfb=(--key k --mode cfb --iv 12345678)
+same='velkor-crypt: output * is the input file *; nothing was written'
+usage='velkor-crypt: *usage: velkor-crypt*'
+back='"$tool" decipher "${cfb[@]}" out back && cmp -s back X.orig' # out deciphers to plain
+
+# 1. An output that is the input file is refused before anything is written.
+row "same path"          ''               1 "$same" "$kept" encipher --key k X X
+row "same path as ./X"   ''               1 'velkor-crypt: output ./X is the input file X; nothing was written' \
+                                                     "$kept" encipher --key k X ./X
+row "symlink to input"   'ln -s X link'   1 "$same" "$kept" encipher --key k X link
+row "input by symlink"   'ln -s X link'   1 "$same" "$kept" decipher "${cfb[@]}" link X
+row "hard link"          'ln X hard'      1 "$same" "$kept" encipher "${cfb[@]}" X hard
+row "other file"         'ln -s X link'   0 ''      "$kept && cmp -s out ref.cfb" encipher "${cfb[@]}" link out
+# 2. Deciphering a chained mode needs the vector; ECB takes none.
+row "decipher cbc no IV" ''               2 'velkor-crypt: decipher needs the --iv printed when the file was enciphered*' \
+                                                     '[ ! -e out ]' decipher --key k --mode cbc X out
+row "decipher cfb no IV" ''               2 'velkor-crypt: decipher needs the --iv printed when the file was enciphered*' \
+                                                     '[ ! -e out ]' decipher --key k --mode cfb X out
+row "ECB with an IV"     ''               2 'velkor-crypt: ECB takes no --iv*' '[ ! -e out ]' encipher --key k --iv 12345678 X out
+row "decipher ECB IV"    ''               2 'velkor-crypt: ECB takes no --iv*' '[ ! -e out ]' decipher --key k --mode ecb --iv 12345678 X out
+# 3. The input is only read: pipes, FIFOs and read-only files are inputs.
+row "FIFO input"         'mkfifo f; cat X >f &' 0 '' "$back" encipher "${cfb[@]}" f out
+row "/dev/stdin pipe"    'exec < <(cat X)' 0 ''     "$back" encipher "${cfb[@]}" /dev/stdin out
+# Root may write a file of mode 444; an immutable file (where the file system has them) it may not.
+row "read-only file"     'chmod 444 X && { chattr +i X 2>/dev/null || true; }' 0 '' \
+                                                     "{ chattr -i X 2>/dev/null; true; } && $back" encipher "${cfb[@]}" X out
+row "kernel read-only"   ''               0 ''      '"$tool" decipher "${cfb[@]}" out back && [ "$(cat back)" = "$(cat /proc/version)" ]' \
+                                                     encipher "${cfb[@]}" /proc/version out
+# 6. Errors name the file that failed; a failed input creates no output.
+row "missing input"      ''               1 'velkor-crypt: absent: File not found' '[ ! -e out ]' encipher --key k absent out
+row "input is a folder"  'mkdir d'        1 'velkor-crypt: d: File access denied' '[ ! -e out ]' encipher --key k d out
+row "output in no folder" ''              1 'velkor-crypt: no/dir/out: *' "$kept" encipher --key k X no/dir/out
+row "output is a folder" 'mkdir d'        1 'velkor-crypt: d: File access denied' "$kept" encipher --key k X d
+row "disk full"          ''               1 'velkor-crypt: /dev/full: Disk full' "$kept" encipher --key k X /dev/full
+# A write that fails halfway keeps every byte written before it: a file size limit of
+# 6 KiB stops a 10001-byte output at 6144 bytes, the start of the whole cipher.
+row "file size limit"    'ulimit -f 6; trap "" XFSZ' 1 'velkor-crypt: out: Disk full' \
+                                                     '[ "$(wc -c <out)" = 6144 ] && cmp -s -n 6144 out ref.cfb' \
+                                                     encipher "${cfb[@]}" X out
+# Exit status 2 and the usage line for every bad call.
+row "no key"             ''               2 "$usage" "$kept" encipher X out
+row "no output"          ''               2 "$usage" "$kept" encipher --key k X
+row "unknown mode"       ''               2 "$usage" "$kept" encipher --key k --mode xts X out
+row "short IV"           ''               2 "$usage" "$kept" decipher --key k --mode cbc --iv short X out
+row "unknown command"    ''               2 "$usage" "$kept" frobnicate
 
 echo "$fails failed"
 [ "$fails" -eq 0 ]

@@ -2,7 +2,9 @@
 #include "Ideaunit.h"
 #include "Linecodec.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <iostream>
 #include <optional>
@@ -20,15 +22,28 @@ namespace {
 constexpr const char* Usage =
     "usage: velkor-crypt encipher|decipher --key TEXT [--mode ecb|cbc|cfb] [--iv TEXT] "
     "INPUT OUTPUT\n"
-    "       velkor-crypt encode-line|decode-line --key TEXT [LINE]";
+    "       velkor-crypt encode-line --key TEXT [LINE]\n"
+    "       velkor-crypt decode-line --key TEXT [--raw] [LINE]";
 
-struct FileJob {
-    bool encipher = true;
-    std::string key;
-    velkor::TCipherMode mode = velkor::TCipherMode::ECBMode;
-    std::optional<std::string> iv;
-    std::string input, output;
-};
+constexpr const char* Help =
+    "\n"
+    "encipher, decipher: the file INPUT into the file OUTPUT, raw cipher bytes without a\n"
+    "  header (INPUT may be a pipe; OUTPUT must not be INPUT). The key text counts up to\n"
+    "  16 bytes. ECB (the default) and CBC fill the input with zero bytes to a multiple\n"
+    "  of 8. Enciphering CBC or CFB without --iv prints \"IV: <vector>\" on standard error;\n"
+    "  deciphering needs that vector. ECB takes no --iv.\n"
+    "encode-line, decode-line: each line of standard input (or the one LINE) to one wire\n"
+    "  text, or back. A refused line gives an empty output line, a message on standard\n"
+    "  error and exit status 1. encode-line warns when a wire text is longer than the 256\n"
+    "  characters velkor sends. decode-line writes a deciphered CR, LF, zero byte or\n"
+    "  backslash as \\r, \\n, \\0 or \\\\, so that every wire text gives one output line;\n"
+    "  --raw writes the deciphered bytes as they are.\n"
+    "Exit status: 0 done, 1 an I/O error or a refused line, 2 bad arguments.\n";
+
+// Longer lines are read to their end but not kept.
+constexpr std::size_t MaxInputLine = std::size_t{1} << 20;
+// velkor refuses to send a longer wire text.
+constexpr std::size_t MaxWireText = 256;
 
 int UsageError(std::string_view why) {
     std::cerr << "velkor-crypt: " << why << "\n" << Usage << "\n";
@@ -42,6 +57,16 @@ std::optional<velkor::TCipherMode> ParseMode(std::string_view m) {
     return std::nullopt;
 }
 
+// ---------------------------------------------------------------- files
+
+struct FileJob {
+    bool encipher = true;
+    std::string_view key; // argv's own text: no copy of the key to wipe
+    velkor::TCipherMode mode = velkor::TCipherMode::ECBMode;
+    std::optional<std::string_view> iv;
+    std::string_view input, output;
+};
+
 int RunFile(const FileJob& job) {
     velkor::TIDEA idea;
     idea.SetKey(job.key);
@@ -50,28 +75,27 @@ int RunFile(const FileJob& job) {
     idea.SetInputFilePath(job.input);
     idea.SetOutputFilePath(job.output);
     idea.SetInputType(velkor::TSourceType::SourceFile);
-    const std::string* failedPath = &job.input;
+    int status = 0;
     try {
         if (job.encipher)
             idea.EncipherInput(false);
         else
             idea.DecipherInput(false);
-    } catch (const velkor::EInOutError& e) {
-        // The input is opened first; a failure after that concerns the output.
-        std::FILE* probe = std::fopen(job.input.c_str(), "rb");
-        if (probe) {
-            std::fclose(probe);
-            failedPath = &job.output;
-        }
-        std::cerr << "velkor-crypt: " << *failedPath << ": " << e.what() << "\n";
+    } catch (const velkor::ESameFileError& e) {
+        std::cerr << "velkor-crypt: output " << e.Path() << " is the input file " << e.InputPath()
+                  << "; nothing was written\n";
         return 1;
+    } catch (const velkor::EInOutError& e) {
+        std::cerr << "velkor-crypt: " << e.Path() << ": " << e.what() << "\n";
+        status = 1;
     } catch (const velkor::ECryptError& e) {
         std::cerr << "velkor-crypt: " << e.what() << "\n";
         return 2;
     }
-    if (job.encipher && !job.iv && job.mode != velkor::TCipherMode::ECBMode)
+    // A failed run prints the vector too: the chunks before the error are in the output.
+    if (job.encipher && !job.iv && job.mode != velkor::TCipherMode::ECBMode && !idea.IVector().empty())
         std::cerr << "IV: " << idea.IVector() << "\n";
-    return 0;
+    return status;
 }
 
 int FileCommand(bool encipher, const std::vector<std::string_view>& args) {
@@ -100,7 +124,7 @@ int FileCommand(bool encipher, const std::vector<std::string_view>& args) {
             auto v = value();
             if (!v) return UsageError("--iv needs a value");
             if (v->size() < 8) return UsageError("--iv needs at least 8 characters");
-            job.iv = std::string(*v);
+            job.iv = *v;
         } else if (a.size() > 1 && a.substr(0, 2) == "--") {
             return UsageError("unknown option '" + std::string(a) + "'");
         } else {
@@ -109,55 +133,121 @@ int FileCommand(bool encipher, const std::vector<std::string_view>& args) {
     }
     if (!haveKey) return UsageError("--key is required");
     if (paths.size() != 2) return UsageError("INPUT and OUTPUT are required");
+    if (job.iv && job.mode == velkor::TCipherMode::ECBMode) return UsageError("ECB takes no --iv");
+    // A fresh vector would turn the first block into noise without a word.
+    if (!encipher && !job.iv && job.mode != velkor::TCipherMode::ECBMode)
+        return UsageError("decipher needs the --iv printed when the file was enciphered");
     job.input = paths[0];
     job.output = paths[1];
     return RunFile(job);
 }
 
-// Reads one line ended by LF or CR LF, without its ending; false at the end of input.
-bool ReadLine(std::FILE* in, std::string& line) {
-    line.clear();
-    int c;
-    while ((c = std::getc(in)) != EOF && c != '\n')
-        line += static_cast<char>(c);
-    if (c == '\n' && !line.empty() && line.back() == '\r') line.pop_back();
-    return c != EOF || !line.empty();
+// ---------------------------------------------------------------- lines
+
+// An I/O error of a line command: the stream's name and the system's reason.
+struct StreamError {
+    const char* stream;
+    int error;
+};
+
+// Reads lines ended by LF or CR LF, without their ending. A line over MaxInputLine bytes
+// is read to its end but not kept; it comes back marked too long.
+class LineReader {
+public:
+    explicit LineReader(std::FILE* in) : in_(in) {}
+
+    // False at the end of the input.
+    bool Next(std::string& line, bool& tooLong) {
+        line.clear();
+        tooLong = false;
+        int c;
+        errno = 0;
+        while ((c = std::getc(in_)) != EOF && c != '\n') {
+            if (line.size() < MaxInputLine)
+                line += static_cast<char>(c);
+            else
+                tooLong = true;
+        }
+        if (c == EOF && std::ferror(in_)) throw StreamError{"standard input", errno};
+        if (c == '\n' && !tooLong && !line.empty() && line.back() == '\r') line.pop_back();
+        return c != EOF || !line.empty() || tooLong;
+    }
+
+private:
+    std::FILE* in_;
+};
+
+// CR, LF, the zero byte and the backslash as two-character escapes.
+std::string Escaped(const std::string& line) {
+    std::string out;
+    out.reserve(line.size());
+    for (char c : line) {
+        switch (c) {
+        case '\r': out += "\\r"; break;
+        case '\n': out += "\\n"; break;
+        case '\0': out += "\\0"; break;
+        case '\\': out += "\\\\"; break;
+        default: out += c;
+        }
+    }
+    return out;
 }
 
 class LineConverter {
 public:
-    LineConverter(bool encode, std::string key) : encode_(encode), key_(std::move(key)) {}
+    LineConverter(bool encode, bool raw, std::string_view key) : encode_(encode), raw_(raw), key_(key) {}
 
-    // Writes the converted line; false when a line to encode was refused.
-    bool Convert(const std::string& line, std::size_t number) {
-        std::string out = encode_ ? velkor::EncryptLine(idea_, line, key_)
-                                  : velkor::DecryptLine(idea_, line, key_);
+    // Writes one output line for one input line; false when the line was refused.
+    bool Convert(const std::string& line, bool tooLong, std::size_t number) {
+        std::string out;
+        const char* refusal = encode_ ? Encode(line, tooLong, number, out) : Decode(line, tooLong, out);
         out += '\n';
-        std::fwrite(out.data(), 1, out.size(), stdout);
-        std::fflush(stdout); // a bot on the other end of a pipe waits for each line
-        if (!encode_ || line.empty() || out.size() > 1) return true;
-        std::cerr << "velkor-crypt: line " << number << " refused: "
-                  << (line.size() > velkor::MaxLineBytes ? "longer than 1024 bytes"
-                                                         : "it holds a zero byte")
-                  << "\n";
+        errno = 0;
+        if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0)
+            throw StreamError{"standard output", errno};
+        if (!refusal) return true;
+        std::cerr << "velkor-crypt: line " << number << refusal << "\n";
         return false;
     }
 
 private:
-    bool encode_;
-    std::string key_;
+    // The refusal's text, or nullptr.
+    const char* Encode(const std::string& line, bool tooLong, std::size_t number, std::string& out) {
+        if (tooLong || line.size() > velkor::MaxLineBytes) return " refused: longer than 1024 bytes";
+        if (line.empty()) return nullptr;
+        out = velkor::EncryptLine(idea_, line, key_);
+        if (out.empty()) return " refused: it holds a zero byte";
+        if (out.size() > MaxWireText)
+            std::cerr << "velkor-crypt: line " << number << ": the wire text has " << out.size()
+                      << " characters; velkor sends at most " << MaxWireText << "\n";
+        return nullptr;
+    }
+
+    const char* Decode(const std::string& line, bool tooLong, std::string& out) {
+        if (line.empty()) return nullptr;
+        auto bytes = tooLong ? std::nullopt : velkor::UnpackWire(line);
+        if (!bytes || bytes->size() > velkor::MaxLineBytes) return ": not a wire text";
+        out = velkor::DecryptLine(idea_, line, key_);
+        if (!raw_) out = Escaped(out);
+        return nullptr;
+    }
+
+    bool encode_, raw_;
+    std::string_view key_;
     velkor::TIDEA idea_;
 };
 
 int LineCommand(bool encode, const std::vector<std::string_view>& args) {
-    std::optional<std::string> key;
+    std::optional<std::string_view> key;
     std::vector<std::string_view> lines;
-    bool options = true;
+    bool options = true, raw = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string_view a = args[i];
         if (options && a == "--key") {
             if (i + 1 >= args.size()) return UsageError("--key needs a value");
-            key = std::string(args[++i]);
+            key = args[++i];
+        } else if (options && a == "--raw" && !encode) {
+            raw = true;
         } else if (options && a == "--") {
             options = false;
         } else if (options && a.size() > 1 && a.substr(0, 2) == "--") {
@@ -174,13 +264,21 @@ int LineCommand(bool encode, const std::vector<std::string_view>& args) {
     _setmode(_fileno(stdin), _O_BINARY);
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
-    LineConverter converter(encode, *key);
-    if (!lines.empty()) return converter.Convert(std::string(lines[0]), 1) ? 0 : 1;
-    bool allConverted = true;
-    std::string line;
-    for (std::size_t number = 1; ReadLine(stdin, line); ++number)
-        allConverted = converter.Convert(line, number) && allConverted;
-    return allConverted ? 0 : 1;
+    LineConverter converter(encode, raw, *key);
+    try {
+        if (!lines.empty()) return converter.Convert(std::string(lines[0]), false, 1) ? 0 : 1;
+        bool allConverted = true;
+        LineReader reader(stdin);
+        std::string line;
+        bool tooLong = false;
+        for (std::size_t number = 1; reader.Next(line, tooLong); ++number)
+            allConverted = converter.Convert(line, tooLong, number) && allConverted;
+        return allConverted ? 0 : 1;
+    } catch (const StreamError& e) {
+        std::cerr << "velkor-crypt: " << e.stream << ": "
+                  << (e.error != 0 ? std::strerror(e.error) : "I/O error") << "\n";
+        return 1;
+    }
 }
 
 } // namespace
@@ -196,8 +294,8 @@ int main(int argc, char** argv) {
         if (command == "encode-line") return LineCommand(true, args);
         if (command == "decode-line") return LineCommand(false, args);
         if (command == "--help" || command == "-h") {
-            std::cout << Usage << "\n";
-            return 0;
+            std::cout << Usage << "\n" << Help << std::flush;
+            return std::cout ? 0 : 1;
         }
     } catch (const std::exception& e) {
         std::cerr << "velkor-crypt: " << e.what() << "\n";
