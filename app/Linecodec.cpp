@@ -88,8 +88,8 @@ std::optional<std::string> UnpackWire(std::string_view wire) {
 std::string EncipherText(TIDEA& cipher, std::string_view text, std::string_view key) {
     if (text.empty() || text.size() > MaxLineBytes) return {};
     CodecBuffer out{};
-    cipher.SetKey(std::string(key));
-    cipher.SetInputString(std::string(text));
+    cipher.SetKey(key); // no temporary copy of the key text is left unwiped
+    cipher.SetInputString(text);
     cipher.SetInputType(TSourceType::SourceString);
     BufferLoan loan(cipher, nullptr, out.data());
     cipher.EncipherInput(false);
@@ -103,7 +103,7 @@ std::string DecipherText(TIDEA& cipher, std::string_view bytes, std::string_view
     CodecBuffer out{};
     CodecBuffer in{};
     std::copy(bytes.begin(), bytes.end(), in.begin());
-    cipher.SetKey(std::string(key));
+    cipher.SetKey(key);
     cipher.SetInputLength(static_cast<std::uint16_t>(bytes.size()));
     cipher.SetCipherMode(TCipherMode::ECBMode);
     BufferLoan loan(cipher, in.data(), out.data());
