@@ -282,11 +282,13 @@ TCrypto::TCrypto(std::uint8_t blockSize) : blockSize_(blockSize) {
 
 TCrypto::~TCrypto() { WipeKey(); }
 
-void TCrypto::WipeKey() {
-    // volatile so the stores are not dropped as dead before the string is freed
-    volatile char* p = key_.data();
-    for (std::size_t i = 0; i < key_.size(); ++i) p[i] = 0;
+void WipeBytes(void* p, std::size_t n) {
+    // volatile so the stores are not dropped as dead before the memory is freed
+    volatile auto* b = static_cast<volatile unsigned char*>(p);
+    for (std::size_t i = 0; i < n; ++i) b[i] = 0;
 }
+
+void TCrypto::WipeKey() { WipeBytes(key_.data(), key_.size()); }
 
 void TCrypto::SetKey(std::string_view key) {
     WipeKey();

@@ -59,6 +59,10 @@ public:
     using std::logic_error::logic_error;
 };
 
+// Overwrites n bytes with zeros in a way the compiler may not drop as dead stores, for
+// key material in memory that is about to be freed or reused.
+void WipeBytes(void* p, std::size_t n);
+
 // The clock-seeded 32-bit linear congruential generator behind GenerateIVector.
 class TIVectorRandom {
 public:

@@ -128,7 +128,12 @@ void CryptMany(IdeaLevel level, const std::uint16_t* key, const std::uint8_t* in
 
 TIDEA::TIDEA() : TCrypto(8) {}
 
-TIDEA::~TIDEA() = default;
+// The key block is the key text's first 16 bytes; it goes with the schedules made of it.
+TIDEA::~TIDEA() {
+    WipeBytes(keyBuffer_.data(), keyBuffer_.size());
+    WipeBytes(encipherKeys_.data(), sizeof encipherKeys_);
+    WipeBytes(decipherKeys_.data(), sizeof decipherKeys_);
+}
 
 void TIDEA::SetLevel(IdeaLevel level) { level_ = std::min(level, IdeaBestLevel()); }
 
@@ -162,6 +167,7 @@ void TIDEA::SetUpKey() {
     for (std::size_t i = 0; i < 16 && i < key.size() && key[i] != '\0'; ++i)
         block[i] = static_cast<std::uint8_t>(key[i]);
     LoadKeyBlock(block);
+    WipeBytes(block.data(), block.size());
 }
 
 void TIDEA::LoadKeyBlock(const std::array<std::uint8_t, 16>& block) {
