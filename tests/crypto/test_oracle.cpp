@@ -4,6 +4,10 @@
 #include <gcrypt.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
 namespace velkor::test {
 namespace {
 
@@ -88,19 +92,101 @@ TEST_F(Oracle, AllModesBothDirectionsOneToSevenHundredBlocks) {
         }
 }
 
-TEST_F(Oracle, ResumeChainsAtBlockBoundariesAreOneStream) {
+// A stream cut into pieces, one call each, the first set up afresh and the rest resumed:
+// out of place through the byte-array source, or in place through the file source,
+// which works in its own data buffer.
+enum class Via { ByteArray, File };
+
+Bytes RunPieces(TIDEA& c, bool encipher, const Bytes& data, const std::vector<std::size_t>& pieces, Via via,
+                const std::filesystem::path& dir) {
+    Bytes out;
+    std::size_t o = 0;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        Bytes piece(data.begin() + long(o), data.begin() + long(o + pieces[i]));
+        o += pieces[i];
+        Bytes r;
+        if (via == Via::ByteArray) {
+            r = RunBytes(c, encipher, piece, i != 0);
+        } else {
+            const auto in = (dir / "piece").string(), result = (dir / "result").string();
+            std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(piece.data()), long(piece.size()));
+            c.SetInputFilePath(in);
+            c.SetOutputFilePath(result);
+            c.SetInputType(TSourceType::SourceFile);
+            encipher ? c.EncipherInput(i != 0) : c.DecipherInput(i != 0);
+            std::ifstream f(result, std::ios::binary);
+            r.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+        }
+        out.insert(out.end(), r.begin(), r.end());
+    }
+    return out;
+}
+
+// libgcrypt's CFB for each piece, from the vector a resumed CFB call starts with: the last
+// 8 bytes of the initial vector followed by all cipher bytes so far. After whole blocks
+// that is the last cipher block, so block-aligned pieces make one CFB stream; after a
+// short piece the register has moved on by that piece's bytes alone.
+Bytes GcryptCfbPieces(const Bytes& key, const std::string& iv, bool encipher, const Bytes& data,
+                      const std::vector<std::size_t>& pieces) {
+    Bytes cipherSoFar(iv.begin(), iv.end()), out;
+    std::size_t o = 0;
+    for (std::size_t n : pieces) {
+        Gcrypt g(GCRY_CIPHER_MODE_CFB, key, std::string(cipherSoFar.end() - 8, cipherSoFar.end()));
+        Bytes piece(data.begin() + long(o), data.begin() + long(o + n));
+        o += n;
+        Bytes r = g.Run(encipher, piece);
+        const Bytes& cipher = encipher ? r : piece;
+        cipherSoFar.insert(cipherSoFar.end(), cipher.begin(), cipher.end());
+        out.insert(out.end(), r.begin(), r.end());
+    }
+    return out;
+}
+
+TEST_F(Oracle, ResumeChainsAtAnySplit) {
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("velkor-oracle-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    std::filesystem::create_directories(dir);
+    struct Case {
+        ModePair mode;
+        bool odd; // pieces of any byte count (CFB keeps them); else whole blocks
+        Via via;
+    } cases[] = {
+        {Modes[0], false, Via::ByteArray}, {Modes[1], false, Via::ByteArray}, {Modes[2], false, Via::ByteArray},
+        {Modes[0], false, Via::File},      {Modes[1], false, Via::File},      {Modes[2], false, Via::File},
+        {Modes[2], true, Via::ByteArray},  {Modes[2], true, Via::File},
+    };
+    const Bytes key = KeyBlockOf("resume key");
     std::mt19937 rng(32);
-    for (const auto& m : Modes)
+    for (const auto& k : cases)
         for (bool encipher : {true, false}) {
-            Bytes data = RandomBytes(rng, 40000);
+            const std::size_t total = k.via == Via::File ? 30000 : 40000;
+            const std::size_t largest = k.via == Via::File ? 9000 : 4096; // a file may span chunks
+            // Short pieces first: each moves the register by fewer bytes than a block.
+            std::vector<std::size_t> pieces = k.odd ? std::vector<std::size_t>{1, 7, 9, 3, 8, 13}
+                                                    : std::vector<std::size_t>{};
+            std::size_t sum = 0;
+            for (std::size_t n : pieces) sum += n;
+            while (sum < total) {
+                std::size_t n = 1 + rng() % largest;
+                if (!k.odd) n = (n + 7) / 8 * 8;
+                n = std::min(n, total - sum);
+                pieces.push_back(n);
+                sum += n;
+            }
+            Bytes data = RandomBytes(rng, total);
             TIDEA c;
             c.SetKey("resume key");
-            c.SetCipherMode(m.ours);
+            c.SetCipherMode(k.mode.ours);
             c.SetIVector("01234567");
-            Gcrypt g(m.theirs, KeyBlockOf("resume key"), "01234567");
-            EXPECT_EQ(RunChunked(c, encipher, data, 8 * (1 + rng() % 300)), g.Run(encipher, data))
-                << m.name;
+            Bytes want = k.mode.ours == TCipherMode::CFBMode
+                             ? GcryptCfbPieces(key, "01234567", encipher, data, pieces)
+                             : Gcrypt(k.mode.theirs, key, "01234567").Run(encipher, data);
+            EXPECT_EQ(RunPieces(c, encipher, data, pieces, k.via, dir), want)
+                << k.mode.name << (k.odd ? " odd pieces" : " whole blocks")
+                << (k.via == Via::File ? " in place (files)" : " out of place (byte arrays)")
+                << (encipher ? " enciphering" : " deciphering");
         }
+    std::filesystem::remove_all(dir);
 }
 
 TEST_F(Oracle, RawKeysWithZeroBytes) {
