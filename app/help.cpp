@@ -1,6 +1,8 @@
 // help: the About window and its help text.
 #include "help.h"
 
+#include "Version.h"
+
 namespace velkor {
 
 namespace {
@@ -13,7 +15,7 @@ constexpr const char* kHelpText =
     "\r\n"
     "(Maximise this window for easier reading.)\r\n"
     "\r\n"
-    "velkor 1.0, released 2024-06-01.\r\n"
+    "velkor " VELKOR_VERSION ", released " VELKOR_RELEASE_DATE ".\r\n"
     "Changes from the previous version: every cipher byte of a line now goes on the wire,\r\n"
     "so no sent line is ever cut short; over-long lines are refused with a message.\r\n"
     "Note: the encryption of this release is not compatible with the prior release.\r\n"
