@@ -1,0 +1,466 @@
+// WeechatPlugin: the velkor plugin for WeeChat. Thin glue: the /velkor command, the options,
+// the secured-data store and the IRC modifiers that hand channel messages to Keyedlines.
+#include "Keyedlines.h"
+#include "Version.h"
+
+#include <weechat/weechat-plugin.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <string_view>
+
+// WeeChat finds these by name: they stay visible while everything else is hidden.
+#pragma GCC visibility push(default)
+extern "C" {
+WEECHAT_PLUGIN_NAME("velkor")
+WEECHAT_PLUGIN_DESCRIPTION("Encrypted channels in velkor's line format (IDEA, code page 1252)")
+WEECHAT_PLUGIN_AUTHOR("velkor")
+WEECHAT_PLUGIN_VERSION(VELKOR_VERSION)
+WEECHAT_PLUGIN_LICENSE("free")
+WEECHAT_PLUGIN_PRIORITY(1000)
+
+struct t_weechat_plugin* weechat_plugin = nullptr;
+
+int weechat_plugin_init(struct t_weechat_plugin* plugin, int argc, char* argv[]);
+int weechat_plugin_end(struct t_weechat_plugin* plugin);
+}
+#pragma GCC visibility pop
+
+namespace velkor {
+namespace {
+
+struct TOption {
+    const char* Name;
+    std::string_view Default;
+    const char* Description;
+};
+
+const TOption kOptions[] = {
+    {"prefix", DefaultDecipheredMark, "text put before a line that came encrypted and was read"},
+    {"warning", DefaultNoiseMark,
+     "text put before an encrypted line that the channel's key does not read (shown as received)"},
+    {"save_keys", "off",
+     "on: keep keys in WeeChat's secured data (needs a passphrase, /secure passphrase); off: "
+     "keys live in memory only and are gone when WeeChat quits"},
+};
+
+// Strings WeeChat hands over may be null.
+std::string Str(const char* s) {
+    return s ? s : "";
+}
+
+// RAII for hashtables WeeChat gives or takes.
+struct HashtableFree {
+    void operator()(t_hashtable* h) const { weechat_hashtable_free(h); }
+};
+using UniqueHashtable = std::unique_ptr<t_hashtable, HashtableFree>;
+
+// Buffer pointers travel as text ("0x55d0c0ffee00").
+t_gui_buffer* BufferFromText(const char* text) {
+    if (!text || !*text) return nullptr;
+    return reinterpret_cast<t_gui_buffer*>(std::strtoull(text, nullptr, 16));
+}
+
+// Where a message goes and what it says, as WeeChat's IRC parser sees it.
+struct TParsed {
+    std::string Channel, Text;
+    long TextAt = -1; // offset of the text in the message, -1 when there is none
+};
+
+TParsed ParseIrc(const char* server, const char* message) {
+    TParsed out;
+    UniqueHashtable in(weechat_hashtable_new(8, WEECHAT_HASHTABLE_STRING, WEECHAT_HASHTABLE_STRING,
+                                             nullptr, nullptr));
+    if (!in) return out;
+    weechat_hashtable_set(in.get(), "message", message);
+    weechat_hashtable_set(in.get(), "server", server);
+    UniqueHashtable parsed(weechat_info_get_hashtable("irc_message_parse", in.get()));
+    if (!parsed) return out;
+    out.Channel = Str(static_cast<const char*>(weechat_hashtable_get(parsed.get(), "channel")));
+    out.Text = Str(static_cast<const char*>(weechat_hashtable_get(parsed.get(), "text")));
+    std::string at = Str(static_cast<const char*>(weechat_hashtable_get(parsed.get(), "pos_text")));
+    if (!at.empty()) out.TextAt = std::strtol(at.c_str(), nullptr, 10);
+    return out;
+}
+
+// The message with its text replaced; the new text may hold spaces, so it goes in as the
+// trailing parameter.
+char* WithText(std::string_view message, long textAt, std::string_view text) {
+    std::string out(message.substr(0, static_cast<std::size_t>(textAt)));
+    if (out.empty() || out.back() != ':') out += ':';
+    out += text;
+    return strdup(out.c_str());
+}
+
+bool IsCtcp(std::string_view text) {
+    return !text.empty() && text.front() == '\x01';
+}
+
+std::string Hex(std::string_view bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+std::string Unhex(std::string_view hex) {
+    std::string out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out += static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16));
+    return out;
+}
+
+class TPlugin {
+  public:
+    TPlugin() { cipher_.SetCipherMode(TCipherMode::ECBMode); }
+
+    void Hook();
+    void LoadSavedKeys();
+
+  private:
+    static int CommandCb(const void* self, void*, t_gui_buffer* buffer, int argc, char** argv,
+                         char** argv_eol);
+    static int MeCb(const void* self, void*, t_gui_buffer* buffer, const char* command);
+    static void LoadKeyCb(void* self, t_hashtable*, const char* name, const char* value);
+    static int SaveKeysCb(const void* self, void*, const char* option, const char* value);
+    static char* InputCb(const void* self, void*, const char*, const char* modifierData,
+                         const char* string);
+    static char* OutCb(const void* self, void*, const char*, const char* server,
+                       const char* string);
+    static char* InCb(const void* self, void*, const char*, const char* server, const char* string);
+
+    int Command(t_gui_buffer* buffer, int argc, char** argv, char** argv_eol);
+    void SetKey(t_gui_buffer* buffer, const std::string& server, const std::string& channel,
+                const char* keyText);
+    void KeyOff(t_gui_buffer* buffer, const std::string& server, const std::string& channel);
+    void List(t_gui_buffer* buffer);
+
+    const std::string* KeyOfBuffer(t_gui_buffer* buffer, std::string* channel = nullptr) const;
+    TLineMarks Marks() const;
+    bool SaveKeysOn() const;
+
+    // Secured data: keys are kept there only while save_keys is on and a passphrase is set.
+    bool SecuredDataSafe(t_gui_buffer* buffer) const;
+    void SaveKey(t_gui_buffer* buffer, const std::string& server, const std::string& channel,
+                 const std::string& key);
+    void ForgetSavedKey(const std::string& server, const std::string& channel);
+    void ForgetAllSavedKeys();
+
+    void Error(t_gui_buffer* buffer, const std::string& text) const {
+        weechat_printf(buffer, "%svelkor: %s", weechat_prefix("error"), text.c_str());
+    }
+    void Note(t_gui_buffer* buffer, const std::string& text) const {
+        weechat_printf(buffer, "velkor: %s", text.c_str());
+    }
+
+    TChannelKeys keys_;
+    TIDEA cipher_;
+};
+
+std::unique_ptr<TPlugin> gPlugin; // owned between init and end
+
+TPlugin* Self(const void* p) {
+    return const_cast<TPlugin*>(static_cast<const TPlugin*>(p));
+}
+
+void TPlugin::Hook() {
+    for (const TOption& o : kOptions) {
+        if (!weechat_config_is_set_plugin(o.Name))
+            weechat_config_set_plugin(o.Name, std::string(o.Default).c_str());
+        weechat_config_set_desc_plugin(o.Name, o.Description);
+    }
+    weechat_hook_command(
+        "velkor", "encrypted channels in velkor's line format",
+        "key [-server <server>] <channel> <key text>"
+        " || off [-server <server>] [<channel>]"
+        " || list",
+        "   key: set the key of a channel: what you type there goes out encrypted, encrypted\n"
+        "        lines that come in are shown deciphered\n"
+        "   off: forget the key of a channel (the current one by default)\n"
+        "  list: the channels that have a key (keys are never shown)\n"
+        "server: the IRC server (default: the one of the current buffer)\n"
+        "\n"
+        "Lines are enciphered with IDEA, written in the Windows code page 1252 that velkor.exe\n"
+        "users type in; a character that code page cannot write is refused. Deciphered lines\n"
+        "get the mark of plugins.var.velkor.prefix, encrypted lines the key cannot read that\n"
+        "of plugins.var.velkor.warning. Keys stay in memory unless plugins.var.velkor.save_keys\n"
+        "is on (then in WeeChat's secured data, which needs a passphrase).\n"
+        "/me on a keyed channel is refused: actions cannot be encrypted.",
+        "key|off|list -server %(irc_servers) %(irc_channels)", &TPlugin::CommandCb, this, nullptr);
+    weechat_hook_command_run("/me", &TPlugin::MeCb, this, nullptr);
+    weechat_hook_config("plugins.var.velkor.save_keys", &TPlugin::SaveKeysCb, this, nullptr);
+    weechat_hook_modifier("input_text_for_buffer", &TPlugin::InputCb, this, nullptr);
+    weechat_hook_modifier("irc_out_privmsg", &TPlugin::OutCb, this, nullptr);
+    weechat_hook_modifier("irc_in2_privmsg", &TPlugin::InCb, this, nullptr);
+}
+
+bool TPlugin::SaveKeysOn() const {
+    return weechat_config_string_to_boolean(weechat_config_get_plugin("save_keys")) != 0;
+}
+
+TLineMarks TPlugin::Marks() const {
+    return {Str(weechat_config_get_plugin("prefix")), Str(weechat_config_get_plugin("warning"))};
+}
+
+const std::string* TPlugin::KeyOfBuffer(t_gui_buffer* buffer, std::string* channel) const {
+    if (!buffer) return nullptr;
+    if (Str(weechat_buffer_get_string(buffer, "plugin")) != "irc" ||
+        Str(weechat_buffer_get_string(buffer, "localvar_type")) != "channel")
+        return nullptr;
+    std::string chan = Str(weechat_buffer_get_string(buffer, "localvar_channel"));
+    if (channel) *channel = chan;
+    return keys_.Find(Str(weechat_buffer_get_string(buffer, "localvar_server")), chan);
+}
+
+// ---- commands ----
+
+int TPlugin::CommandCb(const void* self, void*, t_gui_buffer* buffer, int argc, char** argv,
+                       char** argv_eol) {
+    return Self(self)->Command(buffer, argc, argv, argv_eol);
+}
+
+int TPlugin::Command(t_gui_buffer* buffer, int argc, char** argv, char** argv_eol) {
+    if (argc < 2) {
+        List(buffer);
+        return WEECHAT_RC_OK;
+    }
+    std::string action = argv[1];
+    if (action == "list") {
+        List(buffer);
+        return WEECHAT_RC_OK;
+    }
+    if (action != "key" && action != "off") return WEECHAT_RC_ERROR;
+    int i = 2;
+    std::string server = Str(weechat_buffer_get_string(buffer, "localvar_server"));
+    if (i + 1 < argc && std::strcmp(argv[i], "-server") == 0) {
+        server = argv[i + 1];
+        i += 2;
+    }
+    if (server.empty()) {
+        Error(buffer, "no IRC server here: run the command in a server or channel buffer, or "
+                      "give -server NAME");
+        return WEECHAT_RC_OK;
+    }
+    std::string channel;
+    if (i < argc) {
+        channel = argv[i++];
+    } else if (Str(weechat_buffer_get_string(buffer, "localvar_type")) == "channel" &&
+               action == "off") {
+        channel = Str(weechat_buffer_get_string(buffer, "localvar_channel"));
+    }
+    if (channel.empty() || std::strchr("#&+!", channel[0]) == nullptr) {
+        Error(buffer, "give a channel, such as #velkor");
+        return WEECHAT_RC_OK;
+    }
+    if (action == "off") {
+        KeyOff(buffer, server, channel);
+        return WEECHAT_RC_OK;
+    }
+    if (i >= argc) {
+        Error(buffer, "give the key text after the channel: /velkor key " + channel + " TEXT");
+        return WEECHAT_RC_OK;
+    }
+    SetKey(buffer, server, channel, argv_eol[i]);
+    return WEECHAT_RC_OK;
+}
+
+void TPlugin::SetKey(t_gui_buffer* buffer, const std::string& server, const std::string& channel,
+                     const char* keyText) {
+    // velkor.exe users type their key in code page 1252 too: the same text, the same bytes.
+    TCp1252Text key = Utf8ToCp1252(keyText);
+    if (key.Error == TCp1252Error::NoForm) {
+        Error(buffer, "the key holds \"" + Utf8Of(key.Character) + "\" (" +
+                          CodePointName(key.Character) +
+                          "), which the Windows code page 1252 cannot write; key not set");
+        return;
+    }
+    if (key.Error == TCp1252Error::InvalidUtf8) {
+        Error(buffer, "the key is not valid UTF-8; key not set");
+        return;
+    }
+    keys_.Set(server, channel, key.Bytes);
+    Note(buffer,
+         "key set for " + channel + " on " + server + ": what you type there is sent encrypted");
+    if (key.Bytes.size() > KeyTextBytes)
+        Note(buffer, "only the first 16 characters of a key count");
+    if (SaveKeysOn()) SaveKey(buffer, server, channel, key.Bytes);
+    Wipe(key.Bytes);
+}
+
+void TPlugin::KeyOff(t_gui_buffer* buffer, const std::string& server, const std::string& channel) {
+    bool had = keys_.Remove(server, channel);
+    ForgetSavedKey(server, channel);
+    if (had)
+        Note(buffer, "key of " + channel + " on " + server +
+                         " forgotten: lines there go out "
+                         "in the clear");
+    else
+        Error(buffer, "no key for " + channel + " on " + server);
+}
+
+void TPlugin::List(t_gui_buffer* buffer) {
+    auto entries = keys_.List();
+    if (entries.empty()) {
+        Note(buffer, "no channel has a key");
+        return;
+    }
+    Note(buffer, "channels with a key" +
+                     std::string(SaveKeysOn() ? " (saved in secured data)" : " (in memory only)") +
+                     ":");
+    for (const auto& e : entries)
+        weechat_printf(buffer, "  %s %s  key %s", e.Server.c_str(), e.Channel.c_str(),
+                       MaskedKey(e.Key).c_str());
+}
+
+int TPlugin::MeCb(const void* self, void*, t_gui_buffer* buffer, const char*) {
+    std::string channel;
+    if (!Self(self)->KeyOfBuffer(buffer, &channel)) return WEECHAT_RC_OK;
+    Self(self)->Error(buffer, "/me is not sent on " + channel +
+                                  ": an action cannot be encrypted, it would go out in the clear");
+    return WEECHAT_RC_OK_EAT;
+}
+
+// ---- secured data ----
+
+bool TPlugin::SecuredDataSafe(t_gui_buffer* buffer) const {
+    // Only sec.conf tells whether a passphrase is set, and only when it holds some secured
+    // data: write a harmless probe, read the file, take the probe away again.
+    weechat_command(nullptr, "/mute /secure set velkor_probe 0");
+    weechat_command(nullptr, "/mute /save sec");
+    std::string path = Str(weechat_info_get("weechat_config_dir", "")) + "/sec.conf";
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    weechat_command(nullptr, "/mute /secure del velkor_probe");
+    if (SecuredDataEncrypted(text.str())) return true;
+    Error(buffer, "keys stay in memory only: WeeChat keeps secured data as plain text until a "
+                  "passphrase is set (/secure passphrase ...)");
+    return false;
+}
+
+void TPlugin::SaveKey(t_gui_buffer* buffer, const std::string& server, const std::string& channel,
+                      const std::string& key) {
+    if (!SecuredDataSafe(buffer)) return;
+    // Hexadecimal keeps spaces at either end of a key text intact.
+    std::string command = "/mute /secure set " + SecuredDataName(server, channel) + " " + Hex(key);
+    weechat_command(nullptr, command.c_str());
+    Wipe(command);
+    Note(buffer, "key of " + channel + " on " + server + " saved in WeeChat's secured data");
+}
+
+void TPlugin::ForgetSavedKey(const std::string& server, const std::string& channel) {
+    UniqueHashtable data(weechat_info_get_hashtable("secured_data", nullptr));
+    std::string name = SecuredDataName(server, channel);
+    if (data && weechat_hashtable_has_key(data.get(), name.c_str()))
+        weechat_command(nullptr, ("/mute /secure del " + name).c_str());
+}
+
+void TPlugin::ForgetAllSavedKeys() {
+    for (const auto& e : keys_.List())
+        ForgetSavedKey(e.Server, e.Channel);
+}
+
+void TPlugin::LoadSavedKeys() {
+    if (!SaveKeysOn()) return;
+    UniqueHashtable data(weechat_info_get_hashtable("secured_data", nullptr));
+    if (!data) return;
+    weechat_hashtable_map_string(data.get(), &TPlugin::LoadKeyCb, this);
+}
+
+void TPlugin::LoadKeyCb(void* self, t_hashtable*, const char* name, const char* value) {
+    std::string server, channel;
+    if (!value || !ParseSecuredDataName(Str(name), server, channel)) return;
+    std::string key = Unhex(value);
+    static_cast<TPlugin*>(self)->keys_.Set(server, channel, key);
+    Wipe(key);
+}
+
+int TPlugin::SaveKeysCb(const void* self, void*, const char*, const char*) {
+    TPlugin* p = Self(self);
+    if (p->SaveKeysOn()) {
+        for (const auto& e : p->keys_.List())
+            p->SaveKey(nullptr, e.Server, e.Channel, e.Key);
+    } else {
+        p->ForgetAllSavedKeys();
+    }
+    return WEECHAT_RC_OK;
+}
+
+// ---- lines ----
+
+// Typed text for a keyed channel is checked before WeeChat sends and shows it, so that a
+// refused line is neither sent nor shown, and goes back into the input line to be shortened.
+char* TPlugin::InputCb(const void* self, void*, const char*, const char* modifierData,
+                       const char* string) {
+    TPlugin* p = Self(self);
+    t_gui_buffer* buffer = BufferFromText(modifierData);
+    const std::string* key = p->KeyOfBuffer(buffer);
+    if (!key || !string) return nullptr;
+    std::string_view all(string);
+    while (true) {
+        std::size_t end = all.find('\n');
+        std::string line(all.substr(0, end));
+        if (const char* text = weechat_string_input_for_buffer(line.c_str())) {
+            TOutgoing plan = PlanOutgoing(p->cipher_, text, *key);
+            if (plan.Verdict != TOutgoingVerdict::Send) {
+                p->Error(buffer, RefusalMessage(plan));
+                weechat_buffer_set(buffer, "input", string);
+                weechat_buffer_set(buffer, "input_pos",
+                                   std::to_string(std::strlen(string)).c_str());
+                return strdup("");
+            }
+        }
+        if (end == std::string_view::npos) break;
+        all.remove_prefix(end + 1);
+    }
+    return nullptr;
+}
+
+char* TPlugin::OutCb(const void* self, void*, const char*, const char* server, const char* string) {
+    TPlugin* p = Self(self);
+    TParsed msg = ParseIrc(server, string);
+    const std::string* key = p->keys_.Find(Str(server), msg.Channel);
+    if (!key || msg.TextAt < 0 || IsCtcp(msg.Text)) return nullptr;
+    TOutgoing plan = PlanOutgoing(p->cipher_, msg.Text, *key);
+    if (plan.Verdict == TOutgoingVerdict::Send)
+        return plan.Wire.empty() ? nullptr : WithText(string, msg.TextAt, plan.Wire);
+    // A message that did not come through the input line (/msg, a script): drop it.
+    auto* buffer =
+        BufferFromText(weechat_info_get("irc_buffer", (Str(server) + "," + msg.Channel).c_str()));
+    p->Error(buffer, RefusalMessage(plan));
+    return strdup("");
+}
+
+char* TPlugin::InCb(const void* self, void*, const char*, const char* server, const char* string) {
+    TPlugin* p = Self(self);
+    TParsed msg = ParseIrc(server, string);
+    const std::string* key = p->keys_.Find(Str(server), msg.Channel);
+    if (!key || msg.TextAt < 0 || IsCtcp(msg.Text)) return nullptr;
+    TIncoming in = ReadIncoming(p->cipher_, msg.Text, *key, p->Marks());
+    if (in.Kind == TIncomingKind::Plain) return nullptr;
+    return WithText(string, msg.TextAt, in.Shown);
+}
+
+} // namespace
+} // namespace velkor
+
+int weechat_plugin_init(struct t_weechat_plugin* plugin, int, char*[]) {
+    weechat_plugin = plugin;
+    velkor::gPlugin = std::make_unique<velkor::TPlugin>();
+    velkor::gPlugin->Hook();
+    velkor::gPlugin->LoadSavedKeys();
+    return WEECHAT_RC_OK;
+}
+
+int weechat_plugin_end(struct t_weechat_plugin*) {
+    // WeeChat removes the hooks of the plugin itself.
+    velkor::gPlugin.reset();
+    return WEECHAT_RC_OK;
+}
