@@ -34,7 +34,8 @@ SERVER = "t"
 #   sent     - everyone with the key reads it, frank sees the wire text with the warning,
 #              eve sees only a wire text;
 #   plain    - a line that is not a wire text: shown unchanged in WeeChat;
-#   refused  - WeeChat shows the message (a part of it here) and sends nothing.
+#   refused  - WeeChat shows the message (a part of it here), sends nothing and does not show
+#              the line as sent (also a /msg, whose echo WeeChat prints after sending).
 CASES = [
     ("alice", "good evening from the window", "sent"),
     ("dave", "and good evening from weechat", "sent"),
@@ -42,10 +43,13 @@ CASES = [
     ("dave", "caf\u00e9 20 \u20ac", "sent"),
     ("dave", "\u201cquoted\u201d \u2013 na\u00efve \u00c6sir \u2026", "sent"),
     ("alice", "x" * 184, "sent"),
+    ("dave", "/msg %s sent with /msg" % rig.CHANNEL, "sent"),
     ("dave", "y" * 185, "refused:" + OVER_LIMIT),
     ("dave", "\u20ac" * 185, "refused:" + OVER_LIMIT),
     ("dave", "go \u2192 there", "refused:\"\u2192\" (U+2192) has no form in the Windows code page 1252"),
     ("dave", "\x02bold\x02 words", "refused:control and formatting characters (U+0002)"),
+    ("dave", "/msg %s \u20ac%s" % (rig.CHANNEL, "z" * 184), "refused:" + OVER_LIMIT),
+    ("dave", "/me waves", "refused:/me is not sent on " + rig.CHANNEL),
     ("eve", "just plain words", "plain"),
     ("eve", "2 apples and 1 pear", "plain"),
 ]
@@ -58,6 +62,11 @@ class Failed(Exception):
 def check(condition, message):
     if not condition:
         raise Failed(message)
+
+
+def said(text):
+    """What a typed line says on the channel: a /msg without its command and target."""
+    return re.sub(r"^/msg \S+ ", "", text)
 
 
 def ansi(text):
@@ -161,7 +170,6 @@ class Exchange:
         if outcome.startswith("refused:"):
             self.dave.type(text)
             self.dave.wait_error(outcome[len("refused:"):], dave)
-            check(("dave", text) not in self.dave.shown()[dave:], "the refused line is shown as sent")
             return
         before = len(self.eve_privmsgs(who))
         if who == "alice":
@@ -175,8 +183,8 @@ class Exchange:
         if who == "alice":
             self.dave.wait_shown("alice", MARK + text, dave)
         else:
-            self.a.wait_shown("<dave> " + ansi(text))
-            self.dave.wait_shown("dave", text, dave)  # WeeChat's own echo, as typed
+            self.a.wait_shown("<dave> " + ansi(said(text)))
+            self.dave.wait_shown("dave", said(text), dave)  # WeeChat's own echo
         self.frank.wait_shown(who, WARN + wires[0], frank)
 
     def run(self):
@@ -192,8 +200,11 @@ class Exchange:
                 raise Failed("%s %r (%s): %s" % (who, text, outcome.split(":")[0], e))
             print("ok %-5s %-8s %r (%.2f s)" % (who, outcome.split(":")[0], text[:40],
                                                time.monotonic() - t), flush=True)
-        # Refused lines never left: dave's wire texts on the channel are his sent lines only.
-        sent = [t for w, t, o in CASES if w == "dave" and o == "sent"]
+        # Refused lines never left, and dave's WeeChat does not show them as said.
+        for who, text, outcome in CASES:
+            if outcome.startswith("refused:"):
+                check(("dave", said(text)) not in self.dave.shown(), "dave shows %r as said" % text)
+        sent = [said(t) for w, t, o in CASES if w == "dave" and o == "sent"]
         check(len(self.eve_privmsgs("dave")) == len(sent),
               "eve saw %d lines from dave, he sent %d" % (len(self.eve_privmsgs("dave")), len(sent)))
         # alice shows each of dave's lines once, none of the refused ones.

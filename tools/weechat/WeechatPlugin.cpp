@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // WeeChat finds these by name: they stay visible while everything else is hidden.
 #pragma GCC visibility push(default)
@@ -51,6 +52,14 @@ const TOption kOptions[] = {
 // Strings WeeChat hands over may be null.
 std::string Str(const char* s) {
     return s ? s : "";
+}
+
+// An info of WeeChat's; the text it returns is ours to free.
+std::string Info(const char* name, const std::string& arguments) {
+    char* value = weechat_info_get(name, arguments.c_str());
+    std::string out = Str(value);
+    std::free(value);
+    return out;
 }
 
 // RAII for hashtables WeeChat gives or takes.
@@ -134,6 +143,7 @@ class TPlugin {
                          const char* string);
     static char* OutCb(const void* self, void*, const char*, const char* server,
                        const char* string);
+    static int MsgCb(const void* self, void*, t_gui_buffer* buffer, const char* command);
     static char* InCb(const void* self, void*, const char*, const char* server, const char* string);
 
     int Command(t_gui_buffer* buffer, int argc, char** argv, char** argv_eol);
@@ -195,6 +205,7 @@ void TPlugin::Hook() {
         "/me on a keyed channel is refused: actions cannot be encrypted.",
         "key|off|list -server %(irc_servers) %(irc_channels)", &TPlugin::CommandCb, this, nullptr);
     weechat_hook_command_run("/me", &TPlugin::MeCb, this, nullptr);
+    weechat_hook_command_run("/msg", &TPlugin::MsgCb, this, nullptr);
     weechat_hook_config("plugins.var.velkor.save_keys", &TPlugin::SaveKeysCb, this, nullptr);
     weechat_hook_modifier("input_text_for_buffer", &TPlugin::InputCb, this, nullptr);
     weechat_hook_modifier("irc_out_privmsg", &TPlugin::OutCb, this, nullptr);
@@ -327,6 +338,29 @@ int TPlugin::MeCb(const void* self, void*, t_gui_buffer* buffer, const char*) {
     return WEECHAT_RC_OK_EAT;
 }
 
+// "/msg [-server S] TARGETS TEXT": WeeChat shows the line in the channel before it is sent,
+// so a line for a keyed channel is checked here, before anything happens.
+int TPlugin::MsgCb(const void* self, void*, t_gui_buffer* buffer, const char* command) {
+    TPlugin* p = Self(self);
+    std::istringstream words(Str(command));
+    std::string word, server = Str(weechat_buffer_get_string(buffer, "localvar_server"));
+    words >> word >> word;
+    if (word == "-server") words >> server >> word;
+    std::string targets = word;
+    std::string text;
+    std::getline(words >> std::ws, text);
+    std::istringstream list(targets);
+    for (std::string target; std::getline(list, target, ',');) {
+        const std::string* key = p->keys_.Find(server, target);
+        if (!key || text.empty()) continue;
+        TOutgoing plan = PlanOutgoing(p->cipher_, text, *key);
+        if (plan.Verdict == TOutgoingVerdict::Send) continue;
+        p->Error(buffer, RefusalMessage(plan));
+        return WEECHAT_RC_OK_EAT;
+    }
+    return WEECHAT_RC_OK;
+}
+
 // ---- secured data ----
 
 bool TPlugin::SecuredDataSafe(t_gui_buffer* buffer) const {
@@ -334,7 +368,7 @@ bool TPlugin::SecuredDataSafe(t_gui_buffer* buffer) const {
     // data: write a harmless probe, read the file, take the probe away again.
     weechat_command(nullptr, "/mute /secure set velkor_probe 0");
     weechat_command(nullptr, "/mute /save sec");
-    std::string path = Str(weechat_info_get("weechat_config_dir", "")) + "/sec.conf";
+    std::string path = Info("weechat_config_dir", "") + "/sec.conf";
     std::ifstream file(path);
     std::stringstream text;
     text << file.rdbuf();
@@ -431,9 +465,8 @@ char* TPlugin::OutCb(const void* self, void*, const char*, const char* server, c
     TOutgoing plan = PlanOutgoing(p->cipher_, msg.Text, *key);
     if (plan.Verdict == TOutgoingVerdict::Send)
         return plan.Wire.empty() ? nullptr : WithText(string, msg.TextAt, plan.Wire);
-    // A message that did not come through the input line (/msg, a script): drop it.
-    auto* buffer =
-        BufferFromText(weechat_info_get("irc_buffer", (Str(server) + "," + msg.Channel).c_str()));
+    // Typed lines and /msg were checked before; this is a script's message: drop it.
+    auto* buffer = BufferFromText(Info("irc_buffer", Str(server) + "," + msg.Channel).c_str());
     p->Error(buffer, RefusalMessage(plan));
     return strdup("");
 }
