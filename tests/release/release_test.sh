@@ -44,6 +44,13 @@ mkdir -p "$dest"
 unzip -q "$zip" -d "$dest"
 (cd "$dest" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"
 grep -q "^velkor $version for Windows"$'\r'"$" "$dest/README-windows.txt" || fail "README-windows.txt: no version title in CR LF"
+# Stripping kept what ASLR and DEP need.
+for exe in velkor.exe velkor-crypt.exe; do
+    headers="$(x86_64-w64-mingw32-objdump -p -h "$dest/$exe")"
+    for flag in HIGH_ENTROPY_VA DYNAMIC_BASE NX_COMPAT '\.reloc'; do
+        grep -qw "$flag" <<<"$headers" || fail "$exe lost $flag"
+    done
+done
 
 # velkor-crypt.exe from the unpacked folder: a line there and back, accents and euro included.
 # Through standard input: the bytes stay code page 1252 bytes.
