@@ -227,6 +227,19 @@ TEST(SecuredData, Names) {
         EXPECT_FALSE(ParseSecuredDataName(other, s, c)) << other;
 }
 
+TEST(SecuredData, Values) {
+    for (std::string key :
+         {std::string(" spaced key "), std::string("caf\xE9 \x80"), std::string("k")}) {
+        std::string value = SecuredDataValue(key), back;
+        EXPECT_EQ(value.find_first_not_of("0123456789abcdef"), std::string::npos) << value;
+        ASSERT_TRUE(ParseSecuredDataValue(value, back)) << value;
+        EXPECT_EQ(back, key);
+    }
+    std::string key;
+    for (const char* bad : {"", "6", "6g", "hello", "6b 6b"}) // edited by hand, or not ours
+        EXPECT_FALSE(ParseSecuredDataValue(bad, key)) << bad;
+}
+
 TEST(SecuredData, PassphraseMarker) {
     const std::string head = "#\n# weechat -- sec.conf\n#\n\n[crypt]\ncipher = aes256\n\n";
     const struct {

@@ -108,6 +108,11 @@ void Wipe(std::string& s);
 std::string SecuredDataName(std::string_view server, std::string_view channel);
 bool ParseSecuredDataName(std::string_view name, std::string& server, std::string& channel);
 
+// A key as kept there (hexadecimal, so spaces at either end survive), and back; false for a
+// value that is not one.
+std::string SecuredDataValue(std::string_view key);
+bool ParseSecuredDataValue(std::string_view value, std::string& key);
+
 // Whether WeeChat's sec.conf (its text) keeps secured data encrypted, i.e. a passphrase is
 // set: its [data] section says "__passphrase__ = on". Without it WeeChat stores secured
 // data as plain text.

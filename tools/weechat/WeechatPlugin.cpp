@@ -99,6 +99,7 @@ TParsed ParseIrc(const char* server, const char* message) {
 // The message with its text replaced; the new text may hold spaces, so it goes in as the
 // trailing parameter.
 char* WithText(std::string_view message, long textAt, std::string_view text) {
+    if (textAt < 0 || static_cast<std::size_t>(textAt) > message.size()) return nullptr;
     std::string out(message.substr(0, static_cast<std::size_t>(textAt)));
     if (out.empty() || out.back() != ':') out += ':';
     out += text;
@@ -107,23 +108,6 @@ char* WithText(std::string_view message, long textAt, std::string_view text) {
 
 bool IsCtcp(std::string_view text) {
     return !text.empty() && text.front() == '\x01';
-}
-
-std::string Hex(std::string_view bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
-
-std::string Unhex(std::string_view hex) {
-    std::string out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out += static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16));
-    return out;
 }
 
 class TPlugin {
@@ -175,6 +159,15 @@ class TPlugin {
 };
 
 std::unique_ptr<TPlugin> gPlugin; // owned between init and end
+
+// No exception may cross into WeeChat's C code: a callback that fails changes nothing.
+template <class R, class F> R Guarded(R onError, F&& f) noexcept {
+    try {
+        return f();
+    } catch (...) {
+        return onError;
+    }
+}
 
 TPlugin* Self(const void* p) {
     return const_cast<TPlugin*>(static_cast<const TPlugin*>(p));
@@ -234,7 +227,8 @@ const std::string* TPlugin::KeyOfBuffer(t_gui_buffer* buffer, std::string* chann
 
 int TPlugin::CommandCb(const void* self, void*, t_gui_buffer* buffer, int argc, char** argv,
                        char** argv_eol) {
-    return Self(self)->Command(buffer, argc, argv, argv_eol);
+    return Guarded<int>(WEECHAT_RC_ERROR,
+                        [&]() -> int { return Self(self)->Command(buffer, argc, argv, argv_eol); });
 }
 
 int TPlugin::Command(t_gui_buffer* buffer, int argc, char** argv, char** argv_eol) {
@@ -331,34 +325,39 @@ void TPlugin::List(t_gui_buffer* buffer) {
 }
 
 int TPlugin::MeCb(const void* self, void*, t_gui_buffer* buffer, const char*) {
-    std::string channel;
-    if (!Self(self)->KeyOfBuffer(buffer, &channel)) return WEECHAT_RC_OK;
-    Self(self)->Error(buffer, "/me is not sent on " + channel +
-                                  ": an action cannot be encrypted, it would go out in the clear");
-    return WEECHAT_RC_OK_EAT;
+    return Guarded<int>(WEECHAT_RC_OK, [&]() -> int {
+        std::string channel;
+        if (!Self(self)->KeyOfBuffer(buffer, &channel)) return WEECHAT_RC_OK;
+        Self(self)->Error(buffer,
+                          "/me is not sent on " + channel +
+                              ": an action cannot be encrypted, it would go out in the clear");
+        return WEECHAT_RC_OK_EAT;
+    });
 }
 
 // "/msg [-server S] TARGETS TEXT": WeeChat shows the line in the channel before it is sent,
 // so a line for a keyed channel is checked here, before anything happens.
 int TPlugin::MsgCb(const void* self, void*, t_gui_buffer* buffer, const char* command) {
-    TPlugin* p = Self(self);
-    std::istringstream words(Str(command));
-    std::string word, server = Str(weechat_buffer_get_string(buffer, "localvar_server"));
-    words >> word >> word;
-    if (word == "-server") words >> server >> word;
-    std::string targets = word;
-    std::string text;
-    std::getline(words >> std::ws, text);
-    std::istringstream list(targets);
-    for (std::string target; std::getline(list, target, ',');) {
-        const std::string* key = p->keys_.Find(server, target);
-        if (!key || text.empty()) continue;
-        TOutgoing plan = PlanOutgoing(p->cipher_, text, *key);
-        if (plan.Verdict == TOutgoingVerdict::Send) continue;
-        p->Error(buffer, RefusalMessage(plan));
-        return WEECHAT_RC_OK_EAT;
-    }
-    return WEECHAT_RC_OK;
+    return Guarded<int>(WEECHAT_RC_OK, [&]() -> int {
+        TPlugin* p = Self(self);
+        std::istringstream words(Str(command));
+        std::string word, server = Str(weechat_buffer_get_string(buffer, "localvar_server"));
+        words >> word >> word;
+        if (word == "-server") words >> server >> word;
+        std::string targets = word;
+        std::string text;
+        std::getline(words >> std::ws, text);
+        std::istringstream list(targets);
+        for (std::string target; std::getline(list, target, ',');) {
+            const std::string* key = p->keys_.Find(server, target);
+            if (!key || text.empty()) continue;
+            TOutgoing plan = PlanOutgoing(p->cipher_, text, *key);
+            if (plan.Verdict == TOutgoingVerdict::Send) continue;
+            p->Error(buffer, RefusalMessage(plan));
+            return WEECHAT_RC_OK_EAT;
+        }
+        return WEECHAT_RC_OK;
+    });
 }
 
 // ---- secured data ----
@@ -382,8 +381,8 @@ bool TPlugin::SecuredDataSafe(t_gui_buffer* buffer) const {
 void TPlugin::SaveKey(t_gui_buffer* buffer, const std::string& server, const std::string& channel,
                       const std::string& key) {
     if (!SecuredDataSafe(buffer)) return;
-    // Hexadecimal keeps spaces at either end of a key text intact.
-    std::string command = "/mute /secure set " + SecuredDataName(server, channel) + " " + Hex(key);
+    std::string command =
+        "/mute /secure set " + SecuredDataName(server, channel) + " " + SecuredDataValue(key);
     weechat_command(nullptr, command.c_str());
     Wipe(command);
     Note(buffer, "key of " + channel + " on " + server + " saved in WeeChat's secured data");
@@ -409,22 +408,27 @@ void TPlugin::LoadSavedKeys() {
 }
 
 void TPlugin::LoadKeyCb(void* self, t_hashtable*, const char* name, const char* value) {
-    std::string server, channel;
-    if (!value || !ParseSecuredDataName(Str(name), server, channel)) return;
-    std::string key = Unhex(value);
-    static_cast<TPlugin*>(self)->keys_.Set(server, channel, key);
-    Wipe(key);
+    Guarded(0, [&] {
+        std::string server, channel, key;
+        if (value && ParseSecuredDataName(Str(name), server, channel) &&
+            ParseSecuredDataValue(value, key))
+            static_cast<TPlugin*>(self)->keys_.Set(server, channel, key);
+        Wipe(key);
+        return 0;
+    });
 }
 
 int TPlugin::SaveKeysCb(const void* self, void*, const char*, const char*) {
-    TPlugin* p = Self(self);
-    if (p->SaveKeysOn()) {
-        for (const auto& e : p->keys_.List())
-            p->SaveKey(nullptr, e.Server, e.Channel, e.Key);
-    } else {
-        p->ForgetAllSavedKeys();
-    }
-    return WEECHAT_RC_OK;
+    return Guarded<int>(WEECHAT_RC_OK, [&]() -> int {
+        TPlugin* p = Self(self);
+        if (p->SaveKeysOn()) {
+            for (const auto& e : p->keys_.List())
+                p->SaveKey(nullptr, e.Server, e.Channel, e.Key);
+        } else {
+            p->ForgetAllSavedKeys();
+        }
+        return WEECHAT_RC_OK;
+    });
 }
 
 // ---- lines ----
@@ -433,52 +437,58 @@ int TPlugin::SaveKeysCb(const void* self, void*, const char*, const char*) {
 // refused line is neither sent nor shown, and goes back into the input line to be shortened.
 char* TPlugin::InputCb(const void* self, void*, const char*, const char* modifierData,
                        const char* string) {
-    TPlugin* p = Self(self);
-    t_gui_buffer* buffer = BufferFromText(modifierData);
-    const std::string* key = p->KeyOfBuffer(buffer);
-    if (!key || !string) return nullptr;
-    std::string_view all(string);
-    while (true) {
-        std::size_t end = all.find('\n');
-        std::string line(all.substr(0, end));
-        if (const char* text = weechat_string_input_for_buffer(line.c_str())) {
-            TOutgoing plan = PlanOutgoing(p->cipher_, text, *key);
-            if (plan.Verdict != TOutgoingVerdict::Send) {
-                p->Error(buffer, RefusalMessage(plan));
-                weechat_buffer_set(buffer, "input", string);
-                weechat_buffer_set(buffer, "input_pos",
-                                   std::to_string(std::strlen(string)).c_str());
-                return strdup("");
+    return Guarded<char*>(nullptr, [&]() -> char* {
+        TPlugin* p = Self(self);
+        t_gui_buffer* buffer = BufferFromText(modifierData);
+        const std::string* key = p->KeyOfBuffer(buffer);
+        if (!key || !string) return nullptr;
+        std::string_view all(string);
+        while (true) {
+            std::size_t end = all.find('\n');
+            std::string line(all.substr(0, end));
+            if (const char* text = weechat_string_input_for_buffer(line.c_str())) {
+                TOutgoing plan = PlanOutgoing(p->cipher_, text, *key);
+                if (plan.Verdict != TOutgoingVerdict::Send) {
+                    p->Error(buffer, RefusalMessage(plan));
+                    weechat_buffer_set(buffer, "input", string);
+                    weechat_buffer_set(buffer, "input_pos",
+                                       std::to_string(std::strlen(string)).c_str());
+                    return strdup("");
+                }
             }
+            if (end == std::string_view::npos) break;
+            all.remove_prefix(end + 1);
         }
-        if (end == std::string_view::npos) break;
-        all.remove_prefix(end + 1);
-    }
-    return nullptr;
+        return nullptr;
+    });
 }
 
 char* TPlugin::OutCb(const void* self, void*, const char*, const char* server, const char* string) {
-    TPlugin* p = Self(self);
-    TParsed msg = ParseIrc(server, string);
-    const std::string* key = p->keys_.Find(Str(server), msg.Channel);
-    if (!key || msg.TextAt < 0 || IsCtcp(msg.Text)) return nullptr;
-    TOutgoing plan = PlanOutgoing(p->cipher_, msg.Text, *key);
-    if (plan.Verdict == TOutgoingVerdict::Send)
-        return plan.Wire.empty() ? nullptr : WithText(string, msg.TextAt, plan.Wire);
-    // Typed lines and /msg were checked before; this is a script's message: drop it.
-    auto* buffer = BufferFromText(Info("irc_buffer", Str(server) + "," + msg.Channel).c_str());
-    p->Error(buffer, RefusalMessage(plan));
-    return strdup("");
+    return Guarded<char*>(nullptr, [&]() -> char* {
+        TPlugin* p = Self(self);
+        TParsed msg = ParseIrc(server, string);
+        const std::string* key = p->keys_.Find(Str(server), msg.Channel);
+        if (!key || msg.TextAt < 0 || IsCtcp(msg.Text)) return nullptr;
+        TOutgoing plan = PlanOutgoing(p->cipher_, msg.Text, *key);
+        if (plan.Verdict == TOutgoingVerdict::Send)
+            return plan.Wire.empty() ? nullptr : WithText(string, msg.TextAt, plan.Wire);
+        // Typed lines and /msg were checked before; this is a script's message: drop it.
+        auto* buffer = BufferFromText(Info("irc_buffer", Str(server) + "," + msg.Channel).c_str());
+        p->Error(buffer, RefusalMessage(plan));
+        return strdup("");
+    });
 }
 
 char* TPlugin::InCb(const void* self, void*, const char*, const char* server, const char* string) {
-    TPlugin* p = Self(self);
-    TParsed msg = ParseIrc(server, string);
-    const std::string* key = p->keys_.Find(Str(server), msg.Channel);
-    if (!key || msg.TextAt < 0 || IsCtcp(msg.Text)) return nullptr;
-    TIncoming in = ReadIncoming(p->cipher_, msg.Text, *key, p->Marks());
-    if (in.Kind == TIncomingKind::Plain) return nullptr;
-    return WithText(string, msg.TextAt, in.Shown);
+    return Guarded<char*>(nullptr, [&]() -> char* {
+        TPlugin* p = Self(self);
+        TParsed msg = ParseIrc(server, string);
+        const std::string* key = p->keys_.Find(Str(server), msg.Channel);
+        if (!key || msg.TextAt < 0 || IsCtcp(msg.Text)) return nullptr;
+        TIncoming in = ReadIncoming(p->cipher_, msg.Text, *key, p->Marks());
+        if (in.Kind == TIncomingKind::Plain) return nullptr;
+        return WithText(string, msg.TextAt, in.Shown);
+    });
 }
 
 } // namespace
@@ -486,10 +496,12 @@ char* TPlugin::InCb(const void* self, void*, const char*, const char* server, co
 
 int weechat_plugin_init(struct t_weechat_plugin* plugin, int, char*[]) {
     weechat_plugin = plugin;
-    velkor::gPlugin = std::make_unique<velkor::TPlugin>();
-    velkor::gPlugin->Hook();
-    velkor::gPlugin->LoadSavedKeys();
-    return WEECHAT_RC_OK;
+    return velkor::Guarded<int>(WEECHAT_RC_ERROR, [] {
+        velkor::gPlugin = std::make_unique<velkor::TPlugin>();
+        velkor::gPlugin->Hook();
+        velkor::gPlugin->LoadSavedKeys();
+        return WEECHAT_RC_OK;
+    });
 }
 
 int weechat_plugin_end(struct t_weechat_plugin*) {
