@@ -1,22 +1,14 @@
 // Cryptcon: sources, block modes and file streaming of the cipher component.
 #include "Cryptcon.h"
 
+#include "FileIo.h"
+
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
+#include <memory>
 #include <string>
-#include <system_error>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#ifdef _WIN32
-#include <io.h>
-#include <share.h>
-#else
-#include <unistd.h>
-#endif
+#include <utility>
 
 namespace velkor {
 
@@ -41,223 +33,6 @@ EInOutError::EInOutError(int code, const std::string& message, std::string path)
 
 ESameFileError::ESameFileError(const std::string& input, const std::string& output)
     : EInOutError(AccessDenied, "the output is the input file", output), input_(input) {}
-
-namespace {
-
-// errno values differ between C runtimes; map the conditions we name, keep the rest.
-int IoCodeFromErrno(int e, int fallback) {
-    switch (e) {
-    case 0: return fallback;
-    case ENOENT: return EInOutError::FileNotFound;
-    case ENOTDIR:
-    case ENAMETOOLONG:
-    case EINVAL: return EInOutError::InvalidFilename;
-    case EMFILE:
-    case ENFILE: return EInOutError::TooManyOpenFiles;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR: return EInOutError::AccessDenied;
-    case ENOSPC:
-    case EFBIG: return EInOutError::DiskFull;
-    case EIO: return 1117; // the Windows code for a device I/O error
-    default: return e;
-    }
-}
-
-[[noreturn]] void RaiseIo(int e, int fallback, const std::string& path) {
-    throw EInOutError(IoCodeFromErrno(e, fallback), path);
-}
-
-// The files move through buffers of this size while the cipher takes them 4096 bytes at
-// a time: a system call per chunk costs more than enciphering it.
-constexpr std::size_t TransferSize = std::size_t{1} << 20;
-
-#ifdef _WIN32
-using IoCount = unsigned int;
-int SysRead(int fd, void* p, std::size_t n) { return _read(fd, p, static_cast<IoCount>(n)); }
-int SysWrite(int fd, const void* p, std::size_t n) { return _write(fd, p, static_cast<IoCount>(n)); }
-int SysClose(int fd) { return _close(fd); }
-#else
-ssize_t SysRead(int fd, void* p, std::size_t n) { return ::read(fd, p, n); }
-ssize_t SysWrite(int fd, const void* p, std::size_t n) { return ::write(fd, p, n); }
-int SysClose(int fd) { return ::close(fd); }
-#endif
-
-// Opens an existing file for reading, others may only read it meanwhile. Reading only:
-// the source never writes its input, so a read-only file or a pipe is a good input.
-int OpenInput(const std::string& path) {
-    int fd = -1;
-#ifdef _WIN32
-    if (int e = _sopen_s(&fd, path.c_str(), _O_RDONLY | _O_BINARY, _SH_DENYWR, 0); e != 0)
-        RaiseIo(e, EInOutError::FileNotFound, path);
-#else
-    do fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0) RaiseIo(errno, EInOutError::FileNotFound, path);
-    // A folder opens for reading on POSIX; refuse it here, before the output exists.
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        RaiseIo(EISDIR, EInOutError::AccessDenied, path);
-    }
-#endif
-    return fd;
-}
-
-// Creates the output, or empties an existing one, for writing only.
-int OpenOutput(const std::string& path) {
-    int fd = -1;
-#ifdef _WIN32
-    if (int e = _sopen_s(&fd, path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _SH_DENYWR,
-                         _S_IREAD | _S_IWRITE);
-        e != 0)
-        RaiseIo(e, EInOutError::AccessDenied, path);
-#else
-    do fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0) RaiseIo(errno, EInOutError::AccessDenied, path);
-#endif
-    return fd;
-}
-
-// Whether the output path names the input file itself. Pipes and terminals are left
-// alone: /dev/stdin and /dev/stdout may well be the same terminal.
-bool SameFile(const std::string& input, const std::string& output) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    auto status = fs::status(input, ec);
-    if (ec || !(fs::is_regular_file(status) || fs::is_block_file(status))) return false;
-    // Same device and inode; on Windows the same volume serial number and file index.
-    bool same = fs::equivalent(input, output, ec);
-    return same && !ec;
-}
-
-// A file descriptor with its path, closed when the object goes.
-class FileDescriptor {
-public:
-    FileDescriptor(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0) SysClose(fd_);
-    }
-
-    const std::string& Path() const { return path_; }
-    int Get() const { return fd_; }
-
-    void Close() {
-        int fd = fd_;
-        fd_ = -1;
-        if (fd >= 0 && SysClose(fd) != 0) RaiseIo(errno, EInOutError::DiskFull, path_);
-    }
-
-private:
-    int fd_;
-    std::string path_;
-};
-
-// The input file, read a transfer buffer at a time and handed out in chunks.
-class InputFile {
-public:
-    explicit InputFile(const std::string& path)
-        : file_(OpenInput(path), path), buffer_(std::make_unique<std::uint8_t[]>(TransferSize)) {}
-
-    // Up to n bytes; fewer only at the end of the file (a pipe may deliver less per read).
-    std::size_t Read(std::uint8_t* into, std::size_t n) {
-        std::size_t done = 0;
-        while (done < n) {
-            if (next_ == end_ && !Refill()) break;
-            std::size_t k = std::min(n - done, end_ - next_);
-            std::memcpy(into + done, buffer_.get() + next_, k);
-            next_ += k;
-            done += k;
-        }
-        return done;
-    }
-
-    void Close() { file_.Close(); }
-
-private:
-    bool Refill() {
-        if (atEnd_) return false;
-        for (;;) {
-            errno = 0;
-            auto got = SysRead(file_.Get(), buffer_.get(), TransferSize);
-            if (got > 0) {
-                next_ = 0;
-                end_ = static_cast<std::size_t>(got);
-                return true;
-            }
-            if (got == 0) {
-                atEnd_ = true;
-                return false;
-            }
-            if (errno != EINTR) RaiseIo(errno, 100, file_.Path());
-        }
-    }
-
-    FileDescriptor file_;
-    std::unique_ptr<std::uint8_t[]> buffer_;
-    std::size_t next_ = 0, end_ = 0;
-    bool atEnd_ = false;
-};
-
-// The output file, collected into a transfer buffer. What was handed over before an
-// error is written out when the object goes, so the file keeps every processed chunk.
-class OutputFile {
-public:
-    explicit OutputFile(const std::string& path)
-        : file_(OpenOutput(path), path), buffer_(std::make_unique<std::uint8_t[]>(TransferSize)) {}
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-    ~OutputFile() {
-        try {
-            Flush();
-        } catch (const EInOutError&) {
-            // The error that brought us here is the one reported.
-        }
-    }
-
-    void Write(const std::uint8_t* from, std::size_t n) {
-        while (n > 0) {
-            std::size_t k = std::min(n, TransferSize - used_);
-            std::memcpy(buffer_.get() + used_, from, k);
-            used_ += k;
-            from += k;
-            n -= k;
-            if (used_ == TransferSize) Flush();
-        }
-    }
-
-    void Close() {
-        Flush();
-        file_.Close();
-    }
-
-private:
-    // Writes the buffer out; a write that stores nothing and reports nothing is a full disk.
-    void Flush() {
-        std::size_t done = 0, n = used_;
-        used_ = 0; // dropped even when it fails: a second attempt would fail the same way
-        while (done < n) {
-            errno = 0;
-            auto put = SysWrite(file_.Get(), buffer_.get() + done, n - done);
-            if (put > 0) {
-                done += static_cast<std::size_t>(put);
-                continue;
-            }
-            if (put < 0 && errno == EINTR) continue;
-            RaiseIo(put < 0 ? errno : 0, EInOutError::DiskFull, file_.Path());
-        }
-    }
-
-    FileDescriptor file_;
-    std::unique_ptr<std::uint8_t[]> buffer_;
-    std::size_t used_ = 0;
-};
-
-} // namespace
 
 // ---------------------------------------------------------------- generator
 
@@ -343,7 +118,7 @@ void TCrypto::LoadByteArray() {
                           " bytes exceeds the 4096-byte limit");
     if (inputLength_ > 0 && InputBuffer == nullptr)
         throw ECryptError("byte-array input without an InputBuffer");
-    if (inputLength_ > 0) std::memmove(dataBuffer_.data(), InputBuffer, inputLength_);
+    if (inputLength_ > 0) std::memmove(data_, InputBuffer, inputLength_);
 }
 
 void TCrypto::LoadString() {
@@ -351,7 +126,7 @@ void TCrypto::LoadString() {
         throw ECryptError("text input of " + std::to_string(inputString_.size()) +
                           " bytes exceeds the 4096-byte limit");
     inputLength_ = static_cast<std::uint16_t>(inputString_.size());
-    std::memcpy(dataBuffer_.data(), inputString_.data(), inputString_.size());
+    std::memcpy(data_, inputString_.data(), inputString_.size());
 }
 
 void TCrypto::PrepareCipher(bool Resume) {
@@ -423,7 +198,7 @@ void TCrypto::DecipherBlocks(const std::uint8_t* in, std::uint8_t* out, std::siz
 
 std::size_t TCrypto::ZeroFill() {
     std::size_t n = inputLength_;
-    while (n % blockSize_ != 0) dataBuffer_[n++] = 0;
+    while (n % blockSize_ != 0) data_[n++] = 0;
     inputLength_ = static_cast<std::uint16_t>(n);
     return n;
 }
@@ -436,20 +211,20 @@ void TCrypto::RequireOutput() const {
 void TCrypto::EncipherECB() {
     std::size_t n = ZeroFill();
     RequireOutput();
-    EncipherBlocks(dataBuffer_.data(), OutputBuffer, n / blockSize_);
+    EncipherBlocks(data_, OutputBuffer, n / blockSize_);
 }
 
 void TCrypto::DecipherECB() {
     std::size_t n = ZeroFill();
     RequireOutput();
-    DecipherBlocks(dataBuffer_.data(), OutputBuffer, n / blockSize_);
+    DecipherBlocks(data_, OutputBuffer, n / blockSize_);
 }
 
 void TCrypto::EncipherCBC() {
     std::size_t n = ZeroFill();
     RequireOutput();
     if (n == 0) return;
-    EncipherChainCBC(dataBuffer_.data(), OutputBuffer, n / blockSize_, feedbackBlock_.get());
+    EncipherChainCBC(data_, OutputBuffer, n / blockSize_, feedbackBlock_.get());
 }
 
 namespace {
@@ -495,7 +270,7 @@ void TCrypto::DecipherCBC() {
     std::uint8_t* cipher = scratch_.data();
     std::uint8_t* out = OutputBuffer;
     std::uint8_t* f = feedbackBlock_.get();
-    std::memcpy(cipher, dataBuffer_.data(), n);
+    std::memcpy(cipher, data_, n);
     DecipherBlocks(cipher, out, n / bs);
     XorBytes(out, out, f, bs);
     XorBytes(out + bs, out + bs, cipher, n - bs);
@@ -505,7 +280,7 @@ void TCrypto::DecipherCBC() {
 void TCrypto::EncipherCFB() {
     RequireOutput();
     const std::size_t n = inputLength_, bs = blockSize_;
-    const std::uint8_t* in = dataBuffer_.data();
+    const std::uint8_t* in = data_;
     std::uint8_t* out = OutputBuffer;
     std::uint8_t* f = feedbackBlock_.get();
     std::size_t o = n / bs * bs;
@@ -522,7 +297,7 @@ void TCrypto::EncipherCFB() {
 void TCrypto::DecipherCFB() {
     RequireOutput();
     const std::size_t n = inputLength_, bs = blockSize_;
-    const std::uint8_t* in = dataBuffer_.data();
+    const std::uint8_t* in = data_;
     std::uint8_t* out = OutputBuffer;
     std::uint8_t* f = feedbackBlock_.get();
     std::uint8_t* stream = scratch_.data();
@@ -548,22 +323,40 @@ void TCrypto::EncipherFile() { ProcessFile(true); }
 void TCrypto::DecipherFile() { ProcessFile(false); }
 
 void TCrypto::ProcessFile(bool encipher) {
+    using namespace fileio;
     InputFile in(inputFilePath_);
     // Refused before the output is opened: opening it would empty the input.
     if (SameFile(inputFilePath_, outputFilePath_)) throw ESameFileError(inputFilePath_, outputFilePath_);
-    OutputFile out(outputFilePath_);
-    for (;;) {
-        std::size_t got = in.Read(dataBuffer_.data(), FileChunkSize);
-        inputLength_ = static_cast<std::uint16_t>(got);
-        InputBuffer = dataBuffer_.data();
-        OutputBuffer = dataBuffer_.data();
-        if (encipher)
-            EncipherBuffer();
-        else
-            DecipherBuffer();
-        out.Write(dataBuffer_.data(), inputLength_);
-        if (got != FileChunkSize) break;
+    // Two transfer buffers: one is read and processed while the other is written. Each
+    // chunk is processed in place where it was read; room behind the last one for the
+    // zero fill. They outlive the writer, which may still be writing from one.
+    constexpr std::size_t Stride = TransferSize + MaxBlockSize;
+    auto buffers = std::make_unique_for_overwrite<std::uint8_t[]>(2 * Stride);
+    OutputWriter out(outputFilePath_);
+    struct DataBack {
+        TCrypto& c;
+        ~DataBack() { c.data_ = c.dataBuffer_.data(); }
+    } back{*this};
+    bool last = false;
+    for (std::size_t b = 0; !last; b ^= 1) {
+        std::uint8_t* transfer = buffers.get() + b * Stride;
+        std::size_t got = in.Fill(transfer, TransferSize);
+        std::size_t done = 0;
+        for (std::size_t o = 0; !last && o < TransferSize; o += FileChunkSize) {
+            std::size_t n = std::min(FileChunkSize, got - o);
+            last = n != FileChunkSize; // a file of whole chunks ends with an empty one
+            data_ = transfer + o;
+            inputLength_ = static_cast<std::uint16_t>(n);
+            InputBuffer = OutputBuffer = data_;
+            if (encipher)
+                EncipherBuffer();
+            else
+                DecipherBuffer();
+            done = o + inputLength_;
+        }
+        out.Write(transfer, done);
     }
+    InputBuffer = OutputBuffer = dataBuffer_.data();
     in.Close();
     out.Close();
 }

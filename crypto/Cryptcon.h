@@ -175,6 +175,8 @@ private:
     std::string inputString_;
     std::uint16_t inputLength_ = 0;
     std::array<std::uint8_t, DataBufferSize> dataBuffer_{};
+    // Where the modes find their input: DataBuffer, or a file's chunk where it was read.
+    std::uint8_t* data_ = dataBuffer_.data();
     // Cipher blocks kept aside while CBC/CFB deciphering runs in place.
     std::array<std::uint8_t, DataBufferSize> scratch_{};
     std::uint8_t blockSize_;
