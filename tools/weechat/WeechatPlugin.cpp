@@ -381,11 +381,18 @@ bool TPlugin::SecuredDataSafe(t_gui_buffer* buffer) const {
 void TPlugin::SaveKey(t_gui_buffer* buffer, const std::string& server, const std::string& channel,
                       const std::string& key) {
     if (!SecuredDataSafe(buffer)) return;
-    std::string command =
-        "/mute /secure set " + SecuredDataName(server, channel) + " " + SecuredDataValue(key);
+    std::string name = SecuredDataName(server, channel);
+    std::string command = "/mute /secure set " + name + " " + SecuredDataValue(key);
     weechat_command(nullptr, command.c_str());
     Wipe(command);
-    Note(buffer, "key of " + channel + " on " + server + " saved in WeeChat's secured data");
+    // WeeChat refuses while secured data read at start is still encrypted (no passphrase
+    // given then).
+    UniqueHashtable data(weechat_info_get_hashtable("secured_data", nullptr));
+    if (data && weechat_hashtable_has_key(data.get(), name.c_str()))
+        Note(buffer, "key of " + channel + " on " + server + " saved in WeeChat's secured data");
+    else
+        Error(buffer, "WeeChat did not take the key into its secured data (/secure decrypt "
+                      "first?); it stays in memory only");
 }
 
 void TPlugin::ForgetSavedKey(const std::string& server, const std::string& channel) {
@@ -395,9 +402,24 @@ void TPlugin::ForgetSavedKey(const std::string& server, const std::string& chann
         weechat_command(nullptr, ("/mute /secure del " + name).c_str());
 }
 
+// Gathers the names of velkor keys in a map over secured data.
+void CollectKeyName(void* names, t_hashtable*, const char* name, const char*) {
+    Guarded(0, [&] {
+        std::string server, channel;
+        if (name && ParseSecuredDataName(name, server, channel))
+            static_cast<std::vector<std::string>*>(names)->push_back(name);
+        return 0;
+    });
+}
+
+// Every key in secured data goes, also those of channels not loaded now.
 void TPlugin::ForgetAllSavedKeys() {
-    for (const auto& e : keys_.List())
-        ForgetSavedKey(e.Server, e.Channel);
+    UniqueHashtable data(weechat_info_get_hashtable("secured_data", nullptr));
+    if (!data) return;
+    std::vector<std::string> names;
+    weechat_hashtable_map_string(data.get(), &CollectKeyName, &names);
+    for (const std::string& name : names)
+        weechat_command(nullptr, ("/mute /secure del " + name).c_str());
 }
 
 void TPlugin::LoadSavedKeys() {
