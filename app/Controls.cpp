@@ -6,14 +6,34 @@
 
 namespace velkor {
 
-UniqueFont CreatePointFont(const char* face, int points, bool bold) {
+namespace {
+
+int ScreenDpi() {
     HDC screen = GetDC(nullptr);
-    const int height = -MulDiv(points, GetDeviceCaps(screen, LOGPIXELSY), 72);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
     ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : 96;
+}
+
+} // namespace
+
+UniqueFont CreatePointFont(const char* face, int points, UINT dpi, bool bold) {
+    const int height = -MulDiv(points, dpi ? static_cast<int>(dpi) : ScreenDpi(), 72);
     return UniqueFont(CreateFontA(height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
                                   FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                                   CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                                   DEFAULT_PITCH | FF_DONTCARE, face));
+}
+
+UniqueFont CreateStatusFont(UINT dpi) {
+    NONCLIENTMETRICSA metrics{};
+    metrics.cbSize = sizeof metrics;
+    if (!SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
+        return UniqueFont(nullptr);
+    // The system gives its sizes for the system DPI; the window's monitor may differ.
+    LOGFONTA font = metrics.lfStatusFont;
+    font.lfHeight = MulDiv(font.lfHeight, static_cast<int>(dpi), ScreenDpi());
+    return UniqueFont(CreateFontIndirectA(&font));
 }
 
 ClipboardLock::ClipboardLock(HWND owner) {

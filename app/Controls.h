@@ -52,8 +52,10 @@ using UniqueModule = UniqueHandle<HMODULE, FreeLibrary>;
 using UniqueGlobal = UniqueHandle<HGLOBAL, GlobalFree>;
 using UniqueFile = UniqueHandle<HANDLE, CloseHandle>;
 
-// A font by face name and point size, for the screen's resolution.
-UniqueFont CreatePointFont(const char* face, int points, bool bold = false);
+// A font by face name and point size, for `dpi` dots per inch (0: the screen's).
+UniqueFont CreatePointFont(const char* face, int points, UINT dpi = 0, bool bold = false);
+// The system's status-bar font, for `dpi` dots per inch.
+UniqueFont CreateStatusFont(UINT dpi);
 
 // The clipboard, open for as long as this object lives.
 class ClipboardLock {

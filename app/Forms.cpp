@@ -251,6 +251,7 @@ TForm::TForm(TApplication& application, TComponent* owner, const std::string& ca
              DWORD style)
     : TWinControl(owner), application_(application) {
     CreateOwnWindow(caption, style, 0, nullptr);
+    dpi_ = WindowDpi(Handle());
     application_.AddForm(this);
 }
 
@@ -273,6 +274,16 @@ void TForm::Close() {
 LRESULT TForm::WndProc(UINT msg, WPARAM wparam, LPARAM lparam) {
     if (msg == WM_DESTROY && application_.MainForm() == this)
         PostQuitMessage(0);
+    if (msg == WM_DPICHANGED) {
+        // Moved to a monitor of another DPI (or its scale changed): take the size the
+        // system suggests for it, then rebuild fonts and layout.
+        dpi_ = HIWORD(wparam) ? HIWORD(wparam) : 96;
+        const auto* r = reinterpret_cast<const RECT*>(lparam);
+        SetWindowPos(Handle(), nullptr, r->left, r->top, r->right - r->left, r->bottom - r->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        DpiChanged();
+        return 0;
+    }
     return TWinControl::WndProc(msg, wparam, lparam);
 }
 
@@ -289,9 +300,19 @@ void TApplication::RemoveForm(TForm* form) {
 bool TApplication::Dispatch(MSG& msg) {
     if (OnMessage && OnMessage(msg))
         return true;
+    TranslateAndDispatch(msg);
+    return true;
+}
+
+void TApplication::TranslateAndDispatch(MSG& msg) {
+    if (msg.hwnd && msg.message >= WM_KEYFIRST && msg.message <= WM_KEYLAST) {
+        HWND root = GetAncestor(msg.hwnd, GA_ROOT);
+        const auto* form = dynamic_cast<const TForm*>(TWinControl::FromHandle(root));
+        if (form && form->DialogKeys && IsDialogMessageA(root, &msg))
+            return;
+    }
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
-    return true;
 }
 
 int TApplication::Run() {
@@ -337,8 +358,7 @@ bool TApplication::PumpUntil(const std::function<bool()>& done,
                 PostQuitMessage(static_cast<int>(msg.wParam));
                 return done();
             }
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
+            TranslateAndDispatch(msg);
         }
     }
     return true;
@@ -358,6 +378,21 @@ int ShowStartupError(const std::string& className, const void* address,
     const std::string text = StartupErrorText(className, ModuleBaseName(), address, message);
     MessageBoxA(nullptr, text.c_str(), "Application Error", MB_OK | MB_ICONERROR | MB_TASKMODAL);
     return 1;
+}
+
+UINT WindowDpi(HWND hwnd) {
+    // GetDpiForWindow came with Windows 10 1607: looked up, so older systems still start.
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
+    if (getDpiForWindow) {
+        if (const UINT dpi = getDpiForWindow(hwnd))
+            return dpi;
+    }
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
 }
 
 std::string ModuleFileName() {

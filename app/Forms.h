@@ -128,11 +128,23 @@ public:
     void Show(int showCommand = SW_SHOWNORMAL);
     void Close();
 
+    // Dots per inch of the monitor the window is on; sizes given for 96 dpi scale by it.
+    UINT Dpi() const { return dpi_; }
+    int Scaled(int pixelsAt96) const { return MulDiv(pixelsAt96, static_cast<int>(dpi_), 96); }
+
+    // The message loop gives this form's keyboard messages to IsDialogMessage first: Tab
+    // and Shift+Tab move between its tab stops, Enter presses the default button
+    // (DM_GETDEFID, else IDOK) and Escape sends IDCANCEL.
+    bool DialogKeys = false;
+
 protected:
     LRESULT WndProc(UINT msg, WPARAM wparam, LPARAM lparam) override;
+    // After WM_DPICHANGED has set the new DPI and moved the window: rebuild what depends on it.
+    virtual void DpiChanged() {}
 
 private:
     TApplication& application_;
+    UINT dpi_ = 96;
 };
 
 // The application object: owns the components created with it as owner and keeps the
@@ -162,6 +174,8 @@ private:
     void AddForm(TForm* form) { forms_.push_back(form); }
     void RemoveForm(TForm* form);
     bool Dispatch(MSG& msg);
+    // Dialog keys to the form that wants them, else translate and dispatch.
+    static void TranslateAndDispatch(MSG& msg);
 
     std::string title_;
     std::vector<TForm*> forms_;
@@ -175,6 +189,9 @@ std::string StartupErrorText(const std::string& className, const std::string& mo
 // Shows that text in the task-modal "Application Error" box; returns the exit code, 1.
 int ShowStartupError(const std::string& className, const void* address,
                      const std::string& message);
+
+// Dots per inch of the monitor a window is on (the system's before Windows 10 1607).
+UINT WindowDpi(HWND hwnd);
 
 // The executable's full path, and its file name without the directory.
 std::string ModuleFileName();

@@ -11,6 +11,7 @@
 #include <commctrl.h>
 #include <richedit.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace velkor {
@@ -19,6 +20,10 @@ namespace {
 
 constexpr LPARAM kDisplayTextLimit = 2000000;
 constexpr UINT kFocusInputMessage = WM_APP + 2;
+// Sizes at 96 dpi; the window scales them to its own.
+constexpr int kToolBarHeight = 2;
+constexpr int kSendSize = 2;
+constexpr int kPanel0Width = 45;
 // Repaints of the display are merged: at most one per this many milliseconds.
 constexpr UINT_PTR kRepaintTimer = 1;
 constexpr UINT kRepaintDelayMs = 40;
@@ -27,8 +32,7 @@ constexpr UINT kRepaintDelayMs = 40;
 
 TfMain::TfMain(TApplication& application)
     : TForm(application, &application, "velkor"),
-      richEditLibrary_(LoadLibraryA("riched20.dll")),
-      font_(CreatePointFont("Courier New", 10)) {
+      richEditLibrary_(LoadLibraryA("riched20.dll")) {
     if (!richEditLibrary_)
         throw std::runtime_error("riched20.dll cannot be loaded.");
     // As the component is loaded: byte-array-free, whole-file input, block by block.
@@ -38,6 +42,7 @@ TfMain::TfMain(TApplication& application)
 
     CreateControls();
     CreateMenus();
+    ApplyDpi();
     FormCreate();
     Layout();
 }
@@ -55,14 +60,19 @@ void TfMain::CreateControls() {
     Send = new TControl(this, *ToolBar, "BUTTON", WS_VISIBLE | BS_DEFPUSHBUTTON, 0, controlid::Send);
     Send->SetName("Send");
     Send->SetCaption("Send");
-    Send->SetBounds(0, 0, 2, 2);
+    // A button takes the focus when pressed; this one must never keep it, or Space and
+    // Enter would go to it instead of the input box.
+    Send->OnMessage = [this](UINT msg, WPARAM, LPARAM) -> std::optional<LRESULT> {
+        if (msg == WM_SETFOCUS)
+            PostMessageA(Handle(), kFocusInputMessage, 0, 0);
+        return std::nullopt;
+    };
 
     Display = new TControl(this, *this, RICHEDIT_CLASSA,
                            WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL |
                                ES_DISABLENOSCROLL | ES_NOHIDESEL,
                            WS_EX_CLIENTEDGE, controlid::Display);
     Display->SetName("Display");
-    Display->SetFont(font_.get());
     SendMessageA(Display->Handle(), EM_SETEVENTMASK, 0, ENM_SELCHANGE);
     Display->OnMessage = [this](UINT msg, WPARAM, LPARAM lparam) -> std::optional<LRESULT> {
         if (msg == WM_CONTEXTMENU) {
@@ -72,12 +82,13 @@ void TfMain::CreateControls() {
                 ClientToScreen(Display->Handle(), &p);
             }
             TrackPopupMenu(PopupMenu1.get(), TPM_RIGHTBUTTON, p.x, p.y, 0, Handle(), nullptr);
+            FocusInputBox();
             return 0;
         }
-        if (msg == WM_LBUTTONUP && focusAfterClick_) {
-            focusAfterClick_ = false;
+        // The display is read-only: after any click (a selection made, or none, or one
+        // below the last line that changed nothing) typing goes on in the input box.
+        if (msg == WM_LBUTTONUP)
             PostMessageA(Handle(), kFocusInputMessage, 0, 0);
-        }
         return std::nullopt;
     };
 
@@ -88,19 +99,21 @@ void TfMain::CreateControls() {
                             WS_VISIBLE | WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL, WS_EX_CLIENTEDGE,
                             controlid::InputBox);
     InputBox->SetName("InputBox");
-    InputBox->SetFont(font_.get());
     InputBox->OnMessage = [this](UINT msg, WPARAM wparam, LPARAM) -> std::optional<LRESULT> {
         switch (msg) {
         case WM_KEYDOWN:
             if (wparam == VK_RETURN) {
-                // Enter is not a line break here: it presses the default button.
-                SendMessageA(Send->Handle(), BM_CLICK, 0, 0);
+                // Enter is not a line break here: it does what pressing the default button
+                // does, without the button (BM_CLICK would move the focus to it).
+                RunHandler(Handle(), [this] { SendClick(); });
                 return 0;
             }
             RunHandler(Handle(), [&] { InputBoxKeyDown(static_cast<WORD>(wparam)); });
             return std::nullopt; // the box still gets the key
         case WM_CHAR:
-            if (wparam == '\r' || wparam == '\n')
+            // No line breaks; and no tab characters: the box is the window's only tab
+            // stop, so Tab leaves the focus where it is.
+            if (wparam == '\r' || wparam == '\n' || wparam == '\t')
                 return 0;
             return std::nullopt;
         case WM_KEYUP:
@@ -112,15 +125,15 @@ void TfMain::CreateControls() {
     };
     Splitter1->ResizingControl = InputBox;
     Splitter1->OnMoved = [this](int dy) {
-        inputHeight_ -= dy;
+        // The drag moved the top edge the user saw: the new wish is that height.
+        const int wanted = std::max(0, shownInputHeight_ - dy);
+        inputHeight96_ = MulDiv(wanted, 96, static_cast<int>(Dpi()));
         Layout();
     };
 
     StatusBar1 = new TControl(this, *this, STATUSCLASSNAMEA, WS_VISIBLE | SBARS_SIZEGRIP, 0,
                               controlid::StatusBar1);
     StatusBar1->SetName("StatusBar1");
-    int parts[2] = {45, -1};
-    SendMessageA(StatusBar1->Handle(), SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
 
     say = new TDdeClientConv(this);
     say->SetName("say");
@@ -130,8 +143,30 @@ void TfMain::CreateControls() {
     NONE->OnPokeData = [this](TComponent&) { RunHandler(Handle(), [this] { NONEPokeData(); }); };
 }
 
+void TfMain::ApplyDpi() {
+    // The controls take the new fonts before the old ones go.
+    UniqueFont font = CreatePointFont("Courier New", 10, Dpi());
+    UniqueFont statusFont = CreateStatusFont(Dpi());
+    Display->SetFont(font.get());
+    InputBox->SetFont(font.get());
+    if (statusFont)
+        StatusBar1->SetFont(statusFont.get());
+    font_ = std::move(font);
+    statusFont_ = std::move(statusFont);
+    int parts[2] = {Scaled(kPanel0Width), -1};
+    SendMessageA(StatusBar1->Handle(), SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
+    Send->SetBounds(0, 0, Scaled(kSendSize), Scaled(kSendSize));
+    Splitter1->SetThickness(Scaled(TSplitter::ThicknessAt96));
+}
+
+void TfMain::DpiChanged() {
+    ApplyDpi();
+    Layout();
+}
+
 void TfMain::Layout() {
-    if (!StatusBar1)
+    // Minimised, the client area is 0 x 0: nothing to fit, and nothing to remember of it.
+    if (!StatusBar1 || IsIconic(Handle()))
         return;
     RECT client;
     GetClientRect(Handle(), &client);
@@ -143,19 +178,17 @@ void TfMain::Layout() {
         GetWindowRect(StatusBar1->Handle(), &r);
         statusHeight = r.bottom - r.top;
     }
-    constexpr int toolBarHeight = 2;
-    // The display keeps at least nothing; the input box at least nothing.
-    const int room = h - statusHeight - toolBarHeight - TSplitter::Thickness;
-    if (inputHeight_ > room)
-        inputHeight_ = room;
-    if (inputHeight_ < 0)
-        inputHeight_ = 0;
-    const int inputTop = h - statusHeight - inputHeight_;
+    const int toolBarHeight = Scaled(kToolBarHeight);
+    const int bar = Splitter1->Thickness();
+    // A small window shows less of the input box than wanted; the wish stays as it is,
+    // so that the box is back at its height when the window grows again.
+    const int room = std::max(0, h - statusHeight - toolBarHeight - bar);
+    shownInputHeight_ = std::clamp(Scaled(inputHeight96_), 0, room);
+    const int inputTop = h - statusHeight - shownInputHeight_;
     ToolBar->SetBounds(0, 0, w, toolBarHeight);
-    InputBox->SetBounds(0, inputTop, w, inputHeight_);
-    MoveWindow(Splitter1->Handle(), 0, inputTop - TSplitter::Thickness, w, TSplitter::Thickness,
-               TRUE);
-    Display->SetBounds(0, toolBarHeight, w, inputTop - TSplitter::Thickness - toolBarHeight);
+    InputBox->SetBounds(0, inputTop, w, shownInputHeight_);
+    MoveWindow(Splitter1->Handle(), 0, inputTop - bar, w, bar, TRUE);
+    Display->SetBounds(0, toolBarHeight, w, inputTop - bar - toolBarHeight);
 }
 
 void TfMain::FormCreate() {
@@ -254,8 +287,10 @@ void TfMain::AddToDisplay(const std::string& text) {
                 self.RepaintDisplay();
         }
     } restore{*this, display, events};
-    TRichDisplay rich(display);
+    // A user who has scrolled back to read keeps the view; at the newest line it follows.
+    TRichDisplay rich(display, true);
     ::AddToDisplay(rich, text, settings_.DisplayBufferSize);
+    rich.RestoreView();
 }
 
 void TfMain::RepaintDisplay() {
@@ -270,13 +305,13 @@ void TfMain::RepaintDisplay() {
 
 void TfMain::DisplaySelectionChange() {
     // Copies only a selection the user made; our appends and trims are not reported here.
+    // An empty selection leaves the clipboard alone: a click into the display must not
+    // wipe what the user copied elsewhere.
     const std::string selected = SelectedText(Display->Handle());
     if (!selected.empty())
         CopyTextToClipboard(Handle(), selected);
-    // While the button is down the user may still be dragging: refocus on release.
-    if (GetKeyState(VK_LBUTTON) < 0)
-        focusAfterClick_ = true;
-    else
+    // While the button is down the user may still be dragging: the release refocuses.
+    if (GetKeyState(VK_LBUTTON) >= 0)
         FocusInputBox();
 }
 

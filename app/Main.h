@@ -56,10 +56,13 @@ public:
 
 protected:
     LRESULT WndProc(UINT msg, WPARAM wparam, LPARAM lparam) override;
+    void DpiChanged() override;
 
 private:
     void CreateControls();
     void CreateMenus();
+    // Fonts and status panels for the window's DPI.
+    void ApplyDpi();
     void Layout();
     void Command(int id);
     void RunSettingDialog(TSettingDialog dialog);
@@ -71,6 +74,7 @@ private:
     // Loaded before the display is created and freed after it is gone.
     UniqueModule richEditLibrary_;
     UniqueFont font_;
+    UniqueFont statusFont_;
     UniqueMenu PopupMenu1;
     HMENU MainMenu1 = nullptr; // the window owns it once it is the window's menu
 
@@ -87,10 +91,12 @@ private:
     TDdeServerItem* NONE = nullptr;
     TDdeClientConv* say = nullptr;
 
-    int inputHeight_ = 24;
+    // The input box's height at 96 dpi as the user wants it: only the splitter changes it.
+    // Layout shows as much of it as the window has room for.
+    int inputHeight96_ = 24;
+    int shownInputHeight_ = 0;     // what the last layout gave it, in pixels
     bool updatingDisplay_ = false; // our own appends, trims and clears move the selection
     bool repaintPending_ = false;  // display redraw held off until the repaint timer
-    bool focusAfterClick_ = false;
 };
 
 } // namespace velkor

@@ -9,6 +9,43 @@
 
 namespace velkor {
 
+namespace {
+
+// Where the character at `index` is drawn, in client coordinates. The POINTL form: the
+// rich-text control of Windows takes no other.
+POINTL CharPosition(HWND richEdit, LRESULT index) {
+    POINTL p{};
+    SendMessageA(richEdit, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&p), index);
+    return p;
+}
+
+} // namespace
+
+bool ViewAtEnd(HWND richEdit) {
+    SCROLLINFO si{};
+    si.cbSize = sizeof si;
+    si.fMask = SIF_ALL;
+    if (!GetScrollInfo(richEdit, SB_VERT, &si) || si.nPage == 0)
+        return true;
+    // A pixel of slack: the range's last position is nMax - nPage + 1.
+    return si.nPos + static_cast<int>(si.nPage) >= si.nMax;
+}
+
+TRichDisplay::TRichDisplay(HWND richEdit, bool keepView) : hwnd_(richEdit) {
+    if (keepView && !ViewAtEnd(richEdit)) {
+        holding_ = true;
+        SendMessageA(hwnd_, EM_GETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&held_));
+    }
+}
+
+bool TRichDisplay::RestoreView() {
+    if (!holding_)
+        return false;
+    POINT p{held_.x, held_.y > shiftedUp_ ? held_.y - shiftedUp_ : 0};
+    SendMessageA(hwnd_, EM_SETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&p));
+    return true;
+}
+
 std::int32_t TRichDisplay::LineCount() const {
     const auto count = static_cast<std::int32_t>(SendMessageA(hwnd_, EM_GETLINECOUNT, 0, 0));
     // The control counts the empty position after the last break (and 1 when empty).
@@ -33,6 +70,8 @@ void TRichDisplay::DeleteFirstLines(std::int32_t count) {
     LRESULT next = SendMessageA(hwnd_, EM_LINEINDEX, static_cast<WPARAM>(count), 0);
     if (next < 0) // no line after them: everything goes
         next = static_cast<LRESULT>(TextLength());
+    if (holding_) // the text below moves up by the height of what goes
+        shiftedUp_ += CharPosition(hwnd_, next).y - CharPosition(hwnd_, 0).y;
     ReplaceRange(0, static_cast<LONG>(next), "");
 }
 
@@ -66,7 +105,8 @@ std::int64_t TRichDisplay::TextLimit() const {
 }
 
 void TRichDisplay::ScrollLines(std::int32_t lines) {
-    SendMessageA(hwnd_, EM_LINESCROLL, 0, lines);
+    if (!holding_)
+        SendMessageA(hwnd_, EM_LINESCROLL, 0, lines);
 }
 
 std::string SelectedText(HWND richEdit) {
@@ -79,7 +119,19 @@ std::string SelectedText(HWND richEdit) {
     const LRESULT n =
         SendMessageA(richEdit, EM_GETSELTEXT, 0, reinterpret_cast<LPARAM>(text.data()));
     text.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return text;
+    std::string lines;
+    lines.reserve(text.size() + text.size() / 8);
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\r' || c == '\n') {
+            lines += "\r\n";
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+                ++i;
+        } else {
+            lines += c;
+        }
+    }
+    return lines;
 }
 
 namespace {

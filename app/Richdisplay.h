@@ -12,7 +12,10 @@ namespace velkor {
 
 class TRichDisplay : public TChatDisplay {
 public:
-    explicit TRichDisplay(HWND richEdit) : hwnd_(richEdit) {}
+    // With `keepView` and the view scrolled back from the newest line, the changes leave
+    // the view on the text it shows: ScrollLines does nothing, a trim moves the view up
+    // with the text, and RestoreView undoes the control's own scroll to the caret.
+    explicit TRichDisplay(HWND richEdit, bool keepView = false);
 
     // Lines as shown (a wrapped chat line counts once per shown line), without the empty
     // position after the final line break.
@@ -26,13 +29,23 @@ public:
     std::int64_t LineStart(std::int32_t line) const override;
     std::int64_t TextLimit() const override;
 
+    // True when the view was held (the user had scrolled back) and is now restored.
+    bool RestoreView();
+
 private:
     void ReplaceRange(LONG from, LONG to, const std::string& text);
 
     HWND hwnd_;
+    bool holding_ = false;
+    POINT held_{};      // scroll position, in pixels, when the changes began
+    LONG shiftedUp_ = 0; // height of the lines trimmed since
 };
 
-// The selected text, or "" when nothing is selected.
+// True when the newest line is in view (or nothing can be scrolled).
+bool ViewAtEnd(HWND richEdit);
+
+// The selected text with CR LF line ends (the control ends its paragraphs with a bare
+// CR, which other programs do not read as a line break), or "" when nothing is selected.
 std::string SelectedText(HWND richEdit);
 
 // Writes the whole content as an RTF document to `path`, replacing the file; throws with

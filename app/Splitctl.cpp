@@ -21,7 +21,7 @@ void TSplitter::DrawOutline(int y) const {
     GetClientRect(parent, &client);
     // Drawn over the children too; drawing it twice at one place removes it.
     HDC dc = GetDCEx(parent, nullptr, DCX_CACHE | DCX_PARENTCLIP);
-    PatBlt(dc, 0, y - Thickness / 2, client.right, Thickness, DSTINVERT);
+    PatBlt(dc, 0, y - thickness_ / 2, client.right, thickness_, DSTINVERT);
     ReleaseDC(parent, dc);
 }
 
@@ -47,7 +47,7 @@ LRESULT TSplitter::WndProc(UINT msg, WPARAM wparam, LPARAM lparam) {
         // The pointer stays inside the parent's client area shrunk by the bar's thickness.
         RECT area;
         GetClientRect(parent, &area);
-        InflateRect(&area, -Thickness, -Thickness);
+        InflateRect(&area, -thickness_, -thickness_);
         MapWindowPoints(parent, nullptr, reinterpret_cast<POINT*>(&area), 2);
         ClipCursor(&area);
         SetCapture(Handle());
