@@ -18,6 +18,7 @@ constexpr const char* kHelpText =
     "velkor " VELKOR_VERSION ", released " VELKOR_RELEASE_DATE ".\r\n"
     "Changes from the previous version: every cipher byte of a line now goes on the wire,\r\n"
     "so no sent line is ever cut short; over-long lines are refused with a message.\r\n"
+    "A click into the display that selects nothing leaves the clipboard as it was.\r\n"
     "Note: the encryption of this release is not compatible with the prior release.\r\n"
     "\r\n"
     "Requirements: the IRC client mIRC 4.0 or later (tested on the 32-bit 4.1).\r\n"
@@ -61,15 +62,26 @@ constexpr const char* kHelpText =
 
 TfHelp::TfHelp(TApplication& application, TForm& owner)
     : TForm(application, &owner, "Velkor About"), ownerForm_(owner),
-      font_(CreatePointFont("Arial", 10)) {
+      font_(CreatePointFont("Arial", 10, Dpi())) {
     // Owned window: it stays above the chat window and goes with it.
     SetWindowLongPtrA(Handle(), GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(owner.Handle()));
+    DialogKeys = true; // Tab, Enter and Escape as in a dialog box
 
-    Panel1 = new TPanel(this, *this, WS_EX_STATICEDGE);
+    // The panels hold the controls: Tab looks into them (control parents).
+    Panel1 = new TPanel(this, *this, WS_EX_STATICEDGE | WS_EX_CONTROLPARENT);
     Memo1 = new TControl(this, *Panel1, "EDIT",
                          WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_NOHIDESEL |
                              ES_AUTOVSCROLL);
-    Panel2 = new TPanel(this, *this);
+    // A multi-line edit asks for every key, so Tab, Enter and Escape would stop at it: the
+    // read-only text wants only arrows and characters.
+    Memo1->OnMessage = [this](UINT msg, WPARAM, LPARAM) -> std::optional<LRESULT> {
+        if (msg == WM_GETDLGCODE)
+            return DLGC_WANTARROWS | DLGC_WANTCHARS;
+        if (msg == WM_SETFOCUS)
+            SetDefaultButton(OK);
+        return std::nullopt;
+    };
+    Panel2 = new TPanel(this, *this, WS_EX_CONTROLPARENT);
     OK = new TControl(this, *Panel2, "BUTTON", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0,
                       kOkId);
     RemoteCB = new TControl(this, *Panel2, "BUTTON", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0,
@@ -78,6 +90,13 @@ TfHelp::TfHelp(TApplication& application, TForm& owner)
     RemoteCB->SetCaption("Copy Remote Command to Clipboard");
     for (TControl* c : {Memo1, OK, RemoteCB})
         c->SetFont(font_.get());
+    for (TControl* button : {OK, RemoteCB})
+        button->OnMessage = [this, button](UINT msg, WPARAM, LPARAM) -> std::optional<LRESULT> {
+            if (msg == WM_SETFOCUS)
+                SetDefaultButton(button);
+            return std::nullopt;
+        };
+    defaultButton_ = OK;
     Memo1->SetCaption(kHelpText);
     Layout();
 }
@@ -97,16 +116,34 @@ void TfHelp::FormClose() {
     PostMessageA(ownerForm_.Handle(), ReleaseMessage, 0, reinterpret_cast<LPARAM>(this));
 }
 
+void TfHelp::SetDefaultButton(TControl* button) {
+    if (!button || !defaultButton_ || button == defaultButton_)
+        return;
+    // What the dialog manager does in a dialog box: the heavy border moves with the focus.
+    SendMessageA(defaultButton_->Handle(), BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+    SendMessageA(button->Handle(), BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+    defaultButton_ = button;
+}
+
 void TfHelp::Layout() {
     RECT client;
     GetClientRect(Handle(), &client);
     const int w = client.right, h = client.bottom;
-    constexpr int strip = 40;
+    // Sizes at 96 dpi, scaled to the window's.
+    const int strip = Scaled(40), margin = Scaled(4);
     Panel1->SetBounds(0, 0, w, h - strip);
-    Memo1->SetBounds(4, 4, w - 8, h - strip - 8);
+    Memo1->SetBounds(margin, margin, w - 2 * margin, h - strip - 2 * margin);
     Panel2->SetBounds(0, h - strip, w, strip);
-    OK->SetBounds(8, 7, 80, 26);
-    RemoteCB->SetBounds(96, 7, 260, 26);
+    OK->SetBounds(Scaled(8), Scaled(7), Scaled(80), Scaled(26));
+    RemoteCB->SetBounds(Scaled(96), Scaled(7), Scaled(260), Scaled(26));
+}
+
+void TfHelp::DpiChanged() {
+    UniqueFont font = CreatePointFont("Arial", 10, Dpi());
+    for (TControl* c : {Memo1, OK, RemoteCB})
+        c->SetFont(font.get());
+    font_ = std::move(font);
+    Layout();
 }
 
 LRESULT TfHelp::WndProc(UINT msg, WPARAM wparam, LPARAM lparam) {
@@ -115,6 +152,20 @@ LRESULT TfHelp::WndProc(UINT msg, WPARAM wparam, LPARAM lparam) {
         if (Panel2)
             Layout();
         return 0;
+    case WM_ACTIVATE:
+        if (LOWORD(wparam) == WA_INACTIVE) {
+            HWND focus = GetFocus();
+            if (focus && IsChild(Handle(), focus))
+                lastFocus_ = focus;
+        }
+        return TForm::WndProc(msg, wparam, lparam);
+    case WM_SETFOCUS:
+        // Activated: the focus goes to a control, OK the first time.
+        if (OK)
+            SetFocus(lastFocus_ && IsWindow(lastFocus_) ? lastFocus_ : OK->Handle());
+        return 0;
+    case DM_GETDEFID:
+        return MAKELRESULT(GetDlgCtrlID(defaultButton_->Handle()), DC_HASDEFID);
     case WM_COMMAND:
         if (LOWORD(wparam) == kOkId || LOWORD(wparam) == IDCANCEL)
             RunHandler(Handle(), [this] { OKClick(); });

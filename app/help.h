@@ -26,10 +26,13 @@ public:
 
 protected:
     LRESULT WndProc(UINT msg, WPARAM wparam, LPARAM lparam) override;
+    void DpiChanged() override;
 
 private:
     void FormClose();
     void Layout();
+    // The button that Enter presses: the focused one, else OK (as in a dialog box).
+    void SetDefaultButton(TControl* button);
 
     TForm& ownerForm_;
     UniqueFont font_;
@@ -38,6 +41,8 @@ private:
     TPanel* Panel2 = nullptr;
     TControl* OK = nullptr;
     TControl* RemoteCB = nullptr;
+    TControl* defaultButton_ = nullptr;
+    HWND lastFocus_ = nullptr; // given back when the window is active again
     bool released_ = false;
 };
 
