@@ -8,6 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <commctrl.h>
+#include <richedit.h>
+
+#include <fstream>
 #include <memory>
 
 using namespace velkor;
@@ -281,9 +285,401 @@ TEST_F(WindowTest, SaveBufferWritesRtfWhateverTheExtension) {
     DeleteFileA(path.c_str());
 }
 
+// ---- The window as a person meets it: real keys and clicks (SendInput), one row a case ----
+
+class PersonTest : public WindowTest {
+public:
+    HWND Status() const { return GetDlgItem(app->Main(), controlid::StatusBar1); }
+    HWND Splitter() const { return FindChild(app->Main(), "VelkorForm", ""); }
+    RECT Rect(HWND hwnd) const { return RectIn(hwnd, app->Main()); }
+    int Height(HWND hwnd) const {
+        const RECT r = Rect(hwnd);
+        return r.bottom - r.top;
+    }
+    RECT Panel0() const {
+        RECT r{};
+        app->SendWithData(Status(), SB_GETRECT, 0, &r, sizeof r);
+        return r;
+    }
+    bool InputIs(const std::string& text) const {
+        return WaitFor([&] { return app->InputText() == text; });
+    }
+    // The input box sits between splitter and status bar (or the window's bottom).
+    void ExpectTightLayout() const {
+        RECT client;
+        GetClientRect(app->Main(), &client);
+        const RECT input = Rect(app->InputBox());
+        EXPECT_EQ(Rect(Splitter()).bottom, input.top);
+        EXPECT_EQ(input.bottom, IsWindowVisible(Status()) ? Rect(Status()).top : client.bottom);
+    }
+    void ShowMain(int command) const {
+        ShowWindow(app->Main(), command);
+        ASSERT_TRUE(WaitFor([&] { return !IsIconic(app->Main()) == (command != SW_MINIMIZE); }));
+        SendMessageA(app->Main(), WM_NULL, 0, 0);
+    }
+    void ResizeMain(int width, int height) const {
+        SetWindowPos(app->Main(), nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER);
+        SendMessageA(app->Main(), WM_NULL, 0, 0);
+    }
+    // Opens the display's pop-up menu with a right click; false if it does not show.
+    bool OpenPopup() const {
+        Click(app->Display(), {40, 10}, true);
+        return WaitFor([&] { return app->MenuState(menuid::Clearbuffer2, true) != 0xFFFFFFFF; });
+    }
+    bool PopupChecked(int id) const { return app->MenuState(id, true) & MF_CHECKED; }
+    bool MainChecked(int id) const { return app->MenuState(id, false) & MF_CHECKED; }
+    // Lines of the display from the first one in view.
+    std::string TopLine() const {
+        const auto first = SendMessageA(app->Display(), EM_GETFIRSTVISIBLELINE, 0, 0);
+        const auto lines = app->DisplayLines();
+        return first < static_cast<LRESULT>(lines.size()) ? lines[first] : "";
+    }
+    bool NewestInView() const {
+        const auto count = SendMessageA(app->Display(), EM_GETLINECOUNT, 0, 0);
+        const auto start = SendMessageA(app->Display(), EM_LINEINDEX, count - 2, 0); // the last line
+        RECT client;
+        GetClientRect(app->Display(), &client);
+        const POINT p = app->CharPosition(app->Display(), static_cast<int>(start));
+        return p.y >= 0 && p.y < client.bottom;
+    }
+    // At `dpi`, a line of the input box's font shows whole, and panel 0's text for a line
+    // of 99 characters fits in it (measured with the system's status-bar font for `dpi`).
+    void ExpectTextFits(UINT dpi) const {
+        SendMessageA(app->InputBox(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("Hg\r\nHg"));
+        const POINT line1 = app->CharPosition(app->InputBox(), 0);
+        const POINT line2 = app->CharPosition(app->InputBox(), 4);
+        RECT box;
+        GetClientRect(app->InputBox(), &box);
+        EXPECT_GE(line1.y, 0);
+        EXPECT_GT(line2.y, line1.y);
+        EXPECT_LE(line2.y, box.bottom) << "the input box cuts its line of text";
+
+        const std::string typed(99, 'x');
+        SendMessageA(app->InputBox(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(typed.c_str()));
+        SendMessageA(app->InputBox(), EM_SETSEL, 99, 99);
+        app->Key(VK_END);
+        ASSERT_EQ(app->StatusText(0), "\t99 : 99");
+        NONCLIENTMETRICSA metrics{};
+        metrics.cbSize = sizeof metrics;
+        SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+        HDC screen = GetDC(nullptr);
+        metrics.lfStatusFont.lfHeight =
+            MulDiv(metrics.lfStatusFont.lfHeight, dpi, GetDeviceCaps(screen, LOGPIXELSY));
+        HFONT font = CreateFontIndirectA(&metrics.lfStatusFont);
+        HGDIOBJ old = SelectObject(screen, font);
+        SIZE text{};
+        GetTextExtentPoint32A(screen, "99 : 99", 7, &text);
+        SelectObject(screen, old);
+        DeleteObject(font);
+        ReleaseDC(nullptr, screen);
+        const RECT panel = Panel0();
+        EXPECT_LE(text.cx + MulDiv(6, dpi, 96), panel.right - panel.left) << "panel 0 cuts its text";
+        EXPECT_LE(text.cy, panel.bottom - panel.top);
+    }
+    // A click on the display's vertical scroll bar, near its top or its bottom end.
+    void ClickScrollBar(bool up) const {
+        RECT client;
+        GetClientRect(app->Display(), &client);
+        const int arrow = GetSystemMetrics(SM_CYVSCROLL);
+        Click(app->Display(), {client.right + GetSystemMetrics(SM_CXVSCROLL) / 2,
+                               up ? arrow + 4 : client.bottom - arrow - 4});
+    }
+};
+
+struct PersonCase {
+    const char* name;
+    void (*play)(PersonTest& t, Velkor& app, MircServer& mirc);
+    friend void PrintTo(const PersonCase& c, std::ostream* os) { *os << c.name; }
+};
+
+const PersonCase kPersonCases[] = {
+    {"EnterSendsWhileTheFocusStaysInTheInputBox",
+     [](PersonTest& t, Velkor& app, MircServer& mirc) {
+         ASSERT_TRUE(app.Activate());
+         TypeKeys("hello");
+         PressKey(VK_RETURN);
+         ASSERT_TRUE(WaitFor([&] { return mirc.Count() == 1; }));
+         EXPECT_EQ(mirc.Pokes()[0], "/msg #velkor hello");
+         EXPECT_TRUE(WaitFor([&] { return app.StatusText(0) == "\t0 : 0"; })) << app.StatusText(0);
+         EXPECT_EQ(app.Focus(), app.InputBox());
+         // Space goes into the box, never to the Send button; the next line is not lost.
+         TypeKeys(" again");
+         EXPECT_TRUE(t.InputIs(" again")) << app.InputText();
+         EXPECT_EQ(mirc.Count(), 1u) << "Space pressed Send";
+         PressKey(VK_UP);
+         EXPECT_TRUE(t.InputIs("hello")) << "Up recalls the line sent";
+     }},
+    {"TabTypesNothingAndTheFocusStays",
+     [](PersonTest& t, Velkor& app, MircServer&) {
+         ASSERT_TRUE(app.Activate());
+         TypeKeys("a");
+         PressKey(VK_TAB);
+         PressKey(VK_TAB, {VK_SHIFT});
+         TypeKeys("b");
+         EXPECT_TRUE(t.InputIs("ab")) << app.InputText();
+         EXPECT_EQ(app.Focus(), app.InputBox());
+     }},
+    {"MinimiseAndRestoreKeepTheInputHeight",
+     [](PersonTest& t, Velkor& app, MircServer&) {
+         EXPECT_EQ(t.Height(app.InputBox()), 24);
+         t.ShowMain(SW_MINIMIZE);
+         t.ShowMain(SW_RESTORE);
+         EXPECT_EQ(t.Height(app.InputBox()), 24);
+         t.ExpectTightLayout();
+     }},
+    {"OnlyTheSplitterChangesTheInputHeight",
+     [](PersonTest& t, Velkor& app, MircServer&) {
+         const RECT bar = t.Rect(t.Splitter());
+         const int x = (bar.right - bar.left) / 2, y = (bar.bottom - bar.top) / 2;
+         Drag(t.Splitter(), {x, y}, {x, y - 40}); // up: the box grows
+         ASSERT_TRUE(WaitFor([&] { return t.Height(app.InputBox()) == 64; }))
+             << t.Height(app.InputBox());
+         t.ExpectTightLayout();
+         RECT window;
+         GetWindowRect(app.Main(), &window);
+         const int w = window.right - window.left, h = window.bottom - window.top;
+         // Shorter by the display's height and 30 more: room for 34 pixels of the box.
+         t.ResizeMain(w, h - t.Rect(t.Splitter()).top + 2 - 30);
+         EXPECT_EQ(t.Height(app.InputBox()), 34);
+         t.ExpectTightLayout();
+         t.ResizeMain(w, h);
+         EXPECT_EQ(t.Height(app.InputBox()), 64) << "regrown";
+         t.ShowMain(SW_MINIMIZE);
+         t.ShowMain(SW_RESTORE);
+         EXPECT_EQ(t.Height(app.InputBox()), 64) << "restored";
+         t.ExpectTightLayout();
+     }},
+    {"AClickThatSelectsNothingReturnsTheFocusAndKeepsTheClipboard",
+     [](PersonTest& t, Velkor& app, MircServer&) {
+         ASSERT_TRUE(app.Poke("#velkor bob first"));
+         ASSERT_TRUE(app.Poke("#velkor bob second"));
+         ASSERT_TRUE(app.Activate());
+         SetClipboardText("copied in another program");
+         RECT client;
+         GetClientRect(app.Display(), &client);
+         Click(app.Display(), {client.right / 2, client.bottom - 10}); // below the last line
+         TypeKeys("q");
+         EXPECT_TRUE(t.InputIs("q")) << app.InputText();
+         const POINT word = app.CharPosition(app.Display(), 2);
+         Click(app.Display(), {word.x + 2, word.y + 4}); // on a line's text
+         TypeKeys("r");
+         EXPECT_TRUE(t.InputIs("qr")) << app.InputText();
+         EXPECT_EQ(app.Focus(), app.InputBox());
+         EXPECT_EQ(ClipboardText(), "copied in another program");
+     }},
+    {"DraggedLinesReachTheClipboardWithCrLf",
+     [](PersonTest& t, Velkor& app, MircServer&) {
+         for (const char* line : {"#velkor bob one", "#velkor bob two", "#velkor bob three"})
+             ASSERT_TRUE(app.Poke(line));
+         ASSERT_TRUE(app.Activate());
+         const auto third = SendMessageA(app.Display(), EM_LINEINDEX, 2, 0);
+         const POINT from = app.CharPosition(app.Display(), 0);
+         const POINT to = app.CharPosition(app.Display(), static_cast<int>(third));
+         Drag(app.Display(), {from.x + 2, from.y + 4}, {to.x + 2, to.y + 4});
+         EXPECT_TRUE(WaitFor([] { return ClipboardText() == "<bob> one\r\n<bob> two\r\n"; }))
+             << ClipboardText();
+         TypeKeys("q");
+         EXPECT_TRUE(t.InputIs("q")) << "typing goes on in the input box";
+     }},
+    {"AboutWindowTakesEnterEscapeAndTab",
+     [](PersonTest&, Velkor& app, MircServer&) {
+         ASSERT_TRUE(app.Activate());
+         HWND about = nullptr, ok = nullptr, remote = nullptr;
+         auto open = [&] {
+             PressKey('H', {VK_MENU}); // Help, About...
+             PressKey('A');
+             ASSERT_TRUE(WaitFor([&] {
+                 const auto found = FindTopWindows(app.ProcessId(), "Velkor About");
+                 about = found.empty() ? nullptr : found.front();
+                 return about != nullptr;
+             }));
+             ok = FindChild(about, "Button", "OK");
+             remote = FindChild(about, "Button", "Copy Remote Command to Clipboard");
+             ASSERT_TRUE(WaitFor([&] { return app.Focus() == ok; })) << "OK has the focus";
+         };
+         open();
+         PressKey(VK_RETURN);
+         EXPECT_TRUE(WaitFor([&] { return !IsWindow(about); })) << "Enter is OK";
+         open();
+         PressKey(VK_TAB);
+         EXPECT_TRUE(WaitFor([&] { return app.Focus() == remote; }));
+         PressKey(VK_TAB, {VK_SHIFT});
+         EXPECT_TRUE(WaitFor([&] { return app.Focus() == ok; }));
+         PressKey(VK_TAB);
+         ASSERT_TRUE(WaitFor([&] { return app.Focus() == remote; }));
+         SetClipboardText("");
+         PressKey(VK_RETURN); // presses the focused button, as in a dialog box
+         EXPECT_TRUE(WaitFor([] {
+             return ClipboardText() == "1:ON TEXT:*:#:/dde velkor velkor \"\" $chan $nick $parms";
+         }));
+         EXPECT_TRUE(IsWindowVisible(about));
+         PressKey(VK_ESCAPE);
+         EXPECT_TRUE(WaitFor([&] { return !IsWindow(about); })) << "Escape closes";
+         EXPECT_TRUE(WaitFor([&] { return app.Focus() == app.InputBox(); }));
+     }},
+    {"ScrolledBackTheViewStaysWhileLinesArrive",
+     [](PersonTest& t, Velkor& app, MircServer&) {
+         for (int i = 0; i < 205; ++i) // the display holds 201: each new line trims one
+             ASSERT_TRUE(app.Poke("#velkor bob n" + std::to_string(i)));
+         ASSERT_TRUE(app.Activate());
+         ASSERT_TRUE(t.NewestInView());
+         for (int i = 0; i < 3; ++i)
+             t.ClickScrollBar(true);
+         ASSERT_TRUE(WaitFor([&] { return !t.NewestInView(); }));
+         EXPECT_EQ(app.Focus(), app.InputBox()) << "the scroll bar took the focus";
+         const std::string top = t.TopLine();
+         for (int i = 205; i < 215; ++i)
+             ASSERT_TRUE(app.Poke("#velkor bob n" + std::to_string(i)));
+         EXPECT_EQ(t.TopLine(), top) << "the view stays on the lines being read";
+         EXPECT_EQ(app.DisplayLines().size(), 201u);
+         for (int i = 0; i < 40 && !t.NewestInView(); ++i) {
+             t.ClickScrollBar(false);
+             WaitFor([&] { return t.NewestInView(); }, std::chrono::milliseconds(200));
+         }
+         ASSERT_TRUE(t.NewestInView());
+         for (int i = 0; i < 30; ++i) // faster than the display repaints
+             ASSERT_TRUE(app.Poke("#velkor bob burst " + std::to_string(i)));
+         EXPECT_TRUE(WaitFor([&] { return t.NewestInView(); })) << "at the bottom the view follows";
+         EXPECT_EQ(app.DisplayLines().back(), "<bob> burst 29");
+     }},
+    {"CheckMarksShowTheSameStateInBothMenus",
+     [](PersonTest& t, Velkor& app, MircServer&) {
+         using namespace menuid;
+         ASSERT_TRUE(app.Activate());
+         ASSERT_TRUE(t.OpenPopup());
+         EXPECT_FALSE(t.PopupChecked(On2));
+         for (WORD key : {VK_DOWN, VK_DOWN, VK_DOWN, VK_RIGHT, VK_DOWN, VK_RETURN}) // Encryption, On
+             PressKey(key);
+         ASSERT_TRUE(WaitFor([&] { return app.StatusText(1).ends_with("Encryption: On"); }));
+         EXPECT_TRUE(t.MainChecked(On1));
+         ASSERT_TRUE(t.OpenPopup());
+         EXPECT_TRUE(t.PopupChecked(On2));
+         for (WORD key : {VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_DOWN, VK_RIGHT, VK_DOWN, VK_DOWN,
+                          VK_DOWN, VK_RETURN}) // Options, Hide statusbar
+             PressKey(key);
+         ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(t.Status()); }));
+         EXPECT_TRUE(t.MainChecked(HideStatusBar1));
+         t.ExpectTightLayout();
+         ASSERT_TRUE(t.OpenPopup());
+         EXPECT_FALSE(t.PopupChecked(Hidestatusbar2)) << "the pop-up item never shows a mark";
+         PressKey(VK_ESCAPE);
+         PressKey('O', {VK_MENU}); // Options, Hide StatusBar: shown again
+         PressKey('H');
+         ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(t.Status()); }));
+         EXPECT_FALSE(t.MainChecked(HideStatusBar1));
+         t.ExpectTightLayout();
+     }},
+    {"FixedSizesFollowTheDpi",
+     [](PersonTest& t, Velkor& app, MircServer&) {
+         struct Sizes {
+             int input, panel0, bar;
+         };
+         auto sizes = [&] {
+             const RECT p = t.Panel0();
+             return Sizes{t.Height(app.InputBox()), p.right - p.left, t.Height(t.Splitter())};
+         };
+         const Sizes at96 = sizes();
+         EXPECT_EQ(at96.input, 24);
+         EXPECT_EQ(at96.bar, 4);
+         const int statusAt96 = t.Height(t.Status());
+         // What the system sends when the window moves to a monitor of another DPI.
+         auto moveTo = [&](int dpi) {
+             RECT r;
+             GetWindowRect(app.Main(), &r);
+             app.SendWithData(app.Main(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), &r, sizeof r);
+         };
+         moveTo(192);
+         const Sizes at192 = sizes();
+         EXPECT_EQ(at192.input, 48);
+         EXPECT_EQ(at192.panel0, 2 * at96.panel0);
+         EXPECT_EQ(at192.bar, 8);
+         EXPECT_GT(t.Height(t.Status()), statusAt96) << "the status font grew";
+         t.ExpectTightLayout();
+         t.ExpectTextFits(192);
+         moveTo(96);
+         const Sizes back = sizes();
+         EXPECT_EQ(back.input, 24);
+         EXPECT_EQ(back.panel0, at96.panel0);
+         EXPECT_EQ(back.bar, 4);
+         t.ExpectTextFits(96);
+     }},
+};
+
+class AsAPerson : public PersonTest, public ::testing::WithParamInterface<PersonCase> {};
+
+TEST_P(AsAPerson, Case) { GetParam().play(*this, *app, *mirc); }
+
+INSTANTIATE_TEST_SUITE_P(Window, AsAPerson, ::testing::ValuesIn(kPersonCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A window's picture as the screen shows it, as a 24-bit BMP file.
+void SaveScreenshot(HWND hwnd, const std::string& path) {
+    RECT r;
+    GetWindowRect(hwnd, &r);
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    SelectObject(memory, old);
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof info;
+    info.biWidth = w;
+    info.biHeight = h;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    std::vector<char> pixels(static_cast<size_t>((w * 3 + 3) & ~3) * h);
+    GetDIBits(memory, bitmap, 0, h, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info),
+              DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    BITMAPFILEHEADER file{};
+    file.bfType = 0x4D42; // "BM"
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = static_cast<DWORD>(file.bfOffBits + pixels.size());
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(&file), sizeof file);
+    out.write(reinterpret_cast<const char*>(&info), sizeof info);
+    out.write(pixels.data(), static_cast<std::streamsize>(pixels.size()));
+}
+
+// In a prefix whose LogPixels is 192 (tests/window/dpi192.sh): the window is built for it
+// from the start. Its picture goes to the test's folder as window-192dpi.bmp.
+class At192Dpi : public PersonTest {
+protected:
+    void SetUp() override {
+        HDC screen = GetDC(nullptr);
+        const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+        ReleaseDC(nullptr, screen);
+        if (dpi != 192)
+            GTEST_SKIP() << "runs in the 192-dpi prefix of test_window_dpi";
+        PersonTest::SetUp();
+    }
+};
+
+TEST_F(At192Dpi, TheInputBoxAndPanel0FitTheirText) {
+    EXPECT_EQ(Height(app->InputBox()), 48);
+    EXPECT_EQ(Height(Splitter()), 8);
+    ExpectTightLayout();
+    ExpectTextFits(192);
+
+    ASSERT_TRUE(app->Poke("#velkor alice the text is sharp at 192 dpi"));
+    ASSERT_TRUE(app->Type("and the input box holds a whole line"));
+    SendMessageA(app->InputBox(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("typing on"));
+    SendMessageA(app->InputBox(), EM_SETSEL, 9, 9);
+    app->Key(VK_END);
+    RedrawWindow(app->Main(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    Sleep(300); // the repaint timer of the display
+    SaveScreenshot(app->Main(), "window-192dpi.bmp");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    // Sizes read from the program are its real pixels, whatever the DPI.
+    SetProcessDPIAware();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -4,6 +4,8 @@
 #include "Menuids.h"
 
 #include <commctrl.h>
+#include <psapi.h>
+#include <richedit.h>
 
 #include <stdexcept>
 #include <thread>
@@ -285,4 +287,196 @@ bool Velkor::Poke(const std::string& data) {
         static_cast<DWORD>(data.size() + 1), conv_, item, CF_TEXT, XTYP_POKE, 5000, &result);
     DdeFreeStringHandle(ddeInstance_, item);
     return ok && (result & DDE_FACK);
+}
+
+// ---- as a person: real input and what it reached ----
+
+void SetClipboardText(const std::string& text) {
+    for (int i = 0; i < 50 && !OpenClipboard(nullptr); ++i)
+        Sleep(10);
+    EmptyClipboard();
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
+    memcpy(GlobalLock(memory), text.c_str(), text.size() + 1);
+    GlobalUnlock(memory);
+    if (!SetClipboardData(CF_TEXT, memory))
+        GlobalFree(memory);
+    CloseClipboard();
+}
+
+namespace {
+
+INPUT KeyInput(WORD vk, bool up) {
+    INPUT in{};
+    in.type = INPUT_KEYBOARD;
+    in.ki.wVk = vk;
+    in.ki.wScan = static_cast<WORD>(MapVirtualKeyA(vk, MAPVK_VK_TO_VSC));
+    in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    return in;
+}
+
+void SendInputs(std::vector<INPUT> inputs) {
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+// Mouse events one at a time, at a hand's pace. The first is the pointer's jump to the
+// place: under Wine (X11) a button pressed within some 30 ms of that jump was not seen
+// at the new place, so the hand rests there first.
+void SendMouse(const std::vector<INPUT>& inputs) {
+    bool first = true;
+    for (INPUT in : inputs) {
+        SendInput(1, &in, sizeof in);
+        Sleep(first ? 100 : 20);
+        first = false;
+    }
+}
+
+INPUT MouseInput(DWORD flags, POINT screen = {}) {
+    INPUT in{};
+    in.type = INPUT_MOUSE;
+    in.mi.dwFlags = flags;
+    if (flags & MOUSEEVENTF_ABSOLUTE) {
+        // Normalised to 0..65536 over the screen, rounded up so that it maps back exactly.
+        const LONG w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+        in.mi.dx = (screen.x * 65536 + w - 1) / w;
+        in.mi.dy = (screen.y * 65536 + h - 1) / h;
+    }
+    return in;
+}
+
+POINT ToScreen(HWND hwnd, POINT p) {
+    ClientToScreen(hwnd, &p);
+    return p;
+}
+
+} // namespace
+
+void PressKey(WORD vk, std::initializer_list<WORD> held) {
+    std::vector<INPUT> inputs;
+    for (WORD h : held)
+        inputs.push_back(KeyInput(h, false));
+    inputs.push_back(KeyInput(vk, false));
+    inputs.push_back(KeyInput(vk, true));
+    for (auto h = std::rbegin(held); h != std::rend(held); ++h)
+        inputs.push_back(KeyInput(*h, true));
+    SendInputs(inputs);
+}
+
+void TypeKeys(const std::string& text) {
+    for (char c : text) {
+        const SHORT key = VkKeyScanA(c);
+        if (HIBYTE(key) & 1)
+            PressKey(LOBYTE(key), {VK_SHIFT});
+        else
+            PressKey(LOBYTE(key));
+    }
+}
+
+void Click(HWND hwnd, POINT at, bool right) {
+    const POINT s = ToScreen(hwnd, at);
+    SendMouse({MouseInput(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, s),
+                MouseInput(right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN),
+                MouseInput(right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP)});
+}
+
+void Drag(HWND hwnd, POINT from, POINT to) {
+    std::vector<INPUT> inputs{MouseInput(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, ToScreen(hwnd, from)),
+                              MouseInput(MOUSEEVENTF_LEFTDOWN)};
+    constexpr int steps = 4; // a hand moves through the points between
+    for (int i = 1; i <= steps; ++i) {
+        const POINT p{from.x + (to.x - from.x) * i / steps, from.y + (to.y - from.y) * i / steps};
+        inputs.push_back(MouseInput(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, ToScreen(hwnd, p)));
+    }
+    inputs.push_back(MouseInput(MOUSEEVENTF_LEFTUP));
+    SendMouse(inputs);
+}
+
+RECT RectIn(HWND hwnd, HWND in) {
+    RECT r{};
+    GetWindowRect(hwnd, &r);
+    MapWindowPoints(nullptr, in, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+bool Velkor::Activate() {
+    SetForegroundWindow(main_);
+    return WaitFor([&] { return Focus() == input_; });
+}
+
+HWND Velkor::Focus() const {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(main_, nullptr), &info);
+    return info.hwndFocus;
+}
+
+LRESULT Velkor::SendWithData(HWND hwnd, UINT msg, WPARAM wparam, void* data, size_t size) const {
+    void* remote = VirtualAllocEx(info_.hProcess, nullptr, size, MEM_COMMIT, PAGE_READWRITE);
+    WriteProcessMemory(info_.hProcess, remote, data, size, nullptr);
+    const LRESULT r = SendMessageA(hwnd, msg, wparam, reinterpret_cast<LPARAM>(remote));
+    ReadProcessMemory(info_.hProcess, remote, data, size, nullptr);
+    VirtualFreeEx(info_.hProcess, remote, 0, MEM_RELEASE);
+    return r;
+}
+
+POINT Velkor::CharPosition(HWND control, int index) const {
+    char cls[32] = "";
+    GetClassNameA(control, cls, sizeof cls);
+    if (lstrcmpiA(cls, "Edit") == 0) { // the edit control answers with the point itself
+        const LRESULT p = SendMessageA(control, EM_POSFROMCHAR, index, 0);
+        return {static_cast<short>(LOWORD(p)), static_cast<short>(HIWORD(p))};
+    }
+    // The rich-text control wants a POINTL to fill (in wParam); a pointer of ours means
+    // nothing in the program, so the point lives there.
+    void* remote = VirtualAllocEx(info_.hProcess, nullptr, sizeof(POINTL), MEM_COMMIT, PAGE_READWRITE);
+    SendMessageA(control, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(remote), index);
+    POINTL p{};
+    ReadProcessMemory(info_.hProcess, remote, &p, sizeof p, nullptr);
+    VirtualFreeEx(info_.hProcess, remote, 0, MEM_RELEASE);
+    return {p.x, p.y};
+}
+
+DWORD Velkor::MenuState(int id, bool popup) const {
+    std::string path = MENU_PROBE_DLL;
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    HMODULE local = LoadLibraryA(path.c_str());
+    if (!local)
+        return 0xFFFFFFFF;
+    const auto probe = reinterpret_cast<const char*>(GetProcAddress(local, "ProbeMenuState"));
+    if (!probe_) {
+        // LoadLibraryA takes one argument, as a thread start does: the program loads the
+        // probe on a thread of ours. Its base there is found among its modules.
+        void* remote = VirtualAllocEx(info_.hProcess, nullptr, path.size() + 1, MEM_COMMIT, PAGE_READWRITE);
+        WriteProcessMemory(info_.hProcess, remote, path.c_str(), path.size() + 1, nullptr);
+        auto* load = reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA")));
+        if (HANDLE t = CreateRemoteThread(info_.hProcess, nullptr, 0, load, remote, 0, nullptr)) {
+            WaitForSingleObject(t, 10000);
+            CloseHandle(t);
+        }
+        VirtualFreeEx(info_.hProcess, remote, 0, MEM_RELEASE);
+        HMODULE modules[512];
+        DWORD bytes = 0;
+        EnumProcessModules(info_.hProcess, modules, sizeof modules, &bytes);
+        for (DWORD i = 0; i < bytes / sizeof(HMODULE) && i < 512; ++i) {
+            char name[MAX_PATH] = "";
+            GetModuleFileNameExA(info_.hProcess, modules[i], name, MAX_PATH);
+            if (lstrcmpiA(name, path.c_str()) == 0)
+                probe_ = modules[i];
+        }
+        if (!probe_)
+            return 0xFFFFFFFF;
+    }
+    const auto start = reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(
+        reinterpret_cast<char*>(probe_) + (probe - reinterpret_cast<const char*>(local))));
+    const UINT_PTR arg = static_cast<UINT_PTR>(id) | (popup ? 0x10000 : 0);
+    DWORD state = 0xFFFFFFFF;
+    if (HANDLE t = CreateRemoteThread(info_.hProcess, nullptr, 0, start,
+                                      reinterpret_cast<void*>(arg), 0, nullptr)) {
+        WaitForSingleObject(t, 10000);
+        GetExitCodeThread(t, &state);
+        CloseHandle(t);
+    }
+    return state;
 }

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <functional>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -68,8 +69,23 @@ public:
 
     DWORD ProcessId() const { return info_.dwProcessId; }
 
+    // As a person meets the window: real input goes through the system's input queue
+    // (SendInput, below) to whichever window has the focus, so these read what it reached.
+    // Brings the window to the front; true once the input box has the keyboard focus.
+    bool Activate();
+    HWND Focus() const; // the window with the keyboard focus on the chat window's thread
+    // A character's position in a rich-text or edit control, in its client coordinates.
+    POINT CharPosition(HWND control, int index) const;
+    // Sends `msg` with lParam pointing at a copy of `data` inside the program and copies
+    // it back after (messages whose pointers the system does not carry across processes).
+    LRESULT SendWithData(HWND hwnd, UINT msg, WPARAM wparam, void* data, size_t size) const;
+    // GetMenuState of a command in the main menu, or in the pop-up menu while it is open,
+    // read inside the program by an injected probe; 0xFFFFFFFF when there is no such menu.
+    DWORD MenuState(int id, bool popup) const;
+
 private:
     PROCESS_INFORMATION info_{};
+    mutable HMODULE probe_ = nullptr; // the menu probe's base inside the program
     HWND main_ = nullptr, display_ = nullptr, input_ = nullptr, status_ = nullptr;
     DWORD ddeInstance_ = 0;
     HCONV conv_ = nullptr;
@@ -82,3 +98,13 @@ std::vector<HWND> FindTopWindows(DWORD processId, const std::string& caption);
 // A descendant window with this class and text, or nullptr.
 HWND FindChild(HWND parent, const char* className, const std::string& text);
 std::string ClipboardText();
+void SetClipboardText(const std::string& text);
+
+// Real input (SendInput): keys with held modifiers, typed text, clicks and drags at points
+// in a window's client coordinates.
+void PressKey(WORD vk, std::initializer_list<WORD> held = {});
+void TypeKeys(const std::string& text);
+void Click(HWND hwnd, POINT at, bool right = false);
+void Drag(HWND hwnd, POINT from, POINT to);
+// A window's rectangle in the client coordinates of `in`.
+RECT RectIn(HWND hwnd, HWND in);
