@@ -39,6 +39,11 @@ int main(int argc, char** argv) {
     app.Poke("#velkor mallory what are you two talking about?"); // plain: not shown
     app.Type("eight it is. bring the notes");
     partner("alice", "will do");
+    // A line being typed, with real keys: the input box and panel 0 in use.
+    if (app.Activate()) {
+        TypeKeys("see you there");
+        WaitFor([&] { return app.StatusText(0) == "\t13 : 13"; });
+    }
     for (const std::string& wire : mirc.Pokes())
         std::printf("sent: %s\n", wire.c_str());
     std::printf("ready\n");
