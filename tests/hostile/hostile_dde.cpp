@@ -1,6 +1,8 @@
 // Hostile DDE partners: DDEML client, raw-message client, and two servers that never answer.
 #include "hostile_dde.h"
 
+#include "DdeInitiate.h"
+
 #include <dde.h>
 
 #include <cstddef>
@@ -175,10 +177,9 @@ RawDdeClient::~RawDdeClient() {
 bool RawDdeClient::Initiate(const std::string& service, const std::string& topic) {
     const ATOM s = GlobalAddAtomA(service.c_str()), t = GlobalAddAtomA(topic.c_str());
     initiating_ = true;
-    DWORD_PTR result = 0;
-    // Servers answer with a WM_DDE_ACK sent while the broadcast runs.
-    SendMessageTimeoutA(HWND_BROADCAST, WM_DDE_INITIATE, reinterpret_cast<WPARAM>(hwnd_),
-                        MAKELPARAM(s, t), SMTO_ABORTIFHUNG, 2000, &result);
+    // Servers answer with a WM_DDE_ACK sent while the round runs; a hung window costs at
+    // most its short time, as for mIRC's "/dde".
+    velkor::BroadcastInitiate(hwnd_, s, t);
     initiating_ = false;
     GlobalDeleteAtom(s);
     GlobalDeleteAtom(t);

@@ -3,6 +3,8 @@
 
 #include "Menuids.h"
 
+#include <dde.h>
+
 #include <richedit.h>
 
 void Hostile::SetUpTestSuite() {
@@ -63,14 +65,16 @@ void Hostile::ClearDisplay() {
 }
 
 ::testing::AssertionResult Hostile::PokeAndSee(const std::string& tag) {
-    DdemlClient client;
-    if (!client.Connect())
+    // As mIRC's remote event: a conversation of its own, item "", a bounded initiate (a
+    // hung program on the desktop does not hold the probe, as it would hold DdeConnect).
+    RawDdeClient client;
+    if (!client.Initiate())
         return ::testing::AssertionFailure() << "no conversation with velkor|velkor";
     const std::string line = "#velkor probe " + tag;
-    const TransactionResult r = client.Poke("NONE", line + '\0');
-    if (!r.Acked())
-        return ::testing::AssertionFailure() << "probe " << tag << " not acknowledged: status 0x"
-                                             << std::hex << r.status << ", error 0x" << r.error;
+    const auto reply = client.Poke("", line + '\0');
+    if (!reply || reply->message != WM_DDE_ACK || !(reply->status & 0x8000))
+        return ::testing::AssertionFailure() << "probe " << tag << " not acknowledged: status "
+                                             << (reply ? int(reply->status) : -1);
     const auto lines = App().DisplayLines();
     if (lines.empty() || lines.back() != "<probe> " + tag)
         return ::testing::AssertionFailure()
