@@ -1,6 +1,8 @@
 // The IRC session: registration, PING, channel tracking and which lines become remote events.
 #include "IrcSession.h"
 
+#include "IrcMessage.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -40,10 +42,47 @@ TEST(IrcSession, TakenNickDuringRegistrationGetsASuffix) {
     EXPECT_EQ(session.Nick(), "peer_");
 }
 
+TEST(IrcSession, NickRetryEndsAfterTenTries) {
+    struct Case {
+        std::string nick;
+        Lines tried;
+    };
+    const std::string longNick(30, 'n'); // at the server's length limit, "_" is refused
+    const std::vector<Case> cases = {
+        {"peer", {"peer_", "peer2", "peer3", "peer4", "peer5", "peer6", "peer7", "peer8",
+                  "peer9", "peer10"}},
+        {longNick, {"nnnnnnn1", "nnnnnnn2", "nnnnnnn3", "nnnnnnn4", "nnnnnnn5", "nnnnnnn6",
+                    "nnnnnnn7", "nnnnnnn8", "nnnnnnn9", "nnnnnnn10"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.nick);
+        IrcSession session({c.nick, "u", "r", {}, "", ""});
+        Lines sent;
+        Reaction last;
+        for (int i = 0; i < 20 && !last.giveUp; ++i) {
+            last = session.OnLine(i % 2 ? ":irc.test 432 * x :Erroneous nickname"
+                                        : ":irc.test 433 * x :Nickname already in use");
+            for (const std::string& line : last.send) sent.push_back(line);
+        }
+        EXPECT_TRUE(last.giveUp);
+        EXPECT_TRUE(last.send.empty());
+        Lines want;
+        for (const std::string& nick : c.tried) want.push_back("NICK " + nick);
+        EXPECT_EQ(sent, want);
+        for (const std::string& line : sent) EXPECT_LE(line.size(), 14u) << line;
+    }
+}
+
 TEST(IrcSession, AnswersPing) {
     IrcSession session({"peer", "u", "r", {}, "", ""});
     EXPECT_EQ(session.OnLine("PING :irc.test").send, Lines{"PONG :irc.test"});
     EXPECT_EQ(session.OnLine("PING 12345").send, Lines{"PONG :12345"});
+    // A token too long to echo whole still gets an answer that fits a line.
+    const std::string token(700, 't');
+    const Lines pong = session.OnLine("PING :" + token).send;
+    ASSERT_EQ(pong.size(), 1u);
+    EXPECT_EQ(pong[0].size(), kMaxLineBody);
+    EXPECT_EQ(pong[0].rfind("PONG :ttt", 0), 0u);
 }
 
 struct EventCase {

@@ -16,7 +16,7 @@ ParsedOptions Parse(std::vector<std::string_view> args) {
 TEST(PeerOptions, FullCommandLine) {
     ParsedOptions p = Parse({"--server", "127.0.0.1:6667", "--nick", "peer", "--join", "#a",
                              "--join", "b", "--service", "MIRC2", "--target-service", "vs",
-                             "--target-topic", "vt", "--oper", "tester:se:cret"});
+                             "--target-topic", "vt", "--dde-per-line", "--oper", "tester:se:cret"});
     ASSERT_TRUE(p.options.has_value()) << p.error;
     const PeerOptions& o = *p.options;
     EXPECT_EQ(o.host, "127.0.0.1");
@@ -28,6 +28,7 @@ TEST(PeerOptions, FullCommandLine) {
     EXPECT_EQ(o.targetTopic, "vt");
     EXPECT_EQ(o.operName, "tester");
     EXPECT_EQ(o.operPassword, "se:cret");
+    EXPECT_TRUE(o.ddePerLine);
 }
 
 TEST(PeerOptions, Defaults) {
@@ -38,6 +39,7 @@ TEST(PeerOptions, Defaults) {
     EXPECT_EQ(p.options->targetTopic, "velkor");
     EXPECT_TRUE(p.options->channels.empty());
     EXPECT_TRUE(p.options->operName.empty());
+    EXPECT_FALSE(p.options->ddePerLine);
 }
 
 TEST(PeerOptions, RejectsBadCommandLines) {
@@ -56,6 +58,7 @@ TEST(PeerOptions, RejectsBadCommandLines) {
         {"--server", "h:1", "--nick", "p", "--oper", ":pw"},
         {"--server", "h:1", "--nick", "p", "--bogus", "x"},
         {"--server", "h:1", "--nick", "p\r\nQUIT"},
+        {"--server", "h:1", "--nick", "p", "--dde-per-line", "yes"},
     };
     for (const auto& args : cases) {
         ParsedOptions p = Parse(args);

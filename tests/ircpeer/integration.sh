@@ -122,18 +122,24 @@ poke_ok "/join #other"
 wait_for "$work/client.log" "^<< :peer!\S+ JOIN :?#other$"
 wait_for "$work/peer.log" "^-- joined #other"
 
-echo "-- with no DDE server for the remote event, ircpeer logs it and goes on"
-say "PRIVMSG #velkor :nobody listens"
-wait_for "$work/peer.log" "no DDE server velkor\|velkor answers; not delivered: #velkor alice nobody listens"
+echo "-- with no DDE server for the remote event, ircpeer keeps the line and tries again"
+say "PRIVMSG #velkor :nobody listens yet"
+wait_for "$work/peer.log" "no DDE server velkor\|velkor answers; retrying"
 poke_ok "/msg #velkor still here"
 wait_for "$work/client.log" "^<< :peer!\S+ PRIVMSG #velkor :still here$"
 
-echo "-- a DDE server that comes back gets the next line"
-"$wine_run" "$ddesink" --out "Z:$work/sink2.txt" --count 1 --seconds 30 </dev/null >"$work/sink2.log" 2>&1 &
-pids+=($!)
-wait_for "$work/sink2.log" "^ready"
+echo "-- a DDE server that comes back gets the waiting line, then the next"
+"$wine_run" "$ddesink" --out "Z:$work/sink2.txt" --count 2 --seconds 30 </dev/null >"$work/sink2.log" 2>&1 &
+sink2=$!
+pids+=("$sink2")
+wait_for "$work/sink2.txt" "^poke item0=1 item= size=33 text=#velkor alice nobody listens yet$"
 say "PRIVMSG #other :after restart"
 wait_for "$work/sink2.txt" "^poke item0=1 item= size=27 text=#other alice after restart$"
+wait "$sink2" || fail "the second ddesink failed"
+
+echo "-- a line nobody takes within 10 s is given up, and said so"
+say "PRIVMSG #velkor :nobody at all"
+wait_for "$work/peer.log" "answered within 10 s; given up: #velkor alice nobody at all" 20
 
 echo "-- a poke too big for Wine's message queue does not end the message loop"
 poke --timeout 3000 --pad 2200000 "/quote PING :" >"$work/bigpoke.log" || true
@@ -144,6 +150,19 @@ wait_for "$work/client.log" "^<< :peer!\S+ PRIVMSG #velkor :survived$"
 echo "-- no line sent exceeds 510 bytes before CR LF"
 awk '/^>> / && length($0) - 3 > 510 { bad = 1 } END { exit bad }' "$work/peer.log" ||
     fail "ircpeer sent an over-long line"
+
+echo "-- a closed IRC connection is opened again; the DDE server stays up meanwhile"
+say "OPER tester secret"
+wait_for "$work/client.log" " 381 alice "
+say "KILL peer :testing the reconnect"
+wait_for "$work/peer.log" "^-- connecting again in 1 s"
+end=$((SECONDS + 20))
+until [ "$(grep -c '^-- joined #velkor' "$work/peer.log")" -ge 2 ]; do
+    ((SECONDS < end)) || fail "ircpeer did not join again after the KILL"
+    sleep 0.1
+done
+poke_ok "/msg #velkor back after the kill"
+wait_for "$work/client.log" "^<< :peer!\S+ PRIVMSG #velkor :back after the kill$"
 
 echo "-- /quit ends ircpeer cleanly"
 poke_ok "/quit bye now"

@@ -15,6 +15,11 @@ std::string RemoteEventText(std::string_view channel, std::string_view nick,
     return out;
 }
 
+std::string AlternateNick(std::string_view nick, int attempt) {
+    if (attempt == 1 && nick.size() < 9) return std::string(nick) + "_";
+    return std::string(nick.substr(0, 7)) + std::to_string(attempt);
+}
+
 IrcSession::IrcSession(SessionConfig config) : config_(std::move(config)), nick_(config_.nick) {}
 
 std::vector<std::string> IrcSession::Start() const {
@@ -53,7 +58,14 @@ Reaction IrcSession::OnLine(std::string_view line) {
     const bool fromSelf = !msg.prefix.empty() && EqualsNoCase(from, nick_);
 
     if (msg.command == "PING") {
-        reaction.send.push_back("PONG :" + std::string(msg.Param(0)));
+        // The answer must fit a line, whatever the server asks to be echoed.
+        std::string pong = "PONG :" + std::string(msg.Param(0));
+        if (pong.size() > kMaxLineBody) {
+            reaction.notes.push_back("PING token of " + std::to_string(msg.Param(0).size()) +
+                                     " bytes cut to fit a line");
+            pong.resize(kMaxLineBody);
+        }
+        reaction.send.push_back(std::move(pong));
     } else if (msg.command == "001") {
         registered_ = true;
         if (!msg.Param(0).empty()) nick_ = msg.Param(0);
@@ -68,10 +80,17 @@ Reaction IrcSession::OnLine(std::string_view line) {
         reaction.send.push_back("MODE " + nick_ + " +F");
     } else if (msg.command == "464" || msg.command == "491") {
         reaction.notes.push_back("OPER refused: " + std::string(msg.Param(msg.params.size() - 1)));
-    } else if ((msg.command == "433" || msg.command == "432") && !registered_) {
-        nick_ += "_";
-        reaction.notes.push_back("nick taken or invalid, trying " + nick_);
-        reaction.send.push_back("NICK " + nick_);
+    } else if ((msg.command == "433" || msg.command == "432" || msg.command == "437") &&
+               !registered_) {
+        if (nickTries_ >= kNickTries) {
+            reaction.notes.push_back("no nick accepted after " + std::to_string(kNickTries) +
+                                     " tries; giving up");
+            reaction.giveUp = true;
+        } else {
+            nick_ = AlternateNick(config_.nick, ++nickTries_);
+            reaction.notes.push_back("nick taken or invalid, trying " + nick_);
+            reaction.send.push_back("NICK " + nick_);
+        }
     } else if (msg.command == "NICK" && fromSelf) {
         nick_ = msg.Param(0);
         reaction.notes.push_back("nick is now " + nick_);

@@ -24,7 +24,16 @@ struct Reaction {
     std::vector<std::string> send;   // IRC lines to send
     std::vector<std::string> events; // "$chan $nick $parms" texts for the remote event
     std::vector<std::string> notes;  // for the log
+    bool giveUp = false;             // registration cannot succeed: leave the server
 };
+
+// Nicks tried after the server refused one during registration, at most this many.
+inline constexpr int kNickTries = 10;
+
+// The nick for retry `attempt` (1 to kNickTries): first the nick with "_" when that stays
+// within the 9 characters every server takes, then its first 7 characters and the number,
+// so a nick at a server's length limit cannot grow into an endless retry.
+std::string AlternateNick(std::string_view nick, int attempt);
 
 // "$chan $nick $parms": channel, one blank, nick, one blank, message text.
 std::string RemoteEventText(std::string_view channel, std::string_view nick, std::string_view text);
@@ -54,6 +63,7 @@ class IrcSession {
 
     SessionConfig config_;
     std::string nick_;
+    int nickTries_ = 0;
     bool registered_ = false;
     std::vector<std::string> channels_; // in joining order
 };

@@ -20,6 +20,9 @@ struct PeerOptions {
     std::string targetTopic = "velkor";
     std::string operName;
     std::string operPassword;
+    // Each remote event opens a conversation of its own, as mIRC's "/dde" command does;
+    // otherwise one conversation is kept open for all of them.
+    bool ddePerLine = false;
 };
 
 struct ParsedOptions {
@@ -29,7 +32,8 @@ struct ParsedOptions {
 
 inline constexpr std::string_view kUsage =
     "usage: ircpeer --server HOST:PORT --nick NICK [--join #chan]... [--service mirc]\n"
-    "               [--target-service velkor] [--target-topic velkor] [--oper NAME:PASSWORD]\n";
+    "               [--target-service velkor] [--target-topic velkor] [--oper NAME:PASSWORD]\n"
+    "               [--dde-per-line]\n";
 
 // Parses the arguments after the program name.
 ParsedOptions ParsePeerOptions(std::span<const std::string_view> args);

@@ -3,7 +3,9 @@
 
 #include "IrcMessage.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <exception>
 
 namespace ircpeer {
 
@@ -11,6 +13,7 @@ namespace {
 
 constexpr UINT kSocketMessage = WM_APP + 1;
 constexpr UINT_PTR kQuitTimer = 2;
+constexpr UINT_PTR kConnectTimer = 3;
 // After QUIT the server closes the connection; if it does not, give up after this.
 constexpr UINT kQuitGraceMs = 3000;
 
@@ -32,14 +35,15 @@ void LogLine(const std::string& text) {
 }
 
 PeerWindow::PeerWindow(const PeerOptions& options)
-    : MessageWindow("ircpeer"), session_(ConfigOf(options)),
-      poker_(options.targetService, options.targetTopic,
+    : MessageWindow("ircpeer"), options_(options), session_(ConfigOf(options)),
+      poker_(options.targetService, options.targetTopic, options.ddePerLine,
              [](const std::string& s) { LogLine("-- " + Printable(s)); }) {
     LogLine("-- connecting to " + options.host + ":" + std::to_string(options.port));
     socket_ = std::make_unique<IrcSocket>(options.host, options.port, Handle(), kSocketMessage);
     server_ = std::make_unique<DdeCommandServer>(
         options.service, [this](std::string_view text) { return OnPoke(text); });
-    LogLine("-- DDE server " + options.service + "|" + DdeCommandServer::kTopic + " ready");
+    LogLine("-- DDE server " + options.service + "|" + DdeCommandServer::kTopic + " ready" +
+            (options.ddePerLine ? "; remote events open a conversation each" : ""));
     for (const std::string& line : session_.Start())
         Send(line);
 }
@@ -49,12 +53,40 @@ void PeerWindow::Send(const std::string& line) {
         LogLine("!! not connected; not sent: " + Printable(line));
         return;
     }
+    // Whatever asked for it, no line leaves longer than the protocol allows.
+    if (line.size() > kMaxLineBody) {
+        LogLine("!! not sent, " + std::to_string(line.size()) + " bytes exceed " +
+                std::to_string(kMaxLineBody) + ": " + Printable(line.substr(0, 60)) + "...");
+        return;
+    }
     // The password of OPER stays out of the log.
     if (line.rfind("OPER ", 0) == 0)
         LogLine(">> " + line.substr(0, line.rfind(' ')) + " ****");
     else
         LogLine(">> " + Printable(line));
     socket_->SendLine(line);
+}
+
+void PeerWindow::Connect() {
+    LogLine("-- connecting to " + options_.host + ":" + std::to_string(options_.port));
+    try {
+        socket_ = std::make_unique<IrcSocket>(options_.host, options_.port, Handle(),
+                                              kSocketMessage);
+    } catch (const std::exception& e) {
+        LogLine("!! " + std::string(e.what()));
+        ConnectLater();
+        return;
+    }
+    session_ = IrcSession(ConfigOf(options_));
+    framer_ = LineFramer();
+    for (const std::string& line : session_.Start())
+        Send(line);
+}
+
+void PeerWindow::ConnectLater() {
+    LogLine("-- connecting again in " + std::to_string(retryMs_ / 1000) + " s");
+    SetTimer(Handle(), kConnectTimer, retryMs_, nullptr);
+    retryMs_ = std::min(retryMs_ * 2, kLongestRetryMs);
 }
 
 void PeerWindow::OnSocket(LPARAM lParam) {
@@ -67,7 +99,11 @@ void PeerWindow::OnSocket(LPARAM lParam) {
                 " bytes)");
     if (received.closed) {
         LogLine("-- connection closed" + (received.error.empty() ? "" : ": " + received.error));
-        PostQuitMessage(quitting_ ? 0 : 1);
+        socket_.reset();
+        if (quitting_)
+            PostQuitMessage(exitCode_);
+        else
+            ConnectLater(); // the DDE server stays up meanwhile
     }
 }
 
@@ -80,9 +116,15 @@ void PeerWindow::OnLine(const std::string& line) {
     for (const std::string& out : reaction.send)
         Send(out);
     if (!wasRegistered && session_.Registered()) {
+        retryMs_ = kFirstRetryMs;
         for (const std::string& out : held_)
             Send(out);
         held_.clear();
+    }
+    if (reaction.giveUp) {
+        Send("QUIT :no nick accepted");
+        Quit("no nick accepted", 1);
+        return;
     }
     for (std::string& event : reaction.events) {
         LogLine("-- remote event: " + Printable(event));
@@ -98,19 +140,29 @@ bool PeerWindow::OnPoke(std::string_view text) {
     for (const std::string& error : result.errors)
         LogLine("!! " + Printable(error));
     for (const std::string& line : result.lines) {
-        if (session_.Registered())
+        if (session_.Registered() && socket_ && socket_->Open()) {
             Send(line);
-        else
+        } else if (held_.size() < kMaxHeld) {
             held_.push_back(line);
+        } else {
+            LogLine("!! not connected and " + std::to_string(kMaxHeld) +
+                    " lines waiting; not sent: " + Printable(line));
+        }
     }
     if (result.quit) Quit("/quit poked");
     return result.errors.empty();
 }
 
-void PeerWindow::Quit(const std::string& why) {
+void PeerWindow::Quit(const std::string& why, int exitCode) {
     if (quitting_) return;
     quitting_ = true;
+    exitCode_ = exitCode;
     LogLine("-- quitting: " + why);
+    KillTimer(Handle(), kConnectTimer);
+    if (!socket_ || !socket_->Open()) {
+        PostQuitMessage(exitCode_);
+        return;
+    }
     SetTimer(Handle(), kQuitTimer, kQuitGraceMs, nullptr);
 }
 
@@ -127,7 +179,10 @@ LRESULT PeerWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         if (wParam == kQuitTimer) {
             KillTimer(Handle(), kQuitTimer);
             LogLine("-- the server did not close the connection; leaving anyway");
-            PostQuitMessage(0);
+            PostQuitMessage(exitCode_);
+        } else if (wParam == kConnectTimer) {
+            KillTimer(Handle(), kConnectTimer);
+            if (!quitting_) Connect();
         }
         return 0;
     default:

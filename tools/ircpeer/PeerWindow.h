@@ -1,5 +1,6 @@
 // ircpeer's one window: joins the IRC connection, the DDE command server and the remote
-// event poker on the thread of the message loop.
+// event poker on the thread of the message loop. Like the IRC client it stands in for, it
+// keeps serving DDE when the IRC connection closes, and connects again with back-off.
 #pragma once
 
 #include "DdeCommandServer.h"
@@ -27,16 +28,25 @@ class PeerWindow : public MessageWindow {
     // Connects and registers the service; throws std::runtime_error on failure.
     explicit PeerWindow(const PeerOptions& options);
 
+    // Waits between connection attempts: doubled after each failure, up to the longest.
+    static constexpr UINT kFirstRetryMs = 1000;
+    static constexpr UINT kLongestRetryMs = 30000;
+    // Lines poked while not registered wait for the server, at most this many.
+    static constexpr std::size_t kMaxHeld = 1000;
+
   protected:
     LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
   private:
     void Send(const std::string& line);
+    void Connect();
+    void ConnectLater();
     void OnSocket(LPARAM lParam);
     void OnLine(const std::string& line);
     bool OnPoke(std::string_view text);
-    void Quit(const std::string& why);
+    void Quit(const std::string& why, int exitCode = 0);
 
+    PeerOptions options_;
     IrcSession session_;
     LineFramer framer_;
     RawDdePoker poker_;
@@ -45,6 +55,8 @@ class PeerWindow : public MessageWindow {
     // Lines poked before registration ended: the server would refuse them until then.
     std::vector<std::string> held_;
     bool quitting_ = false;
+    int exitCode_ = 0;
+    UINT retryMs_ = kFirstRetryMs;
 };
 
 } // namespace ircpeer

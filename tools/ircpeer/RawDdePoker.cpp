@@ -2,6 +2,7 @@
 #include "RawDdePoker.h"
 
 #include "DdeHandles.h"
+#include "DdeInitiate.h"
 
 #include <dde.h>
 
@@ -15,7 +16,7 @@ namespace {
 
 constexpr UINT kPumpMessage = WM_APP + 10;
 constexpr UINT_PTR kAckTimer = 1;
-constexpr UINT kInitiateTimeoutMs = 2000;
+constexpr UINT_PTR kRetryTimer = 2;
 
 std::string Hex(unsigned value) {
     char buf[16];
@@ -25,19 +26,20 @@ std::string Hex(unsigned value) {
 
 } // namespace
 
-RawDdePoker::RawDdePoker(std::string service, std::string topic, Log log)
+RawDdePoker::RawDdePoker(std::string service, std::string topic, bool perLine, Log log)
     : MessageWindow("ircpeer remote event"), service_(std::move(service)), topic_(std::move(topic)),
-      log_(std::move(log)) {}
+      perLine_(perLine), log_(std::move(log)) {}
 
 RawDdePoker::~RawDdePoker() {
     KillTimer(Handle(), kAckTimer);
+    KillTimer(Handle(), kRetryTimer);
     if (server_) PostMessageA(server_, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(Handle()), 0);
     if (!queue_.empty())
         log_("remote event: " + std::to_string(queue_.size()) + " poke(s) not delivered at exit");
 }
 
 void RawDdePoker::Enqueue(std::string text) {
-    queue_.push_back(std::move(text));
+    queue_.push_back(Event{std::move(text), GetTickCount64()});
     // Start from the message loop, not from inside the caller: Initiate runs a nested
     // SendMessage wait in which other DDE traffic of this thread can be dispatched.
     if (!awaitingAck_ && !pumpPosted_ && PostMessageA(Handle(), kPumpMessage, 0, 0))
@@ -45,8 +47,10 @@ void RawDdePoker::Enqueue(std::string text) {
 }
 
 void RawDdePoker::Pump() {
+    KillTimer(Handle(), kRetryTimer);
+    GiveUpStale();
     while (!queue_.empty() && !awaitingAck_) {
-        const std::string& text = queue_.front();
+        const std::string& text = queue_.front().text;
         bool posted = false;
         // A conversation may have died without a WM_DDE_TERMINATE (its window destroyed):
         // then the post fails and one fresh conversation is tried.
@@ -55,9 +59,28 @@ void RawDdePoker::Pump() {
             posted = PostPoke(text);
             if (!posted) DropConversation();
         }
-        if (posted) return;
-        log_("remote event: no DDE server " + service_ + "|" + topic_ +
-             " answers; not delivered: " + text);
+        if (posted) {
+            if (retrying_)
+                log_("remote event: " + service_ + "|" + topic_ + " answers again");
+            retrying_ = false;
+            return;
+        }
+        // Nobody answered (not started yet, or busy starting): the text waits and the
+        // initiate is repeated, as long as the oldest text is younger than kGiveUpMs.
+        if (!retrying_)
+            log_("remote event: no DDE server " + service_ + "|" + topic_ +
+                 " answers; retrying for " + std::to_string(kGiveUpMs / 1000) + " s");
+        retrying_ = true;
+        SetTimer(Handle(), kRetryTimer, kRetryMs, nullptr);
+        return;
+    }
+}
+
+void RawDdePoker::GiveUpStale() {
+    const ULONGLONG now = GetTickCount64();
+    while (!queue_.empty() && !awaitingAck_ && now - queue_.front().queuedAt >= kGiveUpMs) {
+        log_("remote event: no DDE server " + service_ + "|" + topic_ + " answered within " +
+             std::to_string(kGiveUpMs / 1000) + " s; given up: " + queue_.front().text);
         queue_.pop_front();
     }
 }
@@ -67,14 +90,11 @@ bool RawDdePoker::Initiate() {
     GlobalAtom topic(topic_);
     if (!service.Get() || !topic.Get()) return false;
     initiating_ = true;
-    // Servers answer with a WM_DDE_ACK sent to our window while the broadcast is running,
-    // so the wait must let sent messages in (no SMTO_BLOCK).
-    DWORD_PTR result = 0;
-    SendMessageTimeoutA(HWND_BROADCAST, WM_DDE_INITIATE, reinterpret_cast<WPARAM>(Handle()),
-                        MAKELPARAM(service.Get(), topic.Get()), SMTO_ABORTIFHUNG,
-                        kInitiateTimeoutMs, &result);
+    // Each window gets a short time of its own: a hung program does not hold us up.
+    velkor::BroadcastInitiate(Handle(), service.Get(), topic.Get());
     initiating_ = false;
-    if (server_) log_("remote event: conversation with " + service_ + "|" + topic_ + " opened");
+    if (server_ && !perLine_)
+        log_("remote event: conversation with " + service_ + "|" + topic_ + " opened");
     return server_ != nullptr;
 }
 
@@ -125,7 +145,7 @@ void RawDdePoker::OnAck(HWND from, LPARAM lParam) {
         // A refused poke leaves its data with the sender.
         GlobalFree(pending_);
         log_("remote event: " + service_ + "|" + topic_ + " refused the poke (status " +
-             Hex(static_cast<unsigned>(status)) + "): " + queue_.front());
+             Hex(static_cast<unsigned>(status)) + "): " + queue_.front().text);
     }
     pending_ = nullptr;
     Finish();
@@ -135,9 +155,11 @@ void RawDdePoker::OnTerminate(HWND from) {
     if (from != server_) return;
     PostMessageA(from, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(Handle()), 0);
     server_ = nullptr;
-    log_("remote event: conversation with " + service_ + "|" + topic_ + " ended by the server");
+    if (!perLine_)
+        log_("remote event: conversation with " + service_ + "|" + topic_ +
+             " ended by the server");
     if (awaitingAck_) {
-        log_("remote event: not acknowledged before the end: " + queue_.front());
+        log_("remote event: not acknowledged before the end: " + queue_.front().text);
         pending_ = nullptr;
         Finish();
     }
@@ -147,6 +169,8 @@ void RawDdePoker::Finish() {
     KillTimer(Handle(), kAckTimer);
     awaitingAck_ = false;
     queue_.pop_front();
+    // mIRC's "/dde" ends its conversation once the poke is answered.
+    if (perLine_) DropConversation();
     Pump();
 }
 
@@ -168,10 +192,12 @@ LRESULT RawDdePoker::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         OnTerminate(reinterpret_cast<HWND>(wParam));
         return 0;
     case WM_TIMER:
-        if (wParam == kAckTimer && awaitingAck_) {
+        if (wParam == kRetryTimer) {
+            Pump();
+        } else if (wParam == kAckTimer && awaitingAck_) {
             // The server may still own the data: it is left to it rather than freed.
             log_("remote event: no acknowledgement within " + std::to_string(kAckTimeoutMs / 1000) +
-                 " s; dropping the conversation; maybe lost: " + queue_.front());
+                 " s; dropping the conversation; maybe lost: " + queue_.front().text);
             pending_ = nullptr;
             DropConversation();
             Finish();

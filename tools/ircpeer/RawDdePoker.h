@@ -15,8 +15,13 @@ class RawDdePoker : public MessageWindow {
     using Log = std::function<void(const std::string&)>;
 
     static constexpr UINT kAckTimeoutMs = 10000;
+    // A text whose initiate finds no server is tried again for this long, then given up.
+    static constexpr ULONGLONG kGiveUpMs = 10000;
+    static constexpr UINT kRetryMs = 200;
 
-    RawDdePoker(std::string service, std::string topic, Log log);
+    // With `perLine`, each text gets a conversation of its own, opened for it and ended
+    // after its answer, as mIRC's "/dde" command does; otherwise one is kept open.
+    RawDdePoker(std::string service, std::string topic, bool perLine, Log log);
     ~RawDdePoker() override;
 
     // Queues a text; pokes go out from the message loop, each after the previous one
@@ -29,7 +34,12 @@ class RawDdePoker : public MessageWindow {
     LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
   private:
+    struct Event {
+        std::string text;
+        ULONGLONG queuedAt = 0;
+    };
     void Pump();
+    void GiveUpStale();
     bool Initiate();
     bool PostPoke(const std::string& text);
     void OnAck(HWND from, LPARAM lParam);
@@ -39,13 +49,15 @@ class RawDdePoker : public MessageWindow {
 
     std::string service_;
     std::string topic_;
+    bool perLine_;
     Log log_;
-    std::deque<std::string> queue_;
+    std::deque<Event> queue_;
     HWND server_ = nullptr;     // partner window of the open conversation
     bool initiating_ = false;   // WM_DDE_ACK now answers our WM_DDE_INITIATE
     bool awaitingAck_ = false;  // the front of the queue is posted, not yet answered
     HGLOBAL pending_ = nullptr; // its data, ours again if the server refuses it
     bool pumpPosted_ = false;
+    bool retrying_ = false;     // nobody answered the last initiate
 };
 
 } // namespace ircpeer
