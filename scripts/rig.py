@@ -267,12 +267,16 @@ class Rig:
             proc.wait(180)
         return prefixes
 
-    def ircpeer(self, prefix, nick, extra=()):
-        """Starts ircpeer as the user's IRC client; waits until it joined with mode +F."""
+    def ircpeer(self, prefix, nick, extra=(), per_line=True):
+        """Starts ircpeer as the user's IRC client; waits until it joined with mode +F.
+        per_line: each channel line gets a DDE conversation of its own, as mIRC's remote
+        event "/dde" opens one; False keeps one conversation for all."""
         out = LogFile(self.work / ("ircpeer-%s.log" % nick))
+        mode = ["--dde-per-line"] if per_line else []
         with open(out.path, "ab") as f:
             proc = subprocess.Popen(["wine", self.ircpeer_exe, "--server", "127.0.0.1:%d" % self.port,
-                                     "--nick", nick, "--join", CHANNEL, "--oper", OPER, *extra],
+                                     "--nick", nick, "--join", CHANNEL, "--oper", OPER, *mode,
+                                     *extra],
                                     stdin=subprocess.DEVNULL, stdout=f, stderr=subprocess.STDOUT,
                                     env=prefix.env)
         self.procs.append(("ircpeer " + nick, proc))

@@ -112,8 +112,10 @@ scripts/wine-prefix.sh boot "$prefix"
 export WINEPREFIX="$prefix"
 
 peer_log="$run/ircpeer-$nick.log"
+# --dde-per-line: each channel line opens a DDE conversation of its own, as mIRC's remote
+# event does.
 wine "$ircpeer" --server "127.0.0.1:$port" --nick "$nick" --join '#velkor' --oper tester:secret \
-    </dev/null >"$peer_log" 2>&1 &
+    --dde-per-line </dev/null >"$peer_log" 2>&1 &
 pids+=($!)
 for _ in $(seq 300); do
     grep -q '^-- joined #velkor' "$peer_log" && break
