@@ -23,6 +23,37 @@ void PumpFor(DWORD ms) {
     }
 }
 
+namespace {
+
+BOOL CALLBACK CountChild(HWND, LPARAM count) {
+    ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
+struct WindowCount {
+    DWORD pid;
+    int count = 0;
+};
+
+BOOL CALLBACK CountTop(HWND hwnd, LPARAM state) {
+    auto* s = reinterpret_cast<WindowCount*>(state);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid == s->pid) {
+        ++s->count;
+        EnumChildWindows(hwnd, CountChild, reinterpret_cast<LPARAM>(&s->count));
+    }
+    return TRUE;
+}
+
+} // namespace
+
+int ProcessWindows(DWORD pid) {
+    WindowCount s{pid};
+    EnumWindows(CountTop, reinterpret_cast<LPARAM>(&s));
+    return s.count;
+}
+
 // ---- DdemlClient ----
 
 DdemlClient::DdemlClient() {
@@ -459,4 +490,98 @@ void PumpedThread::Join() {
     while (!*done_)
         PumpFor(5);
     thread_.join();
+}
+
+// ---- DdeSinkProcess ----
+
+namespace {
+
+std::string WindowsPath(std::string path) {
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return path;
+}
+
+} // namespace
+
+DdeSinkProcess::DdeSinkProcess(const std::string& exe, const std::string& service,
+                               const std::string& out)
+    : out_(out) {
+    DeleteFileA(out_.c_str());
+    std::string command = "\"" + WindowsPath(exe) + "\" --service " + service +
+                          " --topic command --out \"" + out_ + "\" --seconds 300";
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &info_))
+        throw std::runtime_error("cannot start ddesink");
+    // Up once its service answers; a raw initiate, which a hung window does not hold.
+    const DWORD end = GetTickCount() + 20000;
+    while (!up_ && static_cast<LONG>(end - GetTickCount()) > 0) {
+        RawDdeClient probe;
+        up_ = probe.Initiate(service, "command");
+        if (!up_) PumpFor(50);
+    }
+}
+
+DdeSinkProcess::~DdeSinkProcess() {
+    Kill();
+    CloseHandle(info_.hThread);
+    CloseHandle(info_.hProcess);
+}
+
+void DdeSinkProcess::Kill() {
+    TerminateProcess(info_.hProcess, 9);
+    WaitForSingleObject(info_.hProcess, 10000);
+}
+
+std::string DdeSinkProcess::Received() const {
+    std::string text;
+    HANDLE f = CreateFileA(out_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return text;
+    char buffer[4096];
+    DWORD n = 0;
+    while (ReadFile(f, buffer, sizeof buffer, &n, nullptr) && n > 0)
+        text.append(buffer, n);
+    CloseHandle(f);
+    return text;
+}
+
+std::vector<std::string> DdeSinkProcess::Texts() const {
+    std::vector<std::string> texts;
+    const std::string all = Received();
+    std::size_t at = 0;
+    while (at < all.size()) {
+        std::size_t end = all.find('\n', at);
+        if (end == std::string::npos) break; // a record not yet written whole
+        const std::string line = all.substr(at, end - at);
+        const std::size_t text = line.find(" text=");
+        if (text != std::string::npos) texts.push_back(line.substr(text + 6));
+        at = end + 1;
+    }
+    return texts;
+}
+
+// ---- HungWindow ----
+
+HungWindow::HungWindow()
+    : ready_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+      release_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+    thread_ = std::thread([this] {
+        HWND hwnd = CreateWindowA("STATIC", "hung program", WS_POPUP | WS_VISIBLE, 0, 0, 120, 40,
+                                  nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+        SetEvent(ready_);
+        // No message is handled from here on: sent messages wait, as for a frozen program.
+        WaitForSingleObject(release_, INFINITE);
+        DestroyWindow(hwnd);
+    });
+    WaitForSingleObject(ready_, 10000);
+}
+
+HungWindow::~HungWindow() {
+    SetEvent(release_);
+    thread_.join();
+    CloseHandle(ready_);
+    CloseHandle(release_);
 }

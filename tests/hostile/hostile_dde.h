@@ -158,6 +158,49 @@ class BlockingDdemlServer {
 // Handles this thread's messages for `ms` milliseconds.
 void PumpFor(DWORD ms);
 
+// Every window of the process, top-level (DDEML's conversation windows among them) and
+// child windows.
+int ProcessWindows(DWORD pid);
+
+// ddesink (tests/ircpeer) in a process of its own, serving `service`|command and writing
+// every poke to a file: an IRC client that can be killed.
+class DdeSinkProcess {
+  public:
+    DdeSinkProcess(const std::string& exe, const std::string& service, const std::string& out);
+    ~DdeSinkProcess();
+    DdeSinkProcess(const DdeSinkProcess&) = delete;
+    DdeSinkProcess& operator=(const DdeSinkProcess&) = delete;
+
+    // Whether its service answered a connect within 20 s of the start.
+    bool Up() const { return up_; }
+    // Ends the process at once: no DDE goodbye, as when the client is killed or crashes.
+    void Kill();
+    // The file: "poke item0=... text=TEXT" per poke.
+    std::string Received() const;
+    // The texts poked, in order.
+    std::vector<std::string> Texts() const;
+
+  private:
+    std::string out_;
+    PROCESS_INFORMATION info_{};
+    bool up_ = false;
+};
+
+// A top-level window on a thread that stops handling messages: a hung program on the
+// desktop. It hangs from construction until destruction.
+class HungWindow {
+  public:
+    HungWindow();
+    ~HungWindow();
+    HungWindow(const HungWindow&) = delete;
+    HungWindow& operator=(const HungWindow&) = delete;
+
+  private:
+    std::thread thread_;
+    HANDLE ready_;
+    HANDLE release_;
+};
+
 // A thread that its starter joins while handling messages: DdeConnect in the thread
 // broadcasts WM_DDE_INITIATE with SendMessage, also to the DDE windows of the starting
 // thread, which a plain join would leave unanswered for ever.

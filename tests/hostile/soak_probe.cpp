@@ -7,6 +7,9 @@
 //                                       command topic every MS (the other user talking)
 //   soak_probe flood SECONDS            pokes velkor's NONE as fast as it answers, with a
 //                                       share of hostile pokes; prints what was acked
+//   soak_probe linger TAG               opens a conversation to velkor as mIRC's remote
+//                                       event does, pokes "#velkor linger TAG", prints
+//                                       "poked" and keeps it open until killed
 #include "hostile_dde.h"
 
 #include <psapi.h>
@@ -19,33 +22,6 @@ namespace {
 
 HWND ChatWindow() {
     return FindWindowA("VelkorForm", "velkor");
-}
-
-struct WindowCount {
-    DWORD pid;
-    int count = 0;
-};
-
-BOOL CALLBACK CountChild(HWND, LPARAM state) {
-    ++reinterpret_cast<WindowCount*>(state)->count;
-    return TRUE;
-}
-
-BOOL CALLBACK CountTop(HWND hwnd, LPARAM state) {
-    auto* s = reinterpret_cast<WindowCount*>(state);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    if (pid == s->pid) {
-        ++s->count;
-        EnumChildWindows(hwnd, CountChild, state);
-    }
-    return TRUE;
-}
-
-int ProcessWindows(DWORD pid) {
-    WindowCount s{pid};
-    EnumWindows(CountTop, reinterpret_cast<LPARAM>(&s));
-    return s.count;
 }
 
 DWORD Deadline(const char* seconds) {
@@ -206,6 +182,19 @@ int Flood(const char* seconds) {
     return 0;
 }
 
+int Linger(const char* tag) {
+    RawDdeClient client;
+    if (!client.Initiate()) {
+        std::puts("no velkor");
+        return 1;
+    }
+    const auto reply = client.Poke("", std::string("#velkor linger ") + tag + '\0');
+    std::puts(reply && (reply->status & 0x8000) ? "poked" : "refused");
+    std::fflush(stdout);
+    PumpFor(600000);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -215,7 +204,9 @@ int main(int argc, char** argv) {
     if (mode == "type" && argc == 4) return Type(argv[2], argv[3]);
     if (mode == "say" && argc == 5) return Say(argv[2], argv[3], argv[4]);
     if (mode == "flood" && argc == 3) return Flood(argv[2]);
-    std::fputs("usage: soak_probe wait S | stats | type S MS | say SERVICE S MS | flood S\n",
+    if (mode == "linger" && argc == 3) return Linger(argv[2]);
+    std::fputs("usage: soak_probe wait S | stats | type S MS | say SERVICE S MS | flood S | "
+               "linger TAG\n",
                stderr);
     return 2;
 }

@@ -16,34 +16,6 @@ using namespace velkor;
 
 namespace {
 
-BOOL CALLBACK CountChild(HWND, LPARAM count) {
-    ++*reinterpret_cast<int*>(count);
-    return TRUE;
-}
-
-struct WindowCount {
-    DWORD pid;
-    int count = 0;
-};
-
-BOOL CALLBACK CountTop(HWND hwnd, LPARAM state) {
-    auto* s = reinterpret_cast<WindowCount*>(state);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    if (pid == s->pid) {
-        ++s->count;
-        EnumChildWindows(hwnd, CountChild, reinterpret_cast<LPARAM>(&s->count));
-    }
-    return TRUE;
-}
-
-// Every window of the process, DDEML's conversation windows included.
-int ProcessWindows(DWORD pid) {
-    WindowCount s{pid};
-    EnumWindows(CountTop, reinterpret_cast<LPARAM>(&s));
-    return s.count;
-}
-
 // The numbers of the lines "<tag> n" in display order.
 std::vector<int> ShownNumbers(const std::vector<std::string>& lines, const std::string& tag) {
     std::vector<int> numbers;

@@ -1,0 +1,449 @@
+// DDE under real conditions, one table: velkor beside an IRC client that on one thread both
+// takes velkor's commands and opens a conversation for every channel line (mIRC's remote
+// event), both sides talking at once; that client ended cleanly, killed, or its DDE server
+// switched off and on, each followed by a relink; clients that vanish; a hung program on
+// the desktop at start-up and at "Manual connect". Every row ends with the same checks:
+// every line delivered and shown, in order; no send over 1 s; velkor's windows back to
+// their number before the row.
+//
+// VELKOR_DDE_JITTER_SECONDS sets how long both sides talk at once (30 by default).
+#include "hostile_fixture.h"
+
+#include "Menuids.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <random>
+
+using namespace velkor;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long long MsSince(Clock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
+}
+
+constexpr char kMircService[] = "mirc1"; // the stand-in's server ID, set as velkor's ServerID
+constexpr long long kMaxSendMs = 1000;
+// velkor looks for vanished clients on every transaction and every 3 s.
+constexpr std::chrono::milliseconds kSweepWait(8000);
+
+std::string TempFile(const char* name) {
+    char dir[MAX_PATH] = "";
+    GetTempPathA(MAX_PATH, dir);
+    return std::string(dir) + "velkor-conditions-" + std::to_string(GetCurrentProcessId()) + "-" +
+           name;
+}
+
+// mIRC as it runs: one thread. Its DDE server takes velkor's command pokes whenever this
+// thread handles messages, and its remote event opens a conversation to velkor for each
+// channel line on the same thread.
+class OneThreadMirc {
+public:
+    struct Arrival {
+        std::string text;
+        std::optional<Clock::time_point> at;
+    };
+
+    OneThreadMirc() {
+        instance_ = this;
+        if (DdeInitializeA(&inst_, Callback,
+                           APPCLASS_STANDARD | CBF_FAIL_ADVISES | CBF_FAIL_REQUESTS |
+                               CBF_SKIP_REGISTRATIONS | CBF_SKIP_UNREGISTRATIONS,
+                           0) != DMLERR_NO_ERROR)
+            throw std::runtime_error("DdeInitialize failed");
+        service_ = DdeCreateStringHandleA(inst_, kMircService, CP_WINANSI);
+        topic_ = DdeCreateStringHandleA(inst_, "command", CP_WINANSI);
+        SwitchOn();
+    }
+    // mIRC closed: its DDE instance ends every conversation with a goodbye.
+    ~OneThreadMirc() {
+        DdeFreeStringHandle(inst_, service_);
+        DdeFreeStringHandle(inst_, topic_);
+        DdeUninitialize(inst_);
+        instance_ = nullptr;
+    }
+    OneThreadMirc(const OneThreadMirc&) = delete;
+    OneThreadMirc& operator=(const OneThreadMirc&) = delete;
+
+    // "/ddeserver off": the name goes, and with it every conversation on it.
+    void SwitchOff() { DdeNameService(inst_, service_, nullptr, DNS_UNREGISTER); }
+    void SwitchOn() { DdeNameService(inst_, service_, nullptr, DNS_REGISTER); }
+
+    std::vector<Arrival> Arrivals() const { return arrivals_; }
+    void ForgetArrivals() { arrivals_.clear(); }
+
+    // Run inside each command poke, before it is answered.
+    std::function<void(const std::string&)> onCommand;
+
+private:
+    static HDDEDATA CALLBACK Callback(UINT type, UINT format, HCONV, HSZ hsz1, HSZ,
+                                      HDDEDATA data, ULONG_PTR, ULONG_PTR) {
+        OneThreadMirc* self = instance_;
+        if (!self) return nullptr;
+        if (type == XTYP_CONNECT)
+            return reinterpret_cast<HDDEDATA>(DdeCmpStringHandles(hsz1, self->topic_) == 0);
+        if (type != XTYP_POKE) return nullptr;
+        if (format != CF_TEXT) return reinterpret_cast<HDDEDATA>(DDE_FNOTPROCESSED);
+        DWORD size = 0;
+        const auto* bytes = reinterpret_cast<const char*>(DdeAccessData(data, &size));
+        std::string text(bytes ? bytes : "", bytes ? size : 0);
+        DdeUnaccessData(data);
+        text.resize(std::min(text.size(), text.find('\0')));
+        self->arrivals_.push_back({text, Clock::now()});
+        if (self->onCommand) self->onCommand(text);
+        return reinterpret_cast<HDDEDATA>(DDE_FACK);
+    }
+
+    static inline OneThreadMirc* instance_ = nullptr;
+    DWORD inst_ = 0;
+    HSZ service_ = nullptr;
+    HSZ topic_ = nullptr;
+    std::vector<Arrival> arrivals_;
+};
+
+std::vector<OneThreadMirc::Arrival> ArrivalsOf(const DdeSinkProcess& sink) {
+    std::vector<OneThreadMirc::Arrival> arrivals;
+    for (std::string& text : sink.Texts())
+        arrivals.push_back({std::move(text), std::nullopt});
+    return arrivals;
+}
+
+// The lines of one row, what became of them and how long each took.
+class Traffic {
+public:
+    explicit Traffic(Velkor& app) : app_(app) {}
+
+    // Types a line into velkor; `target` names who must receive it ("" for nobody).
+    void Type(const std::string& text, const std::string& target) {
+        SendMessageA(app_.InputBox(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+        const auto at = Clock::now();
+        PostMessageA(app_.InputBox(), WM_KEYDOWN, VK_RETURN, 1);
+        const bool sent = WaitFor([&] { return app_.InputText().empty(); },
+                                  std::chrono::milliseconds(15000));
+        EXPECT_TRUE(sent) << text;
+        worstSend = std::max(worstSend, MsSince(at));
+        typed_.push_back({text, target, at});
+    }
+
+    // mIRC's remote event for one channel line: a conversation of its own, item "".
+    void Say(const std::string& text) {
+        const auto at = Clock::now();
+        RawDdeClient client;
+        const bool linked = client.Initiate();
+        const auto reply = linked ? client.Poke("", "#velkor bob " + text + '\0') : std::nullopt;
+        client.Terminate();
+        worstSay = std::max(worstSay, MsSince(at));
+        EXPECT_TRUE(reply && reply->message == WM_DDE_ACK && (reply->status & 0x8000))
+            << "channel line " << text << (linked ? " not acknowledged" : ": no conversation");
+        said_.push_back(text);
+    }
+
+    // Waits until `received` holds every line typed for `target`, then checks them: all
+    // of them, in the order typed, nothing else.
+    void ExpectArrived(const std::string& target,
+                       const std::function<std::vector<OneThreadMirc::Arrival>()>& received) {
+        std::vector<const TypedLine*> want;
+        for (const TypedLine& t : typed_)
+            if (t.target == target) want.push_back(&t);
+        std::vector<OneThreadMirc::Arrival> got;
+        WaitFor([&] { return (got = received()).size() >= want.size(); },
+                std::chrono::milliseconds(15000));
+        PumpFor(100); // time for a line too many to show
+        got = received();
+        std::vector<std::string> wantTexts, gotTexts;
+        for (const TypedLine* t : want) wantTexts.push_back("/msg #velkor " + t->text);
+        for (const auto& a : got) gotTexts.push_back(a.text);
+        EXPECT_EQ(gotTexts, wantTexts) << "to " << target;
+        for (std::size_t i = 0; i < std::min(want.size(), got.size()); ++i)
+            if (got[i].at)
+                worstDelivery = std::max(
+                    worstDelivery, static_cast<long long>(
+                                       std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           *got[i].at - want[i]->at)
+                                           .count()));
+    }
+
+    // Every typed line echoed and every channel line shown, each kind in its order.
+    void ExpectShown() {
+        const std::vector<std::string> lines = app_.DisplayLines();
+        std::size_t t = 0, s = 0;
+        for (const std::string& line : lines) {
+            if (t < typed_.size() && line == typed_[t].text)
+                ++t;
+            else if (s < said_.size() && line == "<bob> " + said_[s])
+                ++s;
+        }
+        EXPECT_EQ(t, typed_.size()) << "echo missing or out of order: "
+                                    << (t < typed_.size() ? typed_[t].text : "");
+        EXPECT_EQ(s, said_.size()) << "channel line missing or out of order: "
+                                   << (s < said_.size() ? said_[s] : "");
+        EXPECT_LT(worstSend, kMaxSendMs) << "Enter to the input box emptied";
+        EXPECT_LT(worstDelivery, kMaxSendMs) << "Enter to the line at the IRC client";
+        EXPECT_LT(worstSay, kMaxSendMs) << "a channel line poked and answered";
+    }
+
+    std::size_t TypedCount() const { return typed_.size(); }
+    std::size_t SaidCount() const { return said_.size(); }
+
+    long long worstSend = 0, worstDelivery = 0, worstSay = 0;
+
+private:
+    struct TypedLine {
+        std::string text, target;
+        Clock::time_point at;
+    };
+    Velkor& app_;
+    std::vector<TypedLine> typed_;
+    std::vector<std::string> said_;
+};
+
+int JitterSeconds() {
+    const char* value = std::getenv("VELKOR_DDE_JITTER_SECONDS");
+    const int seconds = value ? std::atoi(value) : 0;
+    return seconds > 0 ? seconds : 30;
+}
+
+// soak_probe linger: a client in a process of its own, keeping its conversation open.
+class LingeringClient {
+public:
+    explicit LingeringClient(int tag) {
+        std::string command = "\"" + std::string(SOAK_PROBE_EXE) + "\" linger " + std::to_string(tag);
+        for (char& c : command)
+            if (c == '/') c = '\\';
+        // Its "poked" goes nowhere: the test sees the poke in velkor's display.
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        HANDLE nul = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
+                                 0, nullptr);
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdOutput = si.hStdError = nul;
+        started_ = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                  nullptr, &si, &info_);
+        CloseHandle(nul);
+    }
+    ~LingeringClient() {
+        Kill();
+        if (started_) {
+            CloseHandle(info_.hThread);
+            CloseHandle(info_.hProcess);
+        }
+    }
+    LingeringClient(const LingeringClient&) = delete;
+    LingeringClient& operator=(const LingeringClient&) = delete;
+    // Killed: its windows go without a goodbye.
+    void Kill() {
+        if (started_ && TerminateProcess(info_.hProcess, 9))
+            WaitForSingleObject(info_.hProcess, 10000);
+    }
+
+private:
+    PROCESS_INFORMATION info_{};
+    bool started_ = false;
+};
+
+} // namespace
+
+TEST_F(Hostile, RealConditionsTable) {
+    struct Run {
+        Traffic& traffic;
+        std::unique_ptr<OneThreadMirc>& mirc;
+        std::map<std::string, long long>& figures;
+    };
+    const auto relink = [] {
+        App().Menu(menuid::Manualconnect1); // posted: handled before a line typed after it
+    };
+    const auto mircArrivals = [](const std::unique_ptr<OneThreadMirc>& m) {
+        return [&m] { return m ? m->Arrivals() : std::vector<OneThreadMirc::Arrival>{}; };
+    };
+    struct Row {
+        const char* name;
+        std::function<void(Run&)> body;
+    };
+    const Row rows[] = {
+        {"both sides every 200 ms with jitter",
+         [&](Run& r) {
+             std::mt19937 rng(20240612);
+             std::uniform_int_distribution<int> gap(100, 300); // 200 ms on average
+             const auto start = Clock::now();
+             const auto end = start + std::chrono::seconds(JitterSeconds());
+             auto nextType = start + std::chrono::milliseconds(gap(rng));
+             auto nextSay = start + std::chrono::milliseconds(gap(rng));
+             int t = 0, s = 0;
+             while (Clock::now() < end) {
+                 if (Clock::now() >= nextType) {
+                     r.traffic.Type("typed " + std::to_string(++t), "mirc");
+                     nextType += std::chrono::milliseconds(gap(rng));
+                 }
+                 if (Clock::now() >= nextSay) {
+                     r.traffic.Say("said " + std::to_string(++s));
+                     nextSay += std::chrono::milliseconds(gap(rng));
+                 }
+                 const auto next = std::min(nextType, nextSay);
+                 if (next > Clock::now())
+                     PumpFor(static_cast<DWORD>(
+                         std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now())
+                             .count() + 1));
+             }
+             r.traffic.ExpectArrived("mirc", mircArrivals(r.mirc));
+         }},
+        {"a channel line poked from inside velkor's command poke",
+         [&](Run& r) {
+             int n = 0;
+             r.mirc->onCommand = [&](const std::string&) {
+                 r.traffic.Say("reply " + std::to_string(++n));
+             };
+             for (int i = 1; i <= 6; ++i)
+                 r.traffic.Type("asks " + std::to_string(i), "mirc");
+             r.traffic.ExpectArrived("mirc", mircArrivals(r.mirc));
+             EXPECT_EQ(n, 6) << "a reply inside every command";
+             r.mirc->onCommand = nullptr;
+         }},
+        {"clean end (mIRC closed), then relink",
+         [&](Run& r) {
+             r.traffic.Type("before the end", "first");
+             r.traffic.Say("before the end");
+             r.traffic.ExpectArrived("first", mircArrivals(r.mirc));
+             r.mirc.reset();
+             r.traffic.Type("while closed", "");
+             r.traffic.Say("while closed");
+             r.mirc = std::make_unique<OneThreadMirc>();
+             relink();
+             for (int i = 1; i <= 3; ++i)
+                 r.traffic.Type("after the relink " + std::to_string(i), "mirc");
+             r.traffic.Say("after the relink");
+             r.traffic.ExpectArrived("mirc", mircArrivals(r.mirc));
+         }},
+        {"killed client, then relink",
+         [&](Run& r) {
+             r.mirc.reset();
+             DdeSinkProcess sink(DDESINK_EXE, kMircService, TempFile("killed-sink.txt"));
+             ASSERT_TRUE(sink.Up());
+             relink();
+             r.traffic.Type("to the doomed one 1", "sink");
+             r.traffic.Type("to the doomed one 2", "sink");
+             r.traffic.ExpectArrived("sink", [&] { return ArrivalsOf(sink); });
+             sink.Kill();
+             r.traffic.Type("while killed", "");
+             r.traffic.Say("while killed");
+             r.mirc = std::make_unique<OneThreadMirc>();
+             relink();
+             r.traffic.Type("after the relink 1", "mirc");
+             r.traffic.Type("after the relink 2", "mirc");
+             r.traffic.ExpectArrived("mirc", mircArrivals(r.mirc));
+         }},
+        {"DDE server switched off and on",
+         [&](Run& r) {
+             r.traffic.Type("before off", "mirc");
+             r.traffic.ExpectArrived("mirc", mircArrivals(r.mirc));
+             r.mirc->SwitchOff();
+             PumpFor(100);
+             r.traffic.Type("while off", "");
+             r.traffic.Say("while off");
+             r.mirc->SwitchOn();
+             relink();
+             r.traffic.Type("back on 1", "mirc");
+             r.traffic.Type("back on 2", "mirc");
+             r.traffic.ExpectArrived("mirc", mircArrivals(r.mirc));
+         }},
+        {"10 clients vanish with their conversations open",
+         [&](Run& r) {
+             std::vector<std::unique_ptr<LingeringClient>> clients;
+             for (int i = 1; i <= 10; ++i)
+                 clients.push_back(std::make_unique<LingeringClient>(i));
+             ASSERT_TRUE(WaitFor(
+                 [] {
+                     const auto lines = App().DisplayLines();
+                     return std::count_if(lines.begin(), lines.end(), [](const std::string& l) {
+                                return l.rfind("<linger> ", 0) == 0;
+                            }) == 10;
+                 },
+                 std::chrono::milliseconds(30000)))
+                 << "the lingering clients did not all poke";
+             const int open = ProcessWindows(App().ProcessId());
+             clients.clear(); // killed
+             r.figures["windows with 10 open"] = open;
+             r.traffic.Say("after the kills");
+             r.traffic.Type("after the kills", "mirc");
+             r.traffic.ExpectArrived("mirc", mircArrivals(r.mirc));
+         }},
+        {"a hung program at start-up",
+         [&](Run& r) {
+             HungWindow hung;
+             const auto start = Clock::now();
+             Restart();
+             r.figures["start-up ms"] = MsSince(start);
+             r.figures["windows after start"] = ProcessWindows(App().ProcessId());
+             EXPECT_LT(r.figures["start-up ms"], 1000) << "launch to the status line written";
+             ASSERT_NO_FATAL_FAILURE(
+                 Setting(menuid::Bufferlines1, "Display Buffer Size", "5000", true));
+             ASSERT_NO_FATAL_FAILURE(
+                 Setting(menuid::ServerID1, "DDEServer Name", kMircService, true));
+             r.traffic.Type("beside a hung program", "mirc");
+             r.traffic.Say("beside a hung program");
+             r.traffic.ExpectArrived("mirc", mircArrivals(r.mirc));
+         }},
+        {"a hung program at Manual connect",
+         [&](Run& r) {
+             HungWindow hung;
+             const auto start = Clock::now();
+             relink();
+             r.traffic.Type("right after Manual connect", "mirc");
+             r.figures["Manual connect and a send ms"] = MsSince(start);
+             r.traffic.Say("right after Manual connect");
+             r.traffic.Type("and one more", "mirc");
+             r.traffic.ExpectArrived("mirc", mircArrivals(r.mirc));
+         }},
+    };
+
+    // Without a hung program, for comparison with the start-up beside one.
+    const auto plainStart = Clock::now();
+    Restart();
+    const long long plainStartMs = MsSince(plainStart);
+    ASSERT_NO_FATAL_FAILURE(Setting(menuid::Bufferlines1, "Display Buffer Size", "5000", true));
+    std::unique_ptr<OneThreadMirc> mirc = std::make_unique<OneThreadMirc>();
+    ASSERT_NO_FATAL_FAILURE(Setting(menuid::ServerID1, "DDEServer Name", kMircService, true));
+    std::printf("start-up without a hung program: %lld ms\n", plainStartMs);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ClearDisplay();
+        if (!mirc) mirc = std::make_unique<OneThreadMirc>();
+        mirc->ForgetArrivals();
+        Traffic traffic(App());
+        std::map<std::string, long long> figures;
+        Run run{traffic, mirc, figures};
+        // Settle DDEML's windows of earlier rows first: each row is measured on its own.
+        PumpFor(200);
+        int before = ProcessWindows(App().ProcessId());
+        row.body(run);
+        if (figures.count("windows after start")) // a new velkor: counted from its start
+            before = static_cast<int>(figures["windows after start"]);
+        traffic.ExpectShown();
+        // Vanished clients are found on the next transaction or within a few seconds.
+        const bool flat =
+            WaitFor([&] { return ProcessWindows(App().ProcessId()) <= before; }, kSweepWait);
+        EXPECT_TRUE(flat) << ProcessWindows(App().ProcessId()) << " windows of velkor, " << before
+                          << " before";
+        EXPECT_TRUE(Alive());
+        EXPECT_FALSE(MessageBox());
+        std::printf("%s: %zu typed, %zu said; worst send %lld ms, delivery %lld ms, channel "
+                    "line %lld ms; windows %d before, %d after",
+                    row.name, traffic.TypedCount(), traffic.SaidCount(), traffic.worstSend,
+                    traffic.worstDelivery, traffic.worstSay, before,
+                    ProcessWindows(App().ProcessId()));
+        for (const auto& [what, value] : figures)
+            std::printf("; %s %lld", what.c_str(), value);
+        std::printf("\n");
+    }
+    mirc.reset();
+    Restart(); // the start settings for the cases after this one
+}
