@@ -19,6 +19,7 @@ constexpr const char* kHelpText =
     "Changes from the previous version: every cipher byte of a line now goes on the wire,\r\n"
     "so no sent line is ever cut short; over-long lines are refused with a message.\r\n"
     "A click into the display that selects nothing leaves the clipboard as it was.\r\n"
+    "Lines go to mIRC in the background, in order: a busy mIRC no longer freezes the window.\r\n"
     "Note: the encryption of this release is not compatible with the prior release.\r\n"
     "\r\n"
     "Requirements: the IRC client mIRC 4.0 or later (tested on the 32-bit 4.1).\r\n"
