@@ -3,11 +3,15 @@
 
 latency   Enter in alice's velkor to the line shown in bob's, through ircpeer, ngircd,
           ircpeer and DDE: host clock read by the two drivers (one per prefix)
+two-way   alice and bob both type a line every 200 ms (+-100 ms) at once, each ircpeer
+          opening a DDE conversation per channel line as mIRC does: per line the time
+          from Enter to the input box emptied (the window's send), and lines lost
 display   bench_display.exe in one prefix: incoming flood against a naive RichEdit append,
           start-up to the first DDE connect, working set after the flood's shown lines
 
-usage: bench_e2e.py [--lines 500] [--flood 10000] [--naive 300] [--launches 10]
-Prefixes live in build/windows/bench (VELKOR_BENCH_PREFIXES to change)."""
+usage: bench_e2e.py [--lines 500] [--twoway 150] [--flood 10000] [--naive 300] [--launches 10]
+Prefixes live in build/windows/bench (VELKOR_BENCH_PREFIXES to change); VELKOR_BUILD names
+another Windows build folder."""
 import argparse
 import os
 import statistics
@@ -21,6 +25,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "scripts"))
 import rig  # noqa: E402
 
 KEY = "lantern at midnight"
+MENU_CLEARBUFFER = 1001
 
 
 def percentile(values, p):
@@ -35,6 +40,7 @@ def latency(r, prefixes, n):
     r.ircpeer(pa, "alice")
     r.ircpeer(pb, "bob")
     a, b = r.driver(pa, "alice"), r.driver(pb, "bob")
+    r.users = (a, b)
     for d in (a, b):
         d.start()
         d.setkey(KEY)
@@ -53,6 +59,33 @@ def latency(r, prefixes, n):
     if last != "<alice> latency probe %04d" % (n + 19):
         raise rig.RigError("bob's last line is %r" % last)
     return samples
+
+
+def twoway(a, b, n):
+    """Both type n lines at once; returns (send times in ms, lines lost, seconds until
+    both showed everything)."""
+    for d in (a, b):
+        d.bufferlines(100000)
+        d.call("menu %d" % MENU_CLEARBUFFER)
+    t0 = time.monotonic()
+    for d, seed in ((a, 11), (b, 22)):
+        d.send("twoway %d 200 100 %d %s" % (n, seed, rig.to_hex(d.name)))
+    times = []
+    for d in (a, b):
+        sent, ms = d.reply(n * 2 + 120)
+        if int(sent) != n:
+            raise rig.RigError("%s sent %s of %d lines" % (d.name, sent, n))
+        times += [float(x) for x in ms.split(",")]
+    lost = 0
+    for d, other in ((a, b), (b, a)):
+        try:
+            d.waitlines(2 * n, 60)
+        except rig.RigError:
+            pass  # counted below
+        shown = set(d.lines())
+        lost += sum("<%s> %s %04d" % (other.name, other.name, i) not in shown
+                    for i in range(1, n + 1))
+    return times, lost, time.monotonic() - t0
 
 
 def display(r, prefix, args):
@@ -74,16 +107,18 @@ def main():
     rig.ensure_display(sys.argv)
     parser = argparse.ArgumentParser()
     parser.add_argument("--lines", type=int, default=500)
+    parser.add_argument("--twoway", type=int, default=150)
     parser.add_argument("--flood", type=int, default=10000)
     parser.add_argument("--naive", type=int, default=300)
     parser.add_argument("--launches", type=int, default=10)
     args = parser.parse_args()
-    build = rig.ROOT / "build/windows"
+    build = Path(os.environ.get("VELKOR_BUILD") or rig.ROOT / "build/windows").resolve()
     where = Path(os.environ.get("VELKOR_BENCH_PREFIXES") or build / "bench").resolve()
     work = Path(tempfile.mkdtemp(prefix="velkor-bench."))
     started = time.monotonic()
     with rig.Rig(work, build=build) as r:
         samples = latency(r, [where / "prefix-alice", where / "prefix-bob"], args.lines)
+        sends, lost, twoway_s = twoway(*r.users, args.twoway)
         for d in r.drivers:
             d.quit()
         figures = display(r, r.prefixes[0], args)
@@ -96,6 +131,12 @@ def main():
         ("line latency, p99 / mean / min / max (%d lines)" % len(samples),
          "%.1f / %.1f / %.1f / %.1f ms" % (p99, statistics.mean(samples), min(samples), max(samples)),
          "p99/median %.2f" % (p99 / med)),
+        ("two-way, both typing every 200 ms, send (Enter to box emptied), p99 / worst",
+         "%.1f / %.1f ms" % (percentile(sends, 99), max(sends)),
+         "goal worst < 1000 ms: %s; p99/one-way median %.2f" % (
+             "met" if max(sends) < 1000 else "missed", percentile(sends, 99) / med)),
+        ("two-way lines lost (%d typed by each, all shown after %.1f s)" % (args.twoway, twoway_s),
+         "%d" % lost, "goal 0: %s" % ("met" if lost == 0 else "missed")),
         ("incoming flood into the visible chat window (%d pokes)" % args.flood,
          "%.0f pokes/s" % f["flood_rate"],
          "goal >= 500: %s" % ("met" if f["flood_rate"] >= 500 else "missed")),

@@ -23,6 +23,10 @@
 //   waitgrow COUNT MS          until the control's line count exceeds COUNT; the host
 //                              clock (us) when seen, and the new count -> ok T COUNT
 //   linecount                  the control's line count        -> ok COUNT
+//   twoway N PERIOD JITTER SEED HEX
+//                              types N lines "TEXT 0001".. with PERIOD ms +- JITTER ms
+//                              between them; per line the ms from Enter to the input
+//                              box emptied                     -> ok SENT MS,MS,...
 //   place X Y W H              move and size the window, repainted -> ok
 //   quit                       close velkor and end            -> ok
 #include "window_driver.h"
@@ -40,6 +44,7 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -278,6 +283,40 @@ std::string Driver::Handle(const std::string& verb, std::istringstream& args) {
         if (!done)
             return "err timeout with " + std::to_string(App().DisplayLines().size()) + " lines";
         return "ok " + std::to_string(have);
+    }
+    if (verb == "twoway") {
+        int n = 0, period = 0, jitter = 0;
+        unsigned seed = 0;
+        args >> n >> period >> jitter >> seed;
+        const std::string text = Text(args);
+        std::mt19937 rng(seed);
+        std::uniform_int_distribution<int> gap(period - jitter, period + jitter);
+        std::string times;
+        int sent = 0;
+        auto next = std::chrono::steady_clock::now();
+        for (int i = 1; i <= n; ++i) {
+            next += std::chrono::milliseconds(gap(rng));
+            // Messages keep flowing while waiting: this thread has DDE windows too.
+            WaitFor([&] { return std::chrono::steady_clock::now() >= next; },
+                    std::chrono::milliseconds(60000));
+            char line[32];
+            std::snprintf(line, sizeof line, " %04d", i);
+            const std::string typed = text + line;
+            SendMessageA(App().InputBox(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(typed.c_str()));
+            const auto t0 = std::chrono::steady_clock::now();
+            PostMessageA(App().InputBox(), WM_KEYDOWN, VK_RETURN, 1);
+            if (!WaitFor([&] { return App().InputText().empty(); },
+                         std::chrono::milliseconds(30000)))
+                break;
+            const double ms = std::chrono::duration<double, std::milli>(
+                                  std::chrono::steady_clock::now() - t0)
+                                  .count();
+            char field[32];
+            std::snprintf(field, sizeof field, "%s%.1f", times.empty() ? "" : ",", ms);
+            times += field;
+            ++sent;
+        }
+        return "ok " + std::to_string(sent) + " " + (times.empty() ? "-" : times);
     }
     if (verb == "linecount")
         return "ok " + std::to_string(LineCount());
