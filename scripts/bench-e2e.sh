@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Line-path benchmarks under Wine and Xvfb: latency between two users through ngircd,
+# Line-path benchmarks under Wine and Xvfb: latency between two users through ngircd, both
+# users typing at once with a DDE conversation per channel line (send times, lines lost),
 # incoming flood against a naive append, start-up and working set. Prints one table.
-# usage: scripts/bench-e2e.sh [--lines N] [--flood N] [--naive N] [--launches N]
+# usage: scripts/bench-e2e.sh [--lines N] [--twoway N] [--flood N] [--naive N] [--launches N]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
