@@ -229,7 +229,7 @@ class Rig:
     def __init__(self, work, build=None, driver_exe=None):
         self.work = Path(work)
         self.work.mkdir(parents=True, exist_ok=True)
-        self.build = Path(build or ROOT / "build/windows")
+        self.build = Path(build or os.environ.get("VELKOR_BUILD") or ROOT / "build/windows")
         self.driver_exe = str(driver_exe or self.build / "tests/e2e/chat_driver.exe")
         self.ircpeer_exe = str(self.build / "tools/ircpeer/ircpeer.exe")
         self.port = None
