@@ -21,18 +21,16 @@ POINTL CharPosition(HWND richEdit, LRESULT index) {
 
 } // namespace
 
-bool ViewAtEnd(HWND richEdit) {
-    SCROLLINFO si{};
-    si.cbSize = sizeof si;
-    si.fMask = SIF_ALL;
-    if (!GetScrollInfo(richEdit, SB_VERT, &si) || si.nPage == 0)
-        return true;
-    // A pixel of slack: the range's last position is nMax - nPage + 1.
-    return si.nPos + static_cast<int>(si.nPage) >= si.nMax;
+bool TRichDisplay::ViewAtEnd() const {
+    // Where the text ends (below the last line) against the view's bottom: the control's
+    // layout, current also while redraw is off, where its scroll bar may not be.
+    RECT client;
+    GetClientRect(hwnd_, &client);
+    return CharPosition(hwnd_, static_cast<LRESULT>(TextLength())).y <= client.bottom;
 }
 
 TRichDisplay::TRichDisplay(HWND richEdit, bool keepView) : hwnd_(richEdit) {
-    if (keepView && !ViewAtEnd(richEdit)) {
+    if (keepView && !ViewAtEnd()) {
         holding_ = true;
         SendMessageA(hwnd_, EM_GETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&held_));
     }

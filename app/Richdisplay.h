@@ -31,6 +31,8 @@ public:
 
     // True when the view was held (the user had scrolled back) and is now restored.
     bool RestoreView();
+    // True when the newest line is in view.
+    bool ViewAtEnd() const;
 
 private:
     void ReplaceRange(LONG from, LONG to, const std::string& text);
@@ -40,9 +42,6 @@ private:
     POINT held_{};      // scroll position, in pixels, when the changes began
     LONG shiftedUp_ = 0; // height of the lines trimmed since
 };
-
-// True when the newest line is in view (or nothing can be scrolled).
-bool ViewAtEnd(HWND richEdit);
 
 // The selected text with CR LF line ends (the control ends its paragraphs with a bare
 // CR, which other programs do not read as a line break), or "" when nothing is selected.
