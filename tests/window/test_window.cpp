@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
-#include <richedit.h>
 
 #include <fstream>
 #include <memory>
