@@ -61,6 +61,8 @@ wire_shape='^1[!-`]+$'
 [[ "$wire" =~ $wire_shape ]] || fail "velkor-crypt.exe encode-line gave '$wire'"
 back="$(printf '%s\n' "$wire" | crypt decode-line)"
 [ "$back" = "$line" ] || fail "velkor-crypt.exe decode-line gave '$back'"
+said="$(wine 'C:\velkor\velkor-crypt.exe' --version | tr -d '\r')"
+[ "$said" = "velkor-crypt $version" ] || fail "velkor-crypt.exe --version said '$said'"
 
 # velkor.exe from the unpacked folder: its window, its About text and both version resources.
 report="$(wine "$probe" 'C:\velkor\velkor.exe' 'C:\velkor\velkor-crypt.exe' | tr -d '\r')" ||

@@ -1,6 +1,7 @@
 // velkor-crypt: the cipher component from the command line, for scripts and bots.
 #include "Ideaunit.h"
 #include "Linecodec.h"
+#include "Version.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -23,7 +24,8 @@ constexpr const char* Usage =
     "usage: velkor-crypt encipher|decipher --key TEXT [--mode ecb|cbc|cfb] [--iv TEXT] "
     "INPUT OUTPUT\n"
     "       velkor-crypt encode-line --key TEXT [LINE]\n"
-    "       velkor-crypt decode-line --key TEXT [--raw] [LINE]";
+    "       velkor-crypt decode-line --key TEXT [--raw] [LINE]\n"
+    "       velkor-crypt --version";
 
 constexpr const char* Help =
     "\n"
@@ -293,6 +295,10 @@ int main(int argc, char** argv) {
         if (command == "decipher") return FileCommand(false, args);
         if (command == "encode-line") return LineCommand(true, args);
         if (command == "decode-line") return LineCommand(false, args);
+        if (command == "--version") {
+            std::cout << "velkor-crypt " VELKOR_VERSION "\n" << std::flush;
+            return std::cout ? 0 : 1;
+        }
         if (command == "--help" || command == "-h") {
             std::cout << Usage << "\n" << Help << std::flush;
             return std::cout ? 0 : 1;
