@@ -1,12 +1,12 @@
 // Main: the chat window's controls and layout, start-up, the outgoing and incoming line
 // paths and the display. The menu commands are in Mainmenu.cpp.
-#include "Main.h"
+#include "app/Main.h"
 
-#include "Chatlines.h"
-#include "Linecodec.h"
-#include "Menuids.h"
-#include "Richdisplay.h"
-#include "help.h"
+#include "app/chat/Chatlines.h"
+#include "app/chat/Linecodec.h"
+#include "app/Menuids.h"
+#include "app/Richdisplay.h"
+#include "app/help.h"
 
 #include <commctrl.h>
 #include <richedit.h>
@@ -192,8 +192,8 @@ void TfMain::Layout() {
 }
 
 void TfMain::FormCreate() {
-    settings_ = TChatSettings{}; // key, channel, server, topic and both sizes
-    CommandHistory = std::make_unique<TCommandHistory>();
+    settings_ = chat::TChatSettings{}; // key, channel, server, topic and both sizes
+    CommandHistory = std::make_unique<chat::TCommandHistory>();
     SendMessageA(Display->Handle(), EM_EXLIMITTEXT, 0, kDisplayTextLimit);
     Manualconnect1Click();
 }
@@ -205,7 +205,7 @@ void TfMain::Manualconnect1Click() {
     UpdateStatusLine();
 }
 
-void TfMain::UpdateStatusLine() { SetStatusText(1, StatusLineText(settings_)); }
+void TfMain::UpdateStatusLine() { SetStatusText(1, chat::StatusLineText(settings_)); }
 
 void TfMain::SetStatusText(int part, const std::string& text) {
     SendMessageA(StatusBar1->Handle(), SB_SETTEXTA, static_cast<WPARAM>(part),
@@ -224,12 +224,12 @@ void TfMain::FocusInputBox() { SetFocus(InputBox->Handle()); }
 
 void TfMain::SendClick() {
     const std::string line = InputText();
-    const TSendDecision decision =
-        DecideSend(line, settings_, [this](const std::string& text, const std::string& key) {
-            return EncryptLine(Blowfish1, text, key);
+    const chat::TSendDecision decision =
+        chat::DecideSend(line, settings_, [this](const std::string& text, const std::string& key) {
+            return chat::EncryptLine(Blowfish1, text, key);
         });
     if (!decision.Accepted) {
-        MessageBoxA(Handle(), std::string(OverLimitMessage).c_str(), "velkor", MB_OK);
+        MessageBoxA(Handle(), std::string(chat::OverLimitMessage).c_str(), "velkor", MB_OK);
         return;
     }
     say->PokeText("\"\"", decision.Command); // not linked or refused: silent
@@ -250,13 +250,13 @@ void TfMain::InputBoxKeyDown(WORD key) {
 void TfMain::InputBoxKeyUp(WORD) {
     DWORD caret = 0;
     SendMessageA(InputBox->Handle(), EM_GETSEL, reinterpret_cast<WPARAM>(&caret), 0);
-    SetStatusText(0, "\t" + InputStatusText(InputText().size(), caret)); // tab: centred
+    SetStatusText(0, "\t" + chat::InputStatusText(InputText().size(), caret)); // tab: centred
 }
 
 void TfMain::NONEPokeData() {
-    const auto shown = IncomingDisplayLine(
+    const auto shown = chat::IncomingDisplayLine(
         NONE->Text(), settings_, [this](const std::string& text, const std::string& key) {
-            return DecryptLine(Blowfish1, text, key);
+            return chat::DecryptLine(Blowfish1, text, key);
         });
     if (shown)
         AddToDisplay(*shown);
@@ -289,7 +289,7 @@ void TfMain::AddToDisplay(const std::string& text) {
     } restore{*this, display, events};
     // A user who has scrolled back to read keeps the view; at the newest line it follows.
     TRichDisplay rich(display, true);
-    ::AddToDisplay(rich, text, settings_.DisplayBufferSize);
+    chat::AddToDisplay(rich, text, settings_.DisplayBufferSize);
     rich.RestoreView();
 }
 

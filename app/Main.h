@@ -3,12 +3,12 @@
 // the server item NONE, and both reach the display through AddToDisplay.
 #pragma once
 
-#include "Chatsettings.h"
-#include "Controls.h"
-#include "History.h"
-#include "Ideaunit.h"
-#include "MyDdemanServer.h"
-#include "Splitctl.h"
+#include "app/chat/Chatsettings.h"
+#include "app/win/Controls.h"
+#include "app/chat/History.h"
+#include "crypto/Ideaunit.h"
+#include "dde/MyDdemanServer.h"
+#include "app/win/Splitctl.h"
 
 #include <memory>
 #include <string>
@@ -20,7 +20,7 @@ public:
     explicit TfMain(TApplication& application);
     ~TfMain() override;
 
-    const TChatSettings& Settings() const { return settings_; }
+    const chat::TChatSettings& Settings() const { return settings_; }
 
     // Start-up and connection.
     void FormCreate();
@@ -65,7 +65,7 @@ private:
     void ApplyDpi();
     void Layout();
     void Command(int id);
-    void RunSettingDialog(TSettingDialog dialog);
+    void RunSettingDialog(chat::TSettingDialog dialog);
     void SetInputText(const std::string& text);
     std::string InputText() const;
     void SetStatusText(int part, const std::string& text);
@@ -78,8 +78,8 @@ private:
     UniqueMenu PopupMenu1;
     HMENU MainMenu1 = nullptr; // the window owns it once it is the window's menu
 
-    TChatSettings settings_;
-    std::unique_ptr<TCommandHistory> CommandHistory;
+    chat::TChatSettings settings_;
+    std::unique_ptr<chat::TCommandHistory> CommandHistory;
     TIDEA Blowfish1;
 
     TPanel* ToolBar = nullptr;

@@ -1,11 +1,11 @@
 // Mainmenu: the chat window's main and pop-up menus and the commands they run: settings
 // dialogs, encryption switch, status bar, clearing and saving the display, About, Exit.
-#include "Main.h"
+#include "app/Main.h"
 
-#include "Inputquery.h"
-#include "Menuids.h"
-#include "Richdisplay.h"
-#include "help.h"
+#include "app/win/Inputquery.h"
+#include "app/Menuids.h"
+#include "app/Richdisplay.h"
+#include "app/help.h"
 
 #include <commdlg.h>
 
@@ -91,35 +91,35 @@ void TfMain::Command(int id) {
     });
 }
 
-void TfMain::RunSettingDialog(TSettingDialog dialog) {
-    const TDialogText text = DialogText(dialog);
+void TfMain::RunSettingDialog(chat::TSettingDialog dialog) {
+    const chat::TDialogText text = chat::DialogText(dialog);
     const auto entry = InputQuery(Handle(), std::string(text.Caption), std::string(text.Prompt),
-                                  DialogStartText(settings_, dialog));
-    ApplyDialogEntry(settings_, dialog, entry);
+                                  chat::DialogStartText(settings_, dialog));
+    chat::ApplyDialogEntry(settings_, dialog, entry);
 }
 
 void TfMain::Setkey1Click() {
-    RunSettingDialog(TSettingDialog::SetKey);
+    RunSettingDialog(chat::TSettingDialog::SetKey);
     UpdateStatusLine();
 }
 
 void TfMain::Channel1Click() {
-    RunSettingDialog(TSettingDialog::Channel);
+    RunSettingDialog(chat::TSettingDialog::Channel);
     UpdateStatusLine();
 }
 
 void TfMain::Bufferlines1Click() {
-    RunSettingDialog(TSettingDialog::BufferLines);
+    RunSettingDialog(chat::TSettingDialog::BufferLines);
     UpdateStatusLine();
 }
 
 void TfMain::Commandbuffer1Click() {
-    RunSettingDialog(TSettingDialog::CommandBuffer);
+    RunSettingDialog(chat::TSettingDialog::CommandBuffer);
     UpdateStatusLine();
 }
 
 void TfMain::ServerID1Click() {
-    RunSettingDialog(TSettingDialog::ServerID);
+    RunSettingDialog(chat::TSettingDialog::ServerID);
     Manualconnect1Click(); // relinks also after Cancel
 }
 

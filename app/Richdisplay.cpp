@@ -1,7 +1,7 @@
 // Richdisplay: RichEdit line counting, trimming, appending, scrolling and RTF stream-out.
-#include "Richdisplay.h"
+#include "app/Richdisplay.h"
 
-#include "Controls.h"
+#include "app/win/Controls.h"
 
 #include <richedit.h>
 

@@ -2,7 +2,7 @@
 // the control's Rich Text Format stream-out to a file.
 #pragma once
 
-#include "Chatlines.h"
+#include "app/chat/Chatlines.h"
 
 #include <windows.h>
 
@@ -10,7 +10,7 @@
 
 namespace velkor {
 
-class TRichDisplay : public TChatDisplay {
+class TRichDisplay : public chat::TChatDisplay {
 public:
     // With `keepView` and the view scrolled back from the newest line, the changes leave
     // the view on the text it shows: ScrollLines does nothing, a trim moves the view up

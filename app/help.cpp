@@ -1,5 +1,5 @@
 // help: the About window and its help text.
-#include "help.h"
+#include "app/help.h"
 
 #include "Version.h"
 

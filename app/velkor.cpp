@@ -1,6 +1,6 @@
 // velkor: the program block: the DDE manager first, then the application titled "velkor"
 // and its chat window, then the message loop until the window closes.
-#include "Main.h"
+#include "app/Main.h"
 
 #include <commctrl.h>
 

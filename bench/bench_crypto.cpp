@@ -1,9 +1,9 @@
 // Cipher throughput and chat-line cost: the component against the IDEA of libgcrypt,
 // Botan 2 and Crypto++, one run, with a ratio table at the end (a throughput ratio
 // above 1.0, or a time ratio below 1.0, means the component is faster).
-#include "Ideaunit.h"
+#include "crypto/Ideaunit.h"
 
-#include "bench_peers.h"
+#include "bench/bench_peers.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,5 +1,5 @@
 // The benchmark's peers: libgcrypt, Botan 2 and Crypto++, each with its own IDEA.
-#include "bench_peers.h"
+#include "bench/bench_peers.h"
 
 #include <botan/block_cipher.h>
 #include <botan/cipher_mode.h>

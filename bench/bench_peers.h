@@ -3,7 +3,7 @@
 // Run to the next, as the component does over resumed calls.
 #pragma once
 
-#include "Cryptcon.h"
+#include "crypto/Cryptcon.h"
 
 #include <cstddef>
 #include <memory>

@@ -1,7 +1,7 @@
 // Cryptcon: sources, block modes and file streaming of the cipher component.
-#include "Cryptcon.h"
+#include "crypto/Cryptcon.h"
 
-#include "FileIo.h"
+#include "crypto/FileIo.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,5 +1,5 @@
 // FileIo: opening, reading and writing the file source's files, POSIX and Windows.
-#include "FileIo.h"
+#include "crypto/FileIo.h"
 
 #include <cerrno>
 #include <filesystem>

@@ -3,7 +3,7 @@
 // the cipher works on the next buffer. Failures raise EInOutError naming the file.
 #pragma once
 
-#include "Cryptcon.h"
+#include "crypto/Cryptcon.h"
 
 #include <condition_variable>
 #include <cstddef>

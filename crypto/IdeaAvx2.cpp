@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "IdeaLevels.h"
+#include "crypto/IdeaLevels.h"
 
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
@@ -13,7 +13,7 @@
 #pragma GCC target("avx2")
 #endif
 
-#include "IdeaSliced.h"
+#include "crypto/IdeaSliced.h"
 
 namespace velkor {
 namespace {

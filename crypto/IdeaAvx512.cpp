@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "IdeaLevels.h"
+#include "crypto/IdeaLevels.h"
 
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((target("avx512f,avx512bw"))), apply_to = function)
@@ -20,7 +20,7 @@
 #pragma GCC target("avx512f,avx512bw")
 #endif
 
-#include "IdeaSliced.h"
+#include "crypto/IdeaSliced.h"
 
 namespace velkor {
 namespace {

@@ -1,6 +1,6 @@
 // IdeaLevels: processor detection, the VELKOR_IDEA_LEVEL override and the cascade from
 // the widest vector code down to the tail of a block run.
-#include "IdeaLevels.h"
+#include "crypto/IdeaLevels.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,5 +1,5 @@
 // Ideaunit: IDEA key schedule, decryption schedule and block function.
-#include "Ideaunit.h"
+#include "crypto/Ideaunit.h"
 
 #include <algorithm>
 #include <bit>

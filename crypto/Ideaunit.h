@@ -1,8 +1,8 @@
 // Ideaunit: the IDEA block cipher (64-bit block, 128-bit key) on the cipher component.
 #pragma once
 
-#include "Cryptcon.h"
-#include "IdeaLevels.h"
+#include "crypto/Cryptcon.h"
+#include "crypto/IdeaLevels.h"
 
 #include <array>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // DdeInitiate: a bounded WM_DDE_INITIATE round over the top-level windows.
-#include "DdeInitiate.h"
+#include "dde/DdeInitiate.h"
 
 #include <dde.h>
 

@@ -1,9 +1,10 @@
 // MyDdeman: the DDE manager: instance, service name, callback routing, and the end of
 // conversations whose client vanished.
-#include "MyDdeman.h"
+#include "dde/MyDdeman.h"
 
-#include "DdeText.h"
-#include "MyDdemanServer.h"
+#include "app/chat/DdeText.h"
+#include "app/chat/Startuperror.h"
+#include "dde/MyDdemanServer.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -16,16 +17,7 @@ namespace velkor {
 EDdeError::EDdeError(unsigned code)
     : std::runtime_error(MessageFor(code)), code_(code), address_(__builtin_return_address(0)) {}
 
-std::string EDdeError::MessageFor(unsigned code) {
-    const char* format = "An error returned from DDE  ($0%X)";
-    if (code == DMLERR_LOW_MEMORY || code == DMLERR_MEMORY_ERROR)
-        format = "Error occurred when DDE ran out of memory ($0%X)";
-    else if (code == DMLERR_NO_CONV_ESTABLISHED)
-        format = "DDE Error - conversation not established ($0%X)";
-    char text[96];
-    std::snprintf(text, sizeof text, format, code);
-    return text;
-}
+std::string EDdeError::MessageFor(unsigned code) { return chat::DdeErrorMessage(code); }
 
 int ShowStartupError(const EDdeError& error) {
     return ShowStartupError("EDdeError", error.Address(), error.what());
@@ -62,7 +54,7 @@ TDdeMgr::TDdeMgr(TApplication& application) : TComponent(&application), applicat
         throw EDdeError(result);
     ddeInstance_ = DdeInstance(id);
     instance_ = this;
-    SetAppName(ServiceNameFromPath(ModuleFileName()));
+    SetAppName(chat::ServiceNameFromPath(ModuleFileName()));
     WNDCLASSA wc{};
     wc.lpfnWndProc = SweepProc;
     wc.hInstance = GetModuleHandleA(nullptr);

@@ -4,9 +4,9 @@
 // MyDdemanServer.h.
 #pragma once
 
-#include "DdeHandles.h"
-#include "Forms.h"
-#include "MyDdemanClient.h"
+#include "dde/DdeHandles.h"
+#include "app/win/Forms.h"
+#include "dde/MyDdemanClient.h"
 
 #include <memory>
 #include <stdexcept>

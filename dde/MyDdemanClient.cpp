@@ -1,8 +1,8 @@
 // MyDdemanClient: the client conversation on raw DDE messages, driven by the message loop.
-#include "MyDdemanClient.h"
+#include "dde/MyDdemanClient.h"
 
-#include "DdeInitiate.h"
-#include "DdeText.h"
+#include "dde/DdeInitiate.h"
+#include "app/chat/DdeText.h"
 
 #include <dde.h>
 
@@ -150,7 +150,7 @@ bool TDdeClientConv::PokeText(const std::string& item, std::string_view text) {
     // The empty item has no atom, as DDEML has no handle for it.
     if (!partner_ || item.empty() || item.size() > 255)
         return false;
-    std::string bytes(UpToFirstZero(text));
+    std::string bytes(chat::UpToFirstZero(text));
     bytes.push_back('\0');
     queue_.push_back(Line{item, std::move(bytes)});
     if (!awaitingAck_)

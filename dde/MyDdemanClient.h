@@ -7,7 +7,7 @@
 // freezes, and lines from the peer are lost.)
 #pragma once
 
-#include "Forms.h"
+#include "app/win/Forms.h"
 
 #include <deque>
 #include <functional>

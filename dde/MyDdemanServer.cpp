@@ -1,8 +1,8 @@
 // MyDdemanServer: topic components, server items, server conversation records and the
 // server's answers to the transactions the manager routes to them.
-#include "MyDdemanServer.h"
+#include "dde/MyDdemanServer.h"
 
-#include "DdeText.h"
+#include "app/chat/DdeText.h"
 
 #include <algorithm>
 
@@ -14,7 +14,7 @@ HDDEDATA AsResult(UINT_PTR value) { return reinterpret_cast<HDDEDATA>(value); }
 
 // The value as a client reads it: every line followed by CR LF, and one zero byte.
 HDDEDATA ValueData(DWORD instance, const TDdeServerItem& item, HSZ itemHandle, UINT format) {
-    const std::string text = JoinLines(item.Lines());
+    const std::string text = chat::JoinLines(item.Lines());
     return DdeCreateDataHandle(instance, reinterpret_cast<BYTE*>(const_cast<char*>(text.c_str())),
                                static_cast<DWORD>(text.size() + 1), 0, itemHandle, format, 0);
 }
@@ -39,7 +39,7 @@ TDdeServerItem::TDdeServerItem(TComponent* owner) : TComponent(owner) {}
 TDdeServerItem::~TDdeServerItem() = default;
 
 void TDdeServerItem::SetLines(const std::vector<std::string>& lines) {
-    if (JoinLines(lines) == JoinLines(lines_))
+    if (chat::JoinLines(lines) == chat::JoinLines(lines_))
         return;
     lines_ = lines;
     ValueChanged();
@@ -67,8 +67,8 @@ HDDEDATA TDdeServerItem::PokeData(HDDEDATA data) {
         return nullptr;
     // The reported size bounds the text: a client's data need not hold a zero byte.
     const std::string_view value =
-        UpToFirstZero(std::string_view(reinterpret_cast<const char*>(bytes), size));
-    lines_ = SplitLines(value);
+        chat::UpToFirstZero(std::string_view(reinterpret_cast<const char*>(bytes), size));
+    lines_ = chat::SplitLines(value);
     DdeUnaccessData(data);
     ValueChanged();
     if (OnPokeData)

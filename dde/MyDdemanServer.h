@@ -3,7 +3,7 @@
 // advise links, and the answers to poke, request, advise and execute.
 #pragma once
 
-#include "MyDdeman.h"
+#include "dde/MyDdeman.h"
 
 namespace velkor {
 

@@ -2,7 +2,7 @@
 // buffers (so the sanitizer sees any write past them), round trips, resume chains that split
 // one stream, and in-place runs that equal out-of-place ones.
 // Input: mode byte, split byte, key length byte, key, payload (at most 4096 bytes used).
-#include "Ideaunit.h"
+#include "crypto/Ideaunit.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,6 +1,6 @@
 // Fuzzes the integer reading of the settings dialogs against a plain re-reading: leading
 // spaces, one sign or "$" for hexadecimal, digits to the end, a signed 32-bit value.
-#include "Chatsettings.h"
+#include "app/chat/Chatsettings.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <optional>
 #include <string_view>
+
+using namespace velkor::chat;
 
 namespace {
 

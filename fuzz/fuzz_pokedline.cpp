@@ -1,8 +1,8 @@
 // Fuzzes the reading of a line poked by the IRC client: the field split puts every byte
 // back where it came from, and the display line of any poke is well formed.
 // Input: flags byte (bit 0: encryption on), then the poked text.
-#include "Chatlines.h"
-#include "Linecodec.h"
+#include "app/chat/Chatlines.h"
+#include "app/chat/Linecodec.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+
+using namespace velkor::chat;
 
 namespace {
 
@@ -43,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     settings.EncryptionOn = (data[0] & 1) != 0;
     settings.ChannelName = p.Channel.empty() ? "#velkor" : p.Channel; // mostly the monitored one
     auto decrypt = [](const std::string& wire, const std::string& key) {
-        return velkor::DecryptLine(blowfish, wire, key);
+        return DecryptLine(blowfish, wire, key);
     };
     auto shown = IncomingDisplayLine(poke, settings, decrypt);
     if (shown) {

@@ -10,11 +10,11 @@
 //   memory   velkor's working set after start and after the flood's shown lines
 //
 // usage: bench_display [--flood N] [--naive N] [--launches N]
-#include "window_driver.h"
+#include "tests/window/window_driver.h"
 
-#include "Ideaunit.h"
-#include "Linecodec.h"
-#include "Menuids.h"
+#include "crypto/Ideaunit.h"
+#include "app/chat/Linecodec.h"
+#include "app/Menuids.h"
 
 #include <psapi.h>
 #include <richedit.h>
@@ -27,6 +27,7 @@
 #include <vector>
 
 using namespace velkor;
+using namespace velkor::chat;
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Chat line paths: the send decision, the reading of poked lines and the display rule.
-#include "Chatlines.h"
+#include "app/chat/Chatlines.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+using namespace velkor::chat;
 
 namespace {
 

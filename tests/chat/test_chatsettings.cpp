@@ -1,10 +1,12 @@
 // Chat settings: start values, status texts, integer entries and the settings dialogs.
-#include "Chatsettings.h"
+#include "app/chat/Chatsettings.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
+
+using namespace velkor::chat;
 
 TEST(ChatSettings, StartValues) {
     const TChatSettings s;

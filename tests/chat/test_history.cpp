@@ -1,11 +1,13 @@
 // Command history: trimming by the command buffer size and the arrow-key recall.
-#include "History.h"
+#include "app/chat/History.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 #include <vector>
+
+using namespace velkor::chat;
 
 namespace {
 

@@ -1,12 +1,12 @@
 // The armour and the digit: characters, groups, fill and the wire text's envelope.
-#include "Linecodec.h"
-#include "Vectors.h"
+#include "app/chat/Linecodec.h"
+#include "tests/codec/Vectors.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 
-namespace velkor {
+namespace velkor::chat {
 namespace {
 
 static_assert(ArmourChar(0) == '`' && ArmourChar(1) == '!' && ArmourChar(63) == '_');
@@ -104,4 +104,4 @@ TEST(Armour, UnpackRefusalsAndTrustedDigit) {
 }
 
 } // namespace
-} // namespace velkor
+} // namespace velkor::chat

@@ -1,13 +1,13 @@
 // The line codec through a real IDEA component: pinned wire texts, lengths, round trips,
 // zero cipher bytes, cut wire texts from other programs, refusals and tolerances.
-#include "Linecodec.h"
-#include "Vectors.h"
+#include "app/chat/Linecodec.h"
+#include "tests/codec/Vectors.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 
-namespace velkor {
+namespace velkor::chat {
 namespace {
 
 std::size_t CipherBytes(std::size_t lineLength) {
@@ -259,4 +259,4 @@ TEST(LineCodec, NoStateBetweenCalls) {
 }
 
 } // namespace
-} // namespace velkor
+} // namespace velkor::chat

@@ -1,7 +1,7 @@
 // Helpers shared by the cipher component tests.
 #pragma once
 
-#include "Ideaunit.h"
+#include "crypto/Ideaunit.h"
 
 #include <algorithm>
 #include <array>

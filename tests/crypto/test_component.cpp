@@ -1,6 +1,6 @@
 // The component's modes and sources: properties that hold for any correct block cipher
 // framing, the documented edge cases, and the refused preconditions.
-#include "crypto_test_util.h"
+#include "tests/crypto/crypto_test_util.h"
 
 #include <gtest/gtest.h>
 

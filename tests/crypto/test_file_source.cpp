@@ -1,6 +1,6 @@
 // The file source: chunked streaming in place, sizes, agreement with the byte-array
 // source, and the I/O errors.
-#include "crypto_test_util.h"
+#include "tests/crypto/crypto_test_util.h"
 
 #include <gtest/gtest.h>
 

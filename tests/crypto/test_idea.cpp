@@ -1,5 +1,5 @@
 // IDEA: published vectors through the component, modular arithmetic, key text framing.
-#include "crypto_test_util.h"
+#include "tests/crypto/crypto_test_util.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // the old key text is left in the object, in a heap block it freed or in one it still
 // holds; the line codec leaves no copies of its own. The heap is watched through this
 // binary's own operator new and delete.
-#include "Linecodec.h"
+#include "app/chat/Linecodec.h"
 
 #include <gtest/gtest.h>
 
@@ -124,13 +124,13 @@ TEST(KeyWipe, NoPieceOfAnOldKeyIsLeft) {
              EncipherBlockWith(c, "a key text longer than the forty characters before", TCipherMode::ECBMode);
          }},
         {"codec lines, short key, destroyed", ShortKey, true,
-         [](TIDEA& c, std::string_view k) { DecryptLine(c, EncryptLine(c, "a chat line", k), k); }},
+         [](TIDEA& c, std::string_view k) { chat::DecryptLine(c, chat::EncryptLine(c, "a chat line", k), k); }},
         {"codec lines, long key, destroyed", LongKey, true,
-         [](TIDEA& c, std::string_view k) { DecryptLine(c, EncryptLine(c, "a chat line", k), k); }},
+         [](TIDEA& c, std::string_view k) { chat::DecryptLine(c, chat::EncryptLine(c, "a chat line", k), k); }},
         {"codec lines, then a new key", LongKey, false,
          [](TIDEA& c, std::string_view k) {
-             DecryptLine(c, EncryptLine(c, "a chat line", k), k);
-             EncryptLine(c, "another line", NewKey);
+             chat::DecryptLine(c, chat::EncryptLine(c, "a chat line", k), k);
+             chat::EncryptLine(c, "another line", NewKey);
          }},
     };
     for (const auto& k : cases) {

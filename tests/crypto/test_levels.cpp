@@ -1,6 +1,6 @@
 // Every instruction-set level of the block loops against the scalar code: all lengths
 // up to one chunk, unaligned buffers, keys with zero multiplicative sub-keys.
-#include "crypto_test_util.h"
+#include "tests/crypto/crypto_test_util.h"
 
 #include <gtest/gtest.h>
 

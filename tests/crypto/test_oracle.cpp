@@ -1,5 +1,5 @@
 // Agreement with libgcrypt's IDEA, an independent implementation, on random keys and data.
-#include "crypto_test_util.h"
+#include "tests/crypto/crypto_test_util.h"
 
 #include <gcrypt.h>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The DDE tests run in a process shaped like the program: an application object and its
 // one DDE manager (service name "test_dde", from this executable's file name).
-#include "MyDdeman.h"
-#include "dde_test_util.h"
+#include "dde/MyDdeman.h"
+#include "tests/dde/dde_test_util.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Shared pieces of the DDE tests.
-#include "dde_test_util.h"
+#include "tests/dde/dde_test_util.h"
 
 #include <cassert>
 

@@ -2,9 +2,9 @@
 // instance beside the process's DDE manager, and helper processes started from copies.
 #pragma once
 
-#include "DdeHandles.h"
-#include "Forms.h"
-#include "MyDdemanClient.h"
+#include "dde/DdeHandles.h"
+#include "app/win/Forms.h"
+#include "dde/MyDdemanClient.h"
 
 #include <optional>
 #include <string>

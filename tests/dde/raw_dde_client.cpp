@@ -1,7 +1,7 @@
 // Raw WM_DDE_* client for the tests.
-#include "raw_dde_client.h"
+#include "tests/dde/raw_dde_client.h"
 
-#include "DdeInitiate.h"
+#include "dde/DdeInitiate.h"
 
 #include <dde.h>
 

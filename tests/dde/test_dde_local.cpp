@@ -1,9 +1,10 @@
 // The DDE unit through real DDEML inside the test process: the process's manager serves a
 // form "inproc", and a second DDEML instance (or the unit's own client conversation) talks
 // to it.
-#include "MyDdemanServer.h"
-#include "dde_test_util.h"
-#include "raw_dde_client.h"
+#include "app/chat/Startuperror.h"
+#include "dde/MyDdemanServer.h"
+#include "tests/dde/dde_test_util.h"
+#include "tests/dde/raw_dde_client.h"
 
 #include <gtest/gtest.h>
 
@@ -352,4 +353,13 @@ TEST_F(LocalServer, ClientConversationLinksAndPokes) {
     EXPECT_EQ(say->DdeService(), "");
     EXPECT_FALSE(say->PokeText("NONE", "after close"));
     EXPECT_EQ(events.back(), "close");
+}
+
+TEST(DdeError, CarriesItsCodeMessageAndAddress) {
+    for (unsigned code : {0x4007u, 0x400Au, 0x400Cu}) {
+        EDdeError error(code);
+        EXPECT_EQ(error.what(), chat::DdeErrorMessage(code));
+        EXPECT_EQ(error.Code(), code);
+        EXPECT_NE(error.Address(), nullptr);
+    }
 }

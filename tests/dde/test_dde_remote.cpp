@@ -1,9 +1,9 @@
 // The DDE unit across processes: a copy of dde_server_app named velkor.exe serves the form
 // "velkor" with its item NONE, as the program does for mIRC; this process is the client,
 // through DDEML, through raw WM_DDE_* messages, and through TDdeClientConv.
-#include "MyDdeman.h"
-#include "dde_test_util.h"
-#include "raw_dde_client.h"
+#include "dde/MyDdeman.h"
+#include "tests/dde/dde_test_util.h"
+#include "tests/dde/raw_dde_client.h"
 
 #include <gtest/gtest.h>
 

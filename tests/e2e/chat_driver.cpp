@@ -29,11 +29,11 @@
 //                              box emptied                     -> ok SENT MS,MS,...
 //   place X Y W H              move and size the window, repainted -> ok
 //   quit                       close velkor and end            -> ok
-#include "window_driver.h"
+#include "tests/window/window_driver.h"
 
-#include "Ideaunit.h"
-#include "Linecodec.h"
-#include "Menuids.h"
+#include "crypto/Ideaunit.h"
+#include "app/chat/Linecodec.h"
+#include "app/Menuids.h"
 
 #include <richedit.h>
 
@@ -50,6 +50,7 @@
 #include <vector>
 
 using namespace velkor;
+using namespace velkor::chat;
 
 namespace {
 

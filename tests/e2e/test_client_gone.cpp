@@ -1,9 +1,9 @@
 // The IRC client's DDE server dies without saying goodbye (killed, crashed): the chat
 // window stays usable, and "Manual connect" after the client is back restores sending.
-#include "hostile_dde.h"
-#include "window_driver.h"
+#include "tests/hostile/hostile_dde.h"
+#include "tests/window/window_driver.h"
 
-#include "Menuids.h"
+#include "app/Menuids.h"
 
 #include <gtest/gtest.h>
 

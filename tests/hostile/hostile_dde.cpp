@@ -1,7 +1,7 @@
 // Hostile DDE partners: DDEML client, raw-message client, and two servers that never answer.
-#include "hostile_dde.h"
+#include "tests/hostile/hostile_dde.h"
 
-#include "DdeInitiate.h"
+#include "dde/DdeInitiate.h"
 
 #include <dde.h>
 

@@ -1,7 +1,7 @@
 // The shared chat window of the hostile DDE cases and their closing checks.
-#include "hostile_fixture.h"
+#include "tests/hostile/hostile_fixture.h"
 
-#include "Menuids.h"
+#include "app/Menuids.h"
 
 #include <dde.h>
 

@@ -2,8 +2,8 @@
 // one or the last case broke it), and the checks every case ends with.
 #pragma once
 
-#include "hostile_dde.h"
-#include "window_driver.h"
+#include "tests/hostile/hostile_dde.h"
+#include "tests/window/window_driver.h"
 
 #include <gtest/gtest.h>
 

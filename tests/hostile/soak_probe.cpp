@@ -10,7 +10,7 @@
 //   soak_probe linger TAG               opens a conversation to velkor as mIRC's remote
 //                                       event does, pokes "#velkor linger TAG", prints
 //                                       "poked" and keeps it open until killed
-#include "hostile_dde.h"
+#include "tests/hostile/hostile_dde.h"
 
 #include <psapi.h>
 

@@ -7,9 +7,9 @@
 // their number before the row.
 //
 // VELKOR_DDE_JITTER_SECONDS sets how long both sides talk at once (30 by default).
-#include "hostile_fixture.h"
+#include "tests/hostile/hostile_fixture.h"
 
-#include "Menuids.h"
+#include "app/Menuids.h"
 
 #include <algorithm>
 #include <chrono>

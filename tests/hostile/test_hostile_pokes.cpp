@@ -1,6 +1,6 @@
 // Hostile pokes into NONE: sizes from nothing to 16 MiB, blocks without a zero byte, other
 // formats, unknown items, every byte value and line-break storms.
-#include "hostile_fixture.h"
+#include "tests/hostile/hostile_fixture.h"
 
 #include <optional>
 #include <vector>

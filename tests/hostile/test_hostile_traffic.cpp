@@ -1,8 +1,8 @@
 // Hostile DDE traffic: a burst of pokes from several clients at once, connect and
 // disconnect storms, and requests and advise loops on NONE, through DDEML and raw messages.
-#include "hostile_fixture.h"
+#include "tests/hostile/hostile_fixture.h"
 
-#include "Menuids.h"
+#include "app/Menuids.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,10 +1,10 @@
 // Hostile conditions around the window: pokes while a modal dialog or message box is open,
 // an IRC client that accepts the conversation and never acknowledges, and a display filled
 // past its character limit.
-#include "hostile_fixture.h"
+#include "tests/hostile/hostile_fixture.h"
 
-#include "Chatlines.h"
-#include "Menuids.h"
+#include "app/chat/Chatlines.h"
+#include "app/Menuids.h"
 
 #include <algorithm>
 #include <chrono>
@@ -15,6 +15,7 @@
 #include <thread>
 
 using namespace velkor;
+using namespace velkor::chat;
 
 namespace {
 

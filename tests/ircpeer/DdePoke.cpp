@@ -3,7 +3,7 @@
 // usage: ddepoke [--service mirc] [--topic command] [--item ITEM] [--timeout MS] [--pad N]
 //                [--escapes] TEXT...
 // --escapes turns \r, \n and \\ in the texts into CR, LF and a backslash; --pad N appends N 'x'.
-#include "DdeHandles.h"
+#include "tools/ircpeer/DdeHandles.h"
 
 #include <cstdio>
 #include <cstdlib>

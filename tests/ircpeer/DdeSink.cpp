@@ -1,8 +1,8 @@
 // Test DDE server standing in for the chat add-on: registers a service, accepts one topic,
 // writes every text poke (and whether its item handle was 0) to a file, and acknowledges it.
 // usage: ddesink --out FILE [--service velkor] [--topic velkor] [--count N] [--seconds S]
-#include "DdeHandles.h"
-#include "IrcMessage.h"
+#include "tools/ircpeer/DdeHandles.h"
+#include "tools/ircpeer/IrcMessage.h"
 
 #include <cstdio>
 #include <cstdlib>

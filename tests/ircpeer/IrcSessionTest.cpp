@@ -1,7 +1,7 @@
 // The IRC session: registration, PING, channel tracking and which lines become remote events.
-#include "IrcSession.h"
+#include "tools/ircpeer/IrcSession.h"
 
-#include "IrcMessage.h"
+#include "tools/ircpeer/IrcMessage.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Command line of ircpeer.
-#include "PeerOptions.h"
+#include "tools/ircpeer/PeerOptions.h"
 
 #include <gtest/gtest.h>
 

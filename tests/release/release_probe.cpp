@@ -6,7 +6,7 @@
 //   -> resource NAME PRODUCTVERSION FILEVERSION   (one line per executable)
 //   -> about LINE
 // Exit status 0 when everything was read, 1 otherwise (with a message on stderr).
-#include "Menuids.h"
+#include "app/Menuids.h"
 
 #include <windows.h>
 

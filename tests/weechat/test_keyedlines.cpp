@@ -1,7 +1,7 @@
 // The WeeChat plugin's line logic: outgoing refusals and wire texts, what an incoming
 // message shows, the wire-text shape, the noise test, channel keys and secured-data names.
-#include "Keyedlines.h"
-#include "Linecodec.h"
+#include "tools/weechat/Keyedlines.h"
+#include "app/chat/Linecodec.h"
 
 #include <gtest/gtest.h>
 
@@ -89,7 +89,7 @@ TEST_F(KeyedLines, RefusalMessages) {
 TEST_F(KeyedLines, PinnedWireOfAnAccentedLine) {
     TOutgoing plan = PlanOutgoing(cipher, "caf\xC3\xA9 20 \xE2\x82\xAC", kKey);
     EXPECT_EQ(plan.Wire, "1#@8A@'TUU]+A@LHEJDP'_R`@");
-    EXPECT_EQ(DecryptLine(cipher, plan.Wire, "lantern at midni"), "caf\xE9 20 \x80");
+    EXPECT_EQ(chat::DecryptLine(cipher, plan.Wire, "lantern at midni"), "caf\xE9 20 \x80");
 }
 
 TEST(WireText, Shape) {

@@ -1,16 +1,17 @@
 // Plays a short encrypted conversation in a launched chat window for a screenshot: sets
 // the key, turns encryption on, types lines and pokes a partner's wire texts. Prints
 // "ready" when the window shows it and keeps it open for the given number of seconds.
-#include "window_driver.h"
+#include "tests/window/window_driver.h"
 
-#include "Ideaunit.h"
-#include "Linecodec.h"
-#include "Menuids.h"
+#include "crypto/Ideaunit.h"
+#include "app/chat/Linecodec.h"
+#include "app/Menuids.h"
 
 #include <cstdio>
 #include <cstdlib>
 
 using namespace velkor;
+using namespace velkor::chat;
 
 int main(int argc, char** argv) {
     const int holdSeconds = argc > 1 ? std::atoi(argv[1]) : 8;

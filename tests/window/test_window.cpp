@@ -1,10 +1,10 @@
 // The chat window driven from another process under Wine: start-up, sending, receiving,
 // history, display trim, settings dialogs, selection to clipboard, About windows.
-#include "window_driver.h"
+#include "tests/window/window_driver.h"
 
-#include "Ideaunit.h"
-#include "Linecodec.h"
-#include "Menuids.h"
+#include "crypto/Ideaunit.h"
+#include "app/chat/Linecodec.h"
+#include "app/Menuids.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +14,7 @@
 #include <memory>
 
 using namespace velkor;
+using namespace velkor::chat;
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Test driver for the chat window: DDE server and client, launch, cross-process reads.
-#include "window_driver.h"
+#include "tests/window/window_driver.h"
 
-#include "Menuids.h"
+#include "app/Menuids.h"
 
 #include <commctrl.h>
 #include <psapi.h>

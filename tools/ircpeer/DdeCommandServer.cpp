@@ -1,5 +1,5 @@
 // The DDE command server: service NAME, topic "command", text pokes on any item.
-#include "DdeCommandServer.h"
+#include "tools/ircpeer/DdeCommandServer.h"
 
 #include <stdexcept>
 

@@ -2,7 +2,7 @@
 // handed to a handler that runs it as an IRC command line.
 #pragma once
 
-#include "DdeHandles.h"
+#include "tools/ircpeer/DdeHandles.h"
 
 #include <functional>
 #include <string>

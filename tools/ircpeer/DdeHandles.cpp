@@ -1,5 +1,5 @@
 // Owning wrappers for the handles of DDE.
-#include "DdeHandles.h"
+#include "tools/ircpeer/DdeHandles.h"
 
 #include <stdexcept>
 #include <vector>

@@ -1,5 +1,5 @@
 // Parsing of received IRC lines.
-#include "IrcMessage.h"
+#include "tools/ircpeer/IrcMessage.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,7 +1,7 @@
 // The client side of one IRC connection.
-#include "IrcSession.h"
+#include "tools/ircpeer/IrcSession.h"
 
-#include "IrcMessage.h"
+#include "tools/ircpeer/IrcMessage.h"
 
 #include <algorithm>
 

@@ -2,7 +2,7 @@
 // received messages become remote events for the chat add-on.
 #pragma once
 
-#include "PokeCommand.h"
+#include "tools/ircpeer/PokeCommand.h"
 
 #include <string>
 #include <string_view>

@@ -1,5 +1,5 @@
 // Cuts the byte stream from the IRC server into lines.
-#include "LineFramer.h"
+#include "tools/ircpeer/LineFramer.h"
 
 namespace ircpeer {
 

@@ -1,5 +1,5 @@
 // A hidden top-level window whose messages go to a C++ object.
-#include "MessageWindow.h"
+#include "tools/ircpeer/MessageWindow.h"
 
 #include <stdexcept>
 

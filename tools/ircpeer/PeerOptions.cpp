@@ -1,7 +1,7 @@
 // Command line of ircpeer.
-#include "PeerOptions.h"
+#include "tools/ircpeer/PeerOptions.h"
 
-#include "IrcMessage.h"
+#include "tools/ircpeer/IrcMessage.h"
 
 #include <charconv>
 

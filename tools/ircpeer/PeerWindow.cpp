@@ -1,7 +1,7 @@
 // ircpeer's one window: IRC connection, DDE command server and remote event poker.
-#include "PeerWindow.h"
+#include "tools/ircpeer/PeerWindow.h"
 
-#include "IrcMessage.h"
+#include "tools/ircpeer/IrcMessage.h"
 
 #include <algorithm>
 #include <cstdio>

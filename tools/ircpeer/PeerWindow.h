@@ -3,13 +3,13 @@
 // keeps serving DDE when the IRC connection closes, and connects again with back-off.
 #pragma once
 
-#include "DdeCommandServer.h"
-#include "IrcSession.h"
-#include "IrcSocket.h"
-#include "LineFramer.h"
-#include "MessageWindow.h"
-#include "PeerOptions.h"
-#include "RawDdePoker.h"
+#include "tools/ircpeer/DdeCommandServer.h"
+#include "tools/ircpeer/IrcSession.h"
+#include "tools/ircpeer/IrcSocket.h"
+#include "tools/ircpeer/LineFramer.h"
+#include "tools/ircpeer/MessageWindow.h"
+#include "tools/ircpeer/PeerOptions.h"
+#include "tools/ircpeer/RawDdePoker.h"
 
 #include <memory>
 #include <string>

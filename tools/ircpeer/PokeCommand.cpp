@@ -1,7 +1,7 @@
 // Translation of poked command texts into IRC lines.
-#include "PokeCommand.h"
+#include "tools/ircpeer/PokeCommand.h"
 
-#include "IrcMessage.h"
+#include "tools/ircpeer/IrcMessage.h"
 
 #include <cctype>
 

@@ -1,8 +1,8 @@
 // Pokes texts on an empty item name into a DDE server with raw DDE messages.
-#include "RawDdePoker.h"
+#include "tools/ircpeer/RawDdePoker.h"
 
-#include "DdeHandles.h"
-#include "DdeInitiate.h"
+#include "tools/ircpeer/DdeHandles.h"
+#include "dde/DdeInitiate.h"
 
 #include <dde.h>
 

@@ -2,7 +2,7 @@
 // refuses a zero item handle, so this speaks the raw DDE messages itself.
 #pragma once
 
-#include "MessageWindow.h"
+#include "tools/ircpeer/MessageWindow.h"
 
 #include <deque>
 #include <functional>

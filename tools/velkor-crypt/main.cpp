@@ -1,6 +1,6 @@
 // velkor-crypt: the cipher component from the command line, for scripts and bots.
-#include "Ideaunit.h"
-#include "Linecodec.h"
+#include "crypto/Ideaunit.h"
+#include "app/chat/Linecodec.h"
 #include "Version.h"
 
 #include <cerrno>
@@ -215,9 +215,9 @@ public:
 private:
     // The refusal's text, or nullptr.
     const char* Encode(const std::string& line, bool tooLong, std::size_t number, std::string& out) {
-        if (tooLong || line.size() > velkor::MaxLineBytes) return " refused: longer than 1024 bytes";
+        if (tooLong || line.size() > velkor::chat::MaxLineBytes) return " refused: longer than 1024 bytes";
         if (line.empty()) return nullptr;
-        out = velkor::EncryptLine(idea_, line, key_);
+        out = velkor::chat::EncryptLine(idea_, line, key_);
         if (out.empty()) return " refused: it holds a zero byte";
         if (out.size() > MaxWireText)
             std::cerr << "velkor-crypt: line " << number << ": the wire text has " << out.size()
@@ -227,9 +227,9 @@ private:
 
     const char* Decode(const std::string& line, bool tooLong, std::string& out) {
         if (line.empty()) return nullptr;
-        auto bytes = tooLong ? std::nullopt : velkor::UnpackWire(line);
-        if (!bytes || bytes->size() > velkor::MaxLineBytes) return ": not a wire text";
-        out = velkor::DecryptLine(idea_, line, key_);
+        auto bytes = tooLong ? std::nullopt : velkor::chat::UnpackWire(line);
+        if (!bytes || bytes->size() > velkor::chat::MaxLineBytes) return ": not a wire text";
+        out = velkor::chat::DecryptLine(idea_, line, key_);
         if (!raw_) out = Escaped(out);
         return nullptr;
     }

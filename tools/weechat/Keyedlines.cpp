@@ -1,8 +1,8 @@
 // Keyedlines: outgoing and incoming decisions on keyed channels, and the key table.
-#include "Keyedlines.h"
+#include "tools/weechat/Keyedlines.h"
 
-#include "Chatlines.h"
-#include "Linecodec.h"
+#include "app/chat/Chatlines.h"
+#include "app/chat/Linecodec.h"
 
 #include <algorithm>
 
@@ -82,10 +82,10 @@ TOutgoing PlanOutgoing(TIDEA& cipher, std::string_view utf8Line, std::string_vie
         }
     }
     if (text.Bytes.empty()) return plan;
-    plan.Wire = EncryptLine(cipher, text.Bytes, key);
+    plan.Wire = chat::EncryptLine(cipher, text.Bytes, key);
     Wipe(text.Bytes);
     // A line over 1024 bytes gives the empty text; it is far over the limit too.
-    if (plan.Wire.empty() || plan.Wire.size() > WireLimit) {
+    if (plan.Wire.empty() || plan.Wire.size() > chat::WireLimit) {
         plan.Wire.clear();
         plan.Verdict = TOutgoingVerdict::OverLimit;
     }
@@ -97,7 +97,7 @@ std::string RefusalMessage(const TOutgoing& plan) {
     case TOutgoingVerdict::Send:
         return {};
     case TOutgoingVerdict::OverLimit:
-        return std::string(OverLimitMessage);
+        return std::string(chat::OverLimitMessage);
     case TOutgoingVerdict::NoForm:
         return "\"" + Utf8Of(plan.Character) + "\" (" + CodePointName(plan.Character) +
                ") has no form in the Windows code page 1252 that velkor lines are written "
@@ -119,7 +119,7 @@ std::size_t WireCipherBytes(std::string_view text) {
     // that the groups can hold, and it must need every group.
     std::size_t groups = body / 4;
     std::size_t n = groups * 3 / 8 * 8;
-    if (n == 0 || n > MaxLineBytes || (n + 2) / 3 != groups) return 0;
+    if (n == 0 || n > chat::MaxLineBytes || (n + 2) / 3 != groups) return 0;
     if (text[0] != static_cast<char>('0' + n % 3)) return 0;
     bool armour = std::all_of(text.begin() + 1, text.end(), [](char c) {
         auto b = static_cast<unsigned char>(c);
@@ -149,7 +149,7 @@ TIncoming ReadIncoming(TIDEA& cipher, std::string_view text, std::string_view ke
         in.Shown = text;
         return in;
     }
-    std::string plain = DecryptLine(cipher, text, key);
+    std::string plain = chat::DecryptLine(cipher, text, key);
     if (LooksDeciphered(plain, n)) {
         in.Kind = TIncomingKind::Deciphered;
         in.Shown = marks.Deciphered + *Cp1252ToUtf8(plain);

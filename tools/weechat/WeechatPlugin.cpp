@@ -1,6 +1,6 @@
 // WeechatPlugin: the velkor plugin for WeeChat. Thin glue: the /velkor command, the options,
 // the secured-data store and the IRC modifiers that hand channel messages to Keyedlines.
-#include "Keyedlines.h"
+#include "tools/weechat/Keyedlines.h"
 #include "Version.h"
 
 #include <weechat/weechat-plugin.h>

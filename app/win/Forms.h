@@ -181,12 +181,8 @@ private:
     std::vector<TForm*> forms_;
 };
 
-// The text of the error box for an exception raised before the message loop runs:
-// "Exception <class> in module <module> at <address>." and, on a second line, the
-// message, given a closing full stop when it has none.
-std::string StartupErrorText(const std::string& className, const std::string& module,
-                             const void* address, const std::string& message);
-// Shows that text in the task-modal "Application Error" box; returns the exit code, 1.
+// Shows the start-up error text (chat::StartupErrorText) in the task-modal "Application
+// Error" box; returns the exit code, 1.
 int ShowStartupError(const std::string& className, const void* address,
                      const std::string& message);
 

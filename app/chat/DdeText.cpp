@@ -1,7 +1,7 @@
 // DdeText: service name from the executable's path, and a server item's value as text.
-#include "DdeText.h"
+#include "app/chat/DdeText.h"
 
-namespace velkor {
+namespace velkor::chat {
 
 std::string ServiceNameFromPath(std::string_view path) {
     const auto separator = path.find_last_of(":\\");
@@ -42,4 +42,4 @@ std::string JoinLines(const std::vector<std::string>& lines) {
     return text;
 }
 
-} // namespace velkor
+} // namespace velkor::chat

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+namespace velkor::chat {
+
 class TCommandHistory {
   public:
     static constexpr std::uint16_t KeyUp = 38;   // virtual key code of the up arrow
@@ -28,3 +30,5 @@ class TCommandHistory {
     std::vector<std::string> entries_;
     std::size_t index_ = 0; // 0 .. entries_.size(); the size means one past the newest
 };
+
+} // namespace velkor::chat

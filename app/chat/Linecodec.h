@@ -2,7 +2,7 @@
 // ciphertext (uuencode's bit layout and alphabet, the value 0 written as a backquote).
 #pragma once
 
-#include "Ideaunit.h"
+#include "crypto/Ideaunit.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace velkor {
+namespace velkor::chat {
 
 // The codec's buffers: 1024 result bytes and a terminating zero.
 inline constexpr std::size_t MaxLineBytes = 1024;
@@ -53,4 +53,4 @@ std::string EncryptLine(TIDEA& cipher, std::string_view line, std::string_view k
 // The line of a wire text; empty when refused.
 std::string DecryptLine(TIDEA& cipher, std::string_view wire, std::string_view key);
 
-} // namespace velkor
+} // namespace velkor::chat

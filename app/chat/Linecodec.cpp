@@ -1,10 +1,10 @@
 // Linecodec: wire text to and from chat lines through a borrowed IDEA component.
-#include "Linecodec.h"
+#include "app/chat/Linecodec.h"
 
 #include <algorithm>
 #include <array>
 
-namespace velkor {
+namespace velkor::chat {
 
 namespace {
 
@@ -124,4 +124,4 @@ std::string DecryptLine(TIDEA& cipher, std::string_view wire, std::string_view k
     return DecipherText(cipher, *bytes, key);
 }
 
-} // namespace velkor
+} // namespace velkor::chat

@@ -3,7 +3,7 @@
 // form can hook, and a panel that hands its children's notifications to its form.
 #pragma once
 
-#include "Forms.h"
+#include "app/win/Forms.h"
 
 #include <optional>
 #include <string>

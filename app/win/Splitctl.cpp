@@ -1,5 +1,5 @@
 // Splitctl: the splitter bar; the drag draws an inverted outline on the parent window.
-#include "Splitctl.h"
+#include "app/win/Splitctl.h"
 
 #include <windowsx.h>
 

@@ -1,5 +1,7 @@
 // Forms: components, windowed controls, forms and the application's message loop.
-#include "Forms.h"
+#include "app/win/Forms.h"
+
+#include "app/chat/Startuperror.h"
 
 #include <commctrl.h>
 
@@ -364,18 +366,9 @@ bool TApplication::PumpUntil(const std::function<bool()>& done,
     return true;
 }
 
-std::string StartupErrorText(const std::string& className, const std::string& module,
-                             const void* address, const std::string& message) {
-    char head[1024];
-    std::snprintf(head, sizeof head, "Exception %s in module %s at %p.", className.c_str(),
-                  module.c_str(), address);
-    const bool stop = !message.empty() && message.back() == '.';
-    return std::string(head) + "\n" + message + (stop ? "" : ".");
-}
-
 int ShowStartupError(const std::string& className, const void* address,
                      const std::string& message) {
-    const std::string text = StartupErrorText(className, ModuleBaseName(), address, message);
+    const std::string text = chat::StartupErrorText(className, ModuleBaseName(), address, message);
     MessageBoxA(nullptr, text.c_str(), "Application Error", MB_OK | MB_ICONERROR | MB_TASKMODAL);
     return 1;
 }

@@ -1,5 +1,5 @@
 // Controls: handle owners, the clipboard, hookable controls and panels.
-#include "Controls.h"
+#include "app/win/Controls.h"
 
 #include <cstring>
 #include <stdexcept>

@@ -1,7 +1,9 @@
 // Chat settings: status texts and the reading of dialog entries.
-#include "Chatsettings.h"
+#include "app/chat/Chatsettings.h"
 
 #include <limits>
+
+namespace velkor::chat {
 
 std::string StatusLineText(const TChatSettings& settings) {
     std::string line = "Server: " + settings.ServerName;
@@ -117,3 +119,5 @@ void ApplyDialogEntry(TChatSettings& settings, TSettingDialog dialog,
         break;
     }
 }
+
+} // namespace velkor::chat

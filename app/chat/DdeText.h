@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace velkor {
+namespace velkor::chat {
 
 // The part of `path` after its last ":" or "\", at most 255 characters, cut before its
 // first full stop.
@@ -22,4 +22,4 @@ std::vector<std::string> SplitLines(std::string_view text);
 // Every line followed by CR LF.
 std::string JoinLines(const std::vector<std::string>& lines);
 
-} // namespace velkor
+} // namespace velkor::chat

@@ -1,7 +1,9 @@
 // Command history: trimming on add and the arrow-key walk through the entries.
-#include "History.h"
+#include "app/chat/History.h"
 
 #include <algorithm>
+
+namespace velkor::chat {
 
 void TCommandHistory::AddToHistory(std::string_view text, std::int32_t commandBufferSize) {
     const auto size = static_cast<std::size_t>(std::max<std::int32_t>(commandBufferSize, 0));
@@ -22,3 +24,5 @@ std::optional<std::string> TCommandHistory::Recall(std::uint16_t key) {
     if (index_ >= entries_.size()) return std::nullopt;
     return entries_[index_];
 }
+
+} // namespace velkor::chat

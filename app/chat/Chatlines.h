@@ -2,13 +2,15 @@
 // by the IRC client, and the trim-and-scroll rule of the display.
 #pragma once
 
-#include "Chatsettings.h"
+#include "app/chat/Chatsettings.h"
 
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+
+namespace velkor::chat {
 
 // The line codec step in either direction: (text, key) -> text; the empty text on refusal.
 using TLineTransform = std::function<std::string(const std::string& text, const std::string& key)>;
@@ -101,3 +103,5 @@ std::int32_t DisplayLinesToDropForRoom(std::int32_t lineCount, std::int64_t text
 // limit, as many of the oldest lines as make room for it. Lines longer than
 // DisplayParagraphLimit are continued on the next line.
 void AddToDisplay(TChatDisplay& display, std::string_view text, std::int32_t displayBufferSize);
+
+} // namespace velkor::chat

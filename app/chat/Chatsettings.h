@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+namespace velkor::chat {
+
 // One set per window; every member starts at the value the program starts with.
 struct TChatSettings {
     std::string KeyString = "Enter Key!";
@@ -50,3 +52,5 @@ std::string DialogStartText(const TChatSettings& settings, TSettingDialog dialog
 // Applies a confirmed entry; std::nullopt stands for Cancel and changes nothing.
 void ApplyDialogEntry(TChatSettings& settings, TSettingDialog dialog,
                       const std::optional<std::string>& entry);
+
+} // namespace velkor::chat

@@ -1,5 +1,7 @@
 // Outgoing and incoming chat lines and the display buffer rule.
-#include "Chatlines.h"
+#include "app/chat/Chatlines.h"
+
+namespace velkor::chat {
 
 TSendDecision DecideSend(const std::string& line, const TChatSettings& settings,
                          const TLineTransform& encrypt) {
@@ -120,3 +122,5 @@ void AddToDisplay(TChatDisplay& display, std::string_view whole, std::int32_t di
     display.AppendLine(text);
     display.ScrollLines(display.LineCount() - before);
 }
+
+} // namespace velkor::chat
