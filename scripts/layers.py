@@ -1,0 +1,81 @@
+#!/usr/bin/env python3
+"""The include graph between the project's folders, and the layering check.
+
+Every quoted include names a header by its path from the repository's top, so the folder
+of the including file and the folder of the header give one edge. Folders are ranked from
+the bottom (the cipher) to the top (tools and tests); a folder may use its own headers and
+those of folders ranked below it, never one above it.
+
+usage: scripts/layers.py [--dot FILE]   prints the folder graph; exit 1 on a violation
+"""
+import argparse
+import pathlib
+import re
+import subprocess
+import sys
+
+# Bottom first. A file belongs to the longest folder of this list that holds it.
+LAYERS = [
+    ("crypto", "the cipher component"),
+    ("app/chat", "the portable chat core"),
+    ("app/win", "the Win32 window toolkit"),
+    ("dde", "the DDE unit"),
+    ("app", "the chat window program"),
+    ("tools", "velkor-crypt, ircpeer, the WeeChat plugin"),
+    ("tests", "tests and their Wine kit"),
+    ("fuzz", "fuzz targets"),
+    ("bench", "benchmarks, on the tests' Wine kit"),
+]
+RANK = {name: i for i, (name, _) in enumerate(LAYERS)}
+INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
+
+
+def layer_of(path: str):
+    best = None
+    for name, _ in LAYERS:
+        if path == name or path.startswith(name + "/"):
+            if best is None or len(name) > len(best):
+                best = name
+    return best
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--dot", help="also write the graph in Graphviz form to this file")
+    args = parser.parse_args()
+    root = pathlib.Path(__file__).resolve().parent.parent
+    files = subprocess.run(["git", "ls-files", "*.h", "*.cpp", "*.rc"], cwd=root,
+                           capture_output=True, text=True, check=True).stdout.split()
+    edges = {}
+    problems = []
+    for f in files:
+        src = layer_of(f)
+        if src is None:
+            continue
+        for inc in INCLUDE.findall((root / f).read_text(errors="replace")):
+            if "/" not in inc:
+                if (root / inc).exists() or not inc.endswith(".h") or inc == "Version.h":
+                    continue  # generated headers live in the build folder
+                problems.append(f"{f}: \"{inc}\" is not named from the include root")
+                continue
+            dst = layer_of(inc)
+            if dst is None or dst == src:
+                continue
+            edges.setdefault((src, dst), []).append(f)
+            if RANK[dst] > RANK[src]:
+                problems.append(f"{f}: {src} uses {dst} (\"{inc}\"), a folder above it")
+    for (src, dst), users in sorted(edges.items(), key=lambda e: (RANK[e[0][0]], RANK[e[0][1]])):
+        print(f"{src:9} -> {dst:9} ({len(users)} files)")
+    if args.dot:
+        lines = ["digraph layers {", "  rankdir=BT;"]
+        lines += [f'  "{n}" [label="{n}\\n{what}"];' for n, what in LAYERS]
+        lines += [f'  "{s}" -> "{d}";' for s, d in sorted(edges)]
+        lines.append("}")
+        pathlib.Path(args.dot).write_text("\n".join(lines) + "\n")
+    for p in problems:
+        print("layering:", p, file=sys.stderr)
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
