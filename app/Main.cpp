@@ -2,10 +2,10 @@
 // paths and the display. The menu commands are in Mainmenu.cpp.
 #include "app/Main.h"
 
-#include "app/chat/Chatlines.h"
-#include "app/chat/Linecodec.h"
 #include "app/Menuids.h"
 #include "app/Richdisplay.h"
+#include "app/chat/Chatlines.h"
+#include "app/chat/Linecodec.h"
 #include "app/help.h"
 
 #include <commctrl.h>
@@ -31,10 +31,8 @@ constexpr UINT kRepaintDelayMs = 40;
 } // namespace
 
 TfMain::TfMain(TApplication& application)
-    : TForm(application, &application, "velkor"),
-      richEditLibrary_(LoadLibraryA("riched20.dll")) {
-    if (!richEditLibrary_)
-        throw std::runtime_error("riched20.dll cannot be loaded.");
+    : TForm(application, &application, "velkor"), richEditLibrary_(LoadLibraryA("riched20.dll")) {
+    if (!richEditLibrary_) throw std::runtime_error("riched20.dll cannot be loaded.");
     // As the component is loaded: byte-array-free, whole-file input, block by block.
     Blowfish1.SetInputType(TSourceType::SourceFile);
     Blowfish1.SetInputLength(0);
@@ -57,14 +55,14 @@ void TfMain::CreateControls() {
     ToolBar = new TPanel(this, *this);
     ToolBar->SetName("ToolBar");
     // Out of sight: the default button that Enter in the input box presses.
-    Send = new TControl(this, *ToolBar, "BUTTON", WS_VISIBLE | BS_DEFPUSHBUTTON, 0, controlid::Send);
+    Send =
+        new TControl(this, *ToolBar, "BUTTON", WS_VISIBLE | BS_DEFPUSHBUTTON, 0, controlid::Send);
     Send->SetName("Send");
     Send->SetCaption("Send");
     // A button takes the focus when pressed; this one must never keep it, or Space and
     // Enter would go to it instead of the input box.
     Send->OnMessage = [this](UINT msg, WPARAM, LPARAM) -> std::optional<LRESULT> {
-        if (msg == WM_SETFOCUS)
-            PostMessageA(Handle(), kFocusInputMessage, 0, 0);
+        if (msg == WM_SETFOCUS) PostMessageA(Handle(), kFocusInputMessage, 0, 0);
         return std::nullopt;
     };
 
@@ -87,17 +85,16 @@ void TfMain::CreateControls() {
         }
         // The display is read-only: after any click (a selection made, or none, or one
         // below the last line that changed nothing) typing goes on in the input box.
-        if (msg == WM_LBUTTONUP)
-            PostMessageA(Handle(), kFocusInputMessage, 0, 0);
+        if (msg == WM_LBUTTONUP) PostMessageA(Handle(), kFocusInputMessage, 0, 0);
         return std::nullopt;
     };
 
     Splitter1 = new TSplitter(this, *this);
     Splitter1->SetName("Splitter1");
 
-    InputBox = new TControl(this, *this, "EDIT",
-                            WS_VISIBLE | WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL, WS_EX_CLIENTEDGE,
-                            controlid::InputBox);
+    InputBox =
+        new TControl(this, *this, "EDIT", WS_VISIBLE | WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL,
+                     WS_EX_CLIENTEDGE, controlid::InputBox);
     InputBox->SetName("InputBox");
     InputBox->OnMessage = [this](UINT msg, WPARAM wparam, LPARAM) -> std::optional<LRESULT> {
         switch (msg) {
@@ -113,8 +110,7 @@ void TfMain::CreateControls() {
         case WM_CHAR:
             // No line breaks; and no tab characters: the box is the window's only tab
             // stop, so Tab leaves the focus where it is.
-            if (wparam == '\r' || wparam == '\n' || wparam == '\t')
-                return 0;
+            if (wparam == '\r' || wparam == '\n' || wparam == '\t') return 0;
             return std::nullopt;
         case WM_KEYUP:
             RunHandler(Handle(), [&] { InputBoxKeyUp(static_cast<WORD>(wparam)); });
@@ -149,8 +145,7 @@ void TfMain::ApplyDpi() {
     UniqueFont statusFont = CreateStatusFont(Dpi());
     Display->SetFont(font.get());
     InputBox->SetFont(font.get());
-    if (statusFont)
-        StatusBar1->SetFont(statusFont.get());
+    if (statusFont) StatusBar1->SetFont(statusFont.get());
     font_ = std::move(font);
     statusFont_ = std::move(statusFont);
     int parts[2] = {Scaled(kPanel0Width), -1};
@@ -166,8 +161,7 @@ void TfMain::DpiChanged() {
 
 void TfMain::Layout() {
     // Minimised, the client area is 0 x 0: nothing to fit, and nothing to remember of it.
-    if (!StatusBar1 || IsIconic(Handle()))
-        return;
+    if (!StatusBar1 || IsIconic(Handle())) return;
     RECT client;
     GetClientRect(Handle(), &client);
     const int w = client.right, h = client.bottom;
@@ -198,21 +192,27 @@ void TfMain::FormCreate() {
     Manualconnect1Click();
 }
 
-void TfMain::FormDestroy() { CommandHistory.reset(); }
+void TfMain::FormDestroy() {
+    CommandHistory.reset();
+}
 
 void TfMain::Manualconnect1Click() {
     say->LinkTo(settings_.ServerName, settings_.TopicName); // a failed link is silent
     UpdateStatusLine();
 }
 
-void TfMain::UpdateStatusLine() { SetStatusText(1, chat::StatusLineText(settings_)); }
+void TfMain::UpdateStatusLine() {
+    SetStatusText(1, chat::StatusLineText(settings_));
+}
 
 void TfMain::SetStatusText(int part, const std::string& text) {
     SendMessageA(StatusBar1->Handle(), SB_SETTEXTA, static_cast<WPARAM>(part),
                  reinterpret_cast<LPARAM>(text.c_str()));
 }
 
-std::string TfMain::InputText() const { return InputBox->Caption(); }
+std::string TfMain::InputText() const {
+    return InputBox->Caption();
+}
 
 void TfMain::SetInputText(const std::string& text) {
     InputBox->SetCaption(text);
@@ -220,7 +220,9 @@ void TfMain::SetInputText(const std::string& text) {
     SendMessageA(InputBox->Handle(), EM_SETSEL, end, end);
 }
 
-void TfMain::FocusInputBox() { SetFocus(InputBox->Handle()); }
+void TfMain::FocusInputBox() {
+    SetFocus(InputBox->Handle());
+}
 
 void TfMain::SendClick() {
     const std::string line = InputText();
@@ -243,8 +245,7 @@ void TfMain::AddToHistory(const std::string& text) {
 }
 
 void TfMain::InputBoxKeyDown(WORD key) {
-    if (const auto recalled = CommandHistory->Recall(key))
-        SetInputText(*recalled);
+    if (const auto recalled = CommandHistory->Recall(key)) SetInputText(*recalled);
 }
 
 void TfMain::InputBoxKeyUp(WORD) {
@@ -258,13 +259,11 @@ void TfMain::NONEPokeData() {
         NONE->Text(), settings_, [this](const std::string& text, const std::string& key) {
             return chat::DecryptLine(Blowfish1, text, key);
         });
-    if (shown)
-        AddToDisplay(*shown);
+    if (shown) AddToDisplay(*shown);
 }
 
 void TfMain::AddToDisplay(const std::string& text) {
-    if (text.empty())
-        return;
+    if (text.empty()) return;
     HWND display = Display->Handle();
     // A visible RichEdit repaints on every change, and under a flood of pokes the paint
     // between two pokes costs more than the change itself. Redraw stays off from the first
@@ -308,11 +307,9 @@ void TfMain::DisplaySelectionChange() {
     // An empty selection leaves the clipboard alone: a click into the display must not
     // wipe what the user copied elsewhere.
     const std::string selected = SelectedText(Display->Handle());
-    if (!selected.empty())
-        CopyTextToClipboard(Handle(), selected);
+    if (!selected.empty()) CopyTextToClipboard(Handle(), selected);
     // While the button is down the user may still be dragging: the release refocuses.
-    if (GetKeyState(VK_LBUTTON) >= 0)
-        FocusInputBox();
+    if (GetKeyState(VK_LBUTTON) >= 0) FocusInputBox();
 }
 
 LRESULT TfMain::WndProc(UINT msg, WPARAM wparam, LPARAM lparam) {
@@ -321,8 +318,7 @@ LRESULT TfMain::WndProc(UINT msg, WPARAM wparam, LPARAM lparam) {
         Layout();
         return 0;
     case WM_SETFOCUS:
-        if (InputBox)
-            FocusInputBox();
+        if (InputBox) FocusInputBox();
         return 0;
     case WM_COMMAND:
         if (LOWORD(wparam) == controlid::Send && HIWORD(wparam) == BN_CLICKED)

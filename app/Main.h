@@ -4,11 +4,11 @@
 #pragma once
 
 #include "app/chat/Chatsettings.h"
-#include "app/win/Controls.h"
 #include "app/chat/History.h"
+#include "app/win/Controls.h"
+#include "app/win/Splitctl.h"
 #include "crypto/Ideaunit.h"
 #include "dde/MyDdemanServer.h"
-#include "app/win/Splitctl.h"
 
 #include <memory>
 #include <string>
@@ -16,7 +16,7 @@
 namespace velkor {
 
 class TfMain : public TForm {
-public:
+  public:
     explicit TfMain(TApplication& application);
     ~TfMain() override;
 
@@ -54,11 +54,11 @@ public:
     void HideStatusBar1Click();
     void About1Click();
 
-protected:
+  protected:
     LRESULT WndProc(UINT msg, WPARAM wparam, LPARAM lparam) override;
     void DpiChanged() override;
 
-private:
+  private:
     void CreateControls();
     void CreateMenus();
     // Fonts and status panels for the window's DPI.

@@ -2,10 +2,10 @@
 // dialogs, encryption switch, status bar, clearing and saving the display, About, Exit.
 #include "app/Main.h"
 
-#include "app/win/Inputquery.h"
 #include "app/Menuids.h"
 #include "app/Richdisplay.h"
 #include "app/help.h"
+#include "app/win/Inputquery.h"
 
 #include <commdlg.h>
 
@@ -23,8 +23,7 @@ struct TMenuEntry {
 HMENU Submenu(std::initializer_list<TMenuEntry> entries) {
     HMENU menu = CreatePopupMenu();
     for (const TMenuEntry& e : entries)
-        AppendMenuA(menu, e.id ? MF_STRING : MF_SEPARATOR, static_cast<UINT_PTR>(e.id),
-                    e.caption);
+        AppendMenuA(menu, e.id ? MF_STRING : MF_SEPARATOR, static_cast<UINT_PTR>(e.id), e.caption);
     return menu;
 }
 
@@ -45,14 +44,12 @@ void TfMain::CreateMenus() {
     AppendSubmenu(bar.get(), Submenu({{Setkey1, "&Set key"}, {On1, "&On"}}), "&Encryption");
     AppendSubmenu(bar.get(), Submenu({{Channel1, "&Channel"}}), "&IRC");
     HMENU options = Submenu({{Bufferlines1, "&Buffer lines"}, {Commandbuffer1, "&Command buffer"}});
-    AppendSubmenu(options,
-                  Submenu({{ServerID1, "&ServerID"}, {Manualconnect1, "&Manual connect"}}),
+    AppendSubmenu(options, Submenu({{ServerID1, "&ServerID"}, {Manualconnect1, "&Manual connect"}}),
                   "&DDE");
     AppendMenuA(options, MF_STRING, HideStatusBar1, "&Hide StatusBar");
     AppendSubmenu(bar.get(), options, "&Options");
     AppendSubmenu(bar.get(), Submenu({{About1, "&About..."}}), "&Help");
-    if (!SetMenu(Handle(), bar.get()))
-        throw std::runtime_error("The menu cannot be shown.");
+    if (!SetMenu(Handle(), bar.get())) throw std::runtime_error("The menu cannot be shown.");
     MainMenu1 = bar.release(); // destroyed with the window from now on
 
     // The pop-up menu of the display.
@@ -74,19 +71,44 @@ void TfMain::CreateMenus() {
 void TfMain::Command(int id) {
     RunHandler(Handle(), [this, id] {
         switch (MainMenuItemOf(id)) {
-        case Clearbuffer1: Clearbuffer1Click(); break;
-        case Savebuffer1: Savebuffer1Click(); break;
-        case Exit1: Exit1Click(); break;
-        case Setkey1: Setkey1Click(); break;
-        case On1: On1Click(); break;
-        case Channel1: Channel1Click(); break;
-        case Bufferlines1: Bufferlines1Click(); break;
-        case Commandbuffer1: Commandbuffer1Click(); break;
-        case ServerID1: ServerID1Click(); break;
-        case Manualconnect1: Manualconnect1Click(); break;
-        case HideStatusBar1: HideStatusBar1Click(); break;
-        case About1: About1Click(); break;
-        default: break;
+        case Clearbuffer1:
+            Clearbuffer1Click();
+            break;
+        case Savebuffer1:
+            Savebuffer1Click();
+            break;
+        case Exit1:
+            Exit1Click();
+            break;
+        case Setkey1:
+            Setkey1Click();
+            break;
+        case On1:
+            On1Click();
+            break;
+        case Channel1:
+            Channel1Click();
+            break;
+        case Bufferlines1:
+            Bufferlines1Click();
+            break;
+        case Commandbuffer1:
+            Commandbuffer1Click();
+            break;
+        case ServerID1:
+            ServerID1Click();
+            break;
+        case Manualconnect1:
+            Manualconnect1Click();
+            break;
+        case HideStatusBar1:
+            HideStatusBar1Click();
+            break;
+        case About1:
+            About1Click();
+            break;
+        default:
+            break;
         }
     });
 }
@@ -161,12 +183,13 @@ void TfMain::Savebuffer1Click() {
     dialog.lpstrDefExt = "log";
     // No overwrite prompt: an existing file is replaced.
     dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
-    if (!GetSaveFileNameA(&dialog))
-        return; // cancelled
+    if (!GetSaveFileNameA(&dialog)) return; // cancelled
     SaveRtf(Display->Handle(), path);
 }
 
-void TfMain::Exit1Click() { Close(); }
+void TfMain::Exit1Click() {
+    Close();
+}
 
 void TfMain::About1Click() {
     auto* about = new TfHelp(Application(), *this);

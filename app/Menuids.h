@@ -33,7 +33,9 @@ enum : int {
 };
 
 // The main-menu item whose handler a pop-up item runs.
-constexpr int MainMenuItemOf(int id) { return id >= Clearbuffer2 ? id - 100 : id; }
+constexpr int MainMenuItemOf(int id) {
+    return id >= Clearbuffer2 ? id - 100 : id;
+}
 
 } // namespace velkor::menuid
 

@@ -37,8 +37,7 @@ TRichDisplay::TRichDisplay(HWND richEdit, bool keepView) : hwnd_(richEdit) {
 }
 
 bool TRichDisplay::RestoreView() {
-    if (!holding_)
-        return false;
+    if (!holding_) return false;
     POINT p{held_.x, held_.y > shiftedUp_ ? held_.y - shiftedUp_ : 0};
     SendMessageA(hwnd_, EM_SETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&p));
     return true;
@@ -60,11 +59,12 @@ void TRichDisplay::ReplaceRange(LONG from, LONG to, const std::string& text) {
     SendMessageA(hwnd_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
-void TRichDisplay::DeleteFirstLine() { DeleteFirstLines(1); }
+void TRichDisplay::DeleteFirstLine() {
+    DeleteFirstLines(1);
+}
 
 void TRichDisplay::DeleteFirstLines(std::int32_t count) {
-    if (count <= 0)
-        return;
+    if (count <= 0) return;
     LRESULT next = SendMessageA(hwnd_, EM_LINEINDEX, static_cast<WPARAM>(count), 0);
     if (next < 0) // no line after them: everything goes
         next = static_cast<LRESULT>(TextLength());
@@ -78,8 +78,7 @@ void TRichDisplay::AppendLine(std::string_view text) {
     // that the next line would run on: cut here and keep the break. The caller has made
     // room, so this cuts only a text longer than the whole display.
     const std::int64_t room = TextLimit() - TextLength() - 2;
-    if (room <= 0)
-        return;
+    if (room <= 0) return;
     if (static_cast<std::int64_t>(text.size()) > room)
         text = text.substr(0, static_cast<size_t>(room));
     ReplaceRange(-1, -1, std::string(text) + "\r\n");
@@ -103,15 +102,13 @@ std::int64_t TRichDisplay::TextLimit() const {
 }
 
 void TRichDisplay::ScrollLines(std::int32_t lines) {
-    if (!holding_)
-        SendMessageA(hwnd_, EM_LINESCROLL, 0, lines);
+    if (!holding_) SendMessageA(hwnd_, EM_LINESCROLL, 0, lines);
 }
 
 std::string SelectedText(HWND richEdit) {
     CHARRANGE range{};
     SendMessageA(richEdit, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&range));
-    if (range.cpMax <= range.cpMin)
-        return {};
+    if (range.cpMax <= range.cpMin) return {};
     // Room for the text and its zero; a CR LF pair of the text counts as one position.
     std::string text(static_cast<size_t>(range.cpMax - range.cpMin) * 2 + 1, '\0');
     const LRESULT n =
@@ -123,8 +120,7 @@ std::string SelectedText(HWND richEdit) {
         const char c = text[i];
         if (c == '\r' || c == '\n') {
             lines += "\r\n";
-            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
         } else {
             lines += c;
         }

@@ -11,7 +11,7 @@
 namespace velkor {
 
 class TRichDisplay : public chat::TChatDisplay {
-public:
+  public:
     // With `keepView` and the view scrolled back from the newest line, the changes leave
     // the view on the text it shows: ScrollLines does nothing, a trim moves the view up
     // with the text, and RestoreView undoes the control's own scroll to the caret.
@@ -34,12 +34,12 @@ public:
     // True when the newest line is in view.
     bool ViewAtEnd() const;
 
-private:
+  private:
     void ReplaceRange(LONG from, LONG to, const std::string& text);
 
     HWND hwnd_;
     bool holding_ = false;
-    POINT held_{};      // scroll position, in pixels, when the changes began
+    POINT held_{};       // scroll position, in pixels, when the changes began
     LONG shiftedUp_ = 0; // height of the lines trimmed since
 };
 

@@ -76,15 +76,13 @@ TfHelp::TfHelp(TApplication& application, TForm& owner)
     // A multi-line edit asks for every key, so Tab, Enter and Escape would stop at it: the
     // read-only text wants only arrows and characters.
     Memo1->OnMessage = [this](UINT msg, WPARAM, LPARAM) -> std::optional<LRESULT> {
-        if (msg == WM_GETDLGCODE)
-            return DLGC_WANTARROWS | DLGC_WANTCHARS;
-        if (msg == WM_SETFOCUS)
-            SetDefaultButton(OK);
+        if (msg == WM_GETDLGCODE) return DLGC_WANTARROWS | DLGC_WANTCHARS;
+        if (msg == WM_SETFOCUS) SetDefaultButton(OK);
         return std::nullopt;
     };
     Panel2 = new TPanel(this, *this, WS_EX_CONTROLPARENT);
-    OK = new TControl(this, *Panel2, "BUTTON", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0,
-                      kOkId);
+    OK =
+        new TControl(this, *Panel2, "BUTTON", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, kOkId);
     RemoteCB = new TControl(this, *Panel2, "BUTTON", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0,
                             kRemoteId);
     OK->SetCaption("OK");
@@ -93,8 +91,7 @@ TfHelp::TfHelp(TApplication& application, TForm& owner)
         c->SetFont(font_.get());
     for (TControl* button : {OK, RemoteCB})
         button->OnMessage = [this, button](UINT msg, WPARAM, LPARAM) -> std::optional<LRESULT> {
-            if (msg == WM_SETFOCUS)
-                SetDefaultButton(button);
+            if (msg == WM_SETFOCUS) SetDefaultButton(button);
             return std::nullopt;
         };
     defaultButton_ = OK;
@@ -102,24 +99,28 @@ TfHelp::TfHelp(TApplication& application, TForm& owner)
     Layout();
 }
 
-TfHelp::~TfHelp() { DestroyComponents(); }
+TfHelp::~TfHelp() {
+    DestroyComponents();
+}
 
-void TfHelp::OKClick() { SendMessageA(Handle(), WM_CLOSE, 0, 0); }
+void TfHelp::OKClick() {
+    SendMessageA(Handle(), WM_CLOSE, 0, 0);
+}
 
-void TfHelp::RemoteCBClick() { CopyTextToClipboard(Handle(), RemoteEventLine); }
+void TfHelp::RemoteCBClick() {
+    CopyTextToClipboard(Handle(), RemoteEventLine);
+}
 
 void TfHelp::FormClose() {
     // The close action is "free": hide now, be deleted by the owner once this returns.
-    if (released_)
-        return;
+    if (released_) return;
     released_ = true;
     ShowWindow(Handle(), SW_HIDE);
     PostMessageA(ownerForm_.Handle(), ReleaseMessage, 0, reinterpret_cast<LPARAM>(this));
 }
 
 void TfHelp::SetDefaultButton(TControl* button) {
-    if (!button || !defaultButton_ || button == defaultButton_)
-        return;
+    if (!button || !defaultButton_ || button == defaultButton_) return;
     // What the dialog manager does in a dialog box: the heavy border moves with the focus.
     SendMessageA(defaultButton_->Handle(), BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
     SendMessageA(button->Handle(), BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
@@ -150,20 +151,17 @@ void TfHelp::DpiChanged() {
 LRESULT TfHelp::WndProc(UINT msg, WPARAM wparam, LPARAM lparam) {
     switch (msg) {
     case WM_SIZE:
-        if (Panel2)
-            Layout();
+        if (Panel2) Layout();
         return 0;
     case WM_ACTIVATE:
         if (LOWORD(wparam) == WA_INACTIVE) {
             HWND focus = GetFocus();
-            if (focus && IsChild(Handle(), focus))
-                lastFocus_ = focus;
+            if (focus && IsChild(Handle(), focus)) lastFocus_ = focus;
         }
         return TForm::WndProc(msg, wparam, lparam);
     case WM_SETFOCUS:
         // Activated: the focus goes to a control, OK the first time.
-        if (OK)
-            SetFocus(lastFocus_ && IsWindow(lastFocus_) ? lastFocus_ : OK->Handle());
+        if (OK) SetFocus(lastFocus_ && IsWindow(lastFocus_) ? lastFocus_ : OK->Handle());
         return 0;
     case DM_GETDEFID:
         return MAKELRESULT(GetDlgCtrlID(defaultButton_->Handle()), DC_HASDEFID);

@@ -13,7 +13,7 @@ inline constexpr std::string_view RemoteEventLine =
     "1:ON TEXT:*:#:/dde velkor velkor \"\" $chan $nick $parms";
 
 class TfHelp : public TForm {
-public:
+  public:
     // Posted to the owner form, lParam the closed window: the owner deletes it. A window
     // cannot delete its own object inside its window procedure.
     static constexpr UINT ReleaseMessage = WM_APP + 1;
@@ -24,11 +24,11 @@ public:
     void OKClick();
     void RemoteCBClick();
 
-protected:
+  protected:
     LRESULT WndProc(UINT msg, WPARAM wparam, LPARAM lparam) override;
     void DpiChanged() override;
 
-private:
+  private:
     void FormClose();
     void Layout();
     // The button that Enter presses: the focused one, else OK (as in a dialog box).

@@ -21,8 +21,8 @@ using velkor::IdeaLevel;
 using velkor::TCipherMode;
 using velkor::TIDEA;
 using velkor::TSourceType;
-using velkor::bench::Key;
 using velkor::bench::IV;
+using velkor::bench::Key;
 using velkor::bench::Peer;
 using velkor::bench::PeerKind;
 
@@ -30,14 +30,17 @@ constexpr std::size_t FileSize = 64u << 20;
 constexpr std::size_t ChunkRun = 1u << 20;
 
 std::string FilePath(const char* name) {
-    return (std::filesystem::temp_directory_path() / (std::string("velkor-bench-") + name)).string();
+    return (std::filesystem::temp_directory_path() / (std::string("velkor-bench-") + name))
+        .string();
 }
 
 void MakeInputFile() {
     std::vector<char> data(FileSize);
     std::mt19937 rng(1);
-    for (auto& c : data) c = static_cast<char>(rng());
-    std::ofstream(FilePath("in"), std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
+    for (auto& c : data)
+        c = static_cast<char>(rng());
+    std::ofstream(FilePath("in"), std::ios::binary)
+        .write(data.data(), static_cast<std::streamsize>(data.size()));
 }
 
 // ---- the component's file source on a 64 MiB file
@@ -49,7 +52,8 @@ void ComponentFile(benchmark::State& st, TCipherMode mode, bool enc) {
     c.SetInputFilePath(FilePath("in"));
     c.SetOutputFilePath(FilePath("out"));
     c.SetInputType(TSourceType::SourceFile);
-    for (auto _ : st) enc ? c.EncipherInput(false) : c.DecipherInput(false);
+    for (auto _ : st)
+        enc ? c.EncipherInput(false) : c.DecipherInput(false);
     st.SetBytesProcessed(static_cast<std::int64_t>(st.iterations() * FileSize));
 }
 
@@ -146,7 +150,7 @@ const char* ModeName(TCipherMode m) {
 // Collects the results so that each velkor row can be set against the peers' rows of
 // the same case.
 class RatioReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const auto& r : runs) {
@@ -154,17 +158,20 @@ public:
             auto bps = r.counters.find("bytes_per_second");
             double rate = bps != r.counters.end() ? double(bps->second) : 0.0;
             std::string name = r.benchmark_name();
-            if (auto fixed = name.find("/iterations:"); fixed != std::string::npos) name.erase(fixed);
+            if (auto fixed = name.find("/iterations:"); fixed != std::string::npos)
+                name.erase(fixed);
             auto slash = name.find('/');
-            results_[name.substr(slash + 1)][name.substr(0, slash)] = {r.GetAdjustedCPUTime(), rate};
+            results_[name.substr(slash + 1)][name.substr(0, slash)] = {r.GetAdjustedCPUTime(),
+                                                                       rate};
         }
     }
 
     void PrintRatios() const {
         const char* peers[] = {"gcrypt", "botan", "cryptopp"};
-        std::printf("\nThroughput in MB/s (10^6 bytes), chat line in ns; ratios are velkor against each peer\n");
-        std::printf("%-26s %-13s %9s %9s %9s %9s %9s %9s %9s\n", "case", "velkor", "value", "gcrypt", "botan",
-                    "cryptopp", "x gcrypt", "x botan", "x c++");
+        std::printf("\nThroughput in MB/s (10^6 bytes), chat line in ns; ratios are velkor against "
+                    "each peer\n");
+        std::printf("%-26s %-13s %9s %9s %9s %9s %9s %9s %9s\n", "case", "velkor", "value",
+                    "gcrypt", "botan", "cryptopp", "x gcrypt", "x botan", "x c++");
         for (const auto& [name, byLib] : results_)
             for (const auto& [lib, ours] : byLib) {
                 if (lib.rfind("velkor", 0) != 0) continue;
@@ -173,19 +180,24 @@ public:
                 std::printf("%-26s %-13s %9.1f", name.c_str(), lib.c_str(), value(ours));
                 for (const char* p : peers) {
                     auto it = byLib.find(p);
-                    if (it == byLib.end()) std::printf(" %9s", "-");
-                    else std::printf(" %9.1f", value(it->second));
+                    if (it == byLib.end())
+                        std::printf(" %9s", "-");
+                    else
+                        std::printf(" %9.1f", value(it->second));
                 }
                 for (const char* p : peers) {
                     auto it = byLib.find(p);
-                    if (it == byLib.end()) std::printf(" %9s", "-");
-                    else std::printf(" %8.2fx", rate ? ours.rate / it->second.rate : ours.time / it->second.time);
+                    if (it == byLib.end())
+                        std::printf(" %9s", "-");
+                    else
+                        std::printf(" %8.2fx", rate ? ours.rate / it->second.rate
+                                                    : ours.time / it->second.time);
                 }
                 std::printf("%s\n", rate ? "" : "  (time: lower is better)");
             }
     }
 
-private:
+  private:
     struct Result {
         double time, rate;
     };
@@ -203,31 +215,37 @@ int main(int argc, char** argv) {
         for (bool enc : {true, false}) {
             std::string c = std::string(ModeName(mode)) + (enc ? "-encipher" : "-decipher");
             benchmark::RegisterBenchmark(("velkor/file64M/" + c).c_str(), ComponentFile, mode, enc)
-                ->Iterations(3)->Unit(benchmark::kMillisecond);
+                ->Iterations(3)
+                ->Unit(benchmark::kMillisecond);
             for (auto [kind, name] : peers)
-                benchmark::RegisterBenchmark((std::string(name) + "/file64M/" + c).c_str(), PeerFile, kind, mode, enc)
-                    ->Iterations(3)->Unit(benchmark::kMillisecond);
-            benchmark::RegisterBenchmark(("velkor/chunks1M/" + c).c_str(), ComponentChunks, mode, enc,
-                                         velkor::IdeaStartLevel())
+                benchmark::RegisterBenchmark((std::string(name) + "/file64M/" + c).c_str(),
+                                             PeerFile, kind, mode, enc)
+                    ->Iterations(3)
+                    ->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark(("velkor/chunks1M/" + c).c_str(), ComponentChunks, mode,
+                                         enc, velkor::IdeaStartLevel())
                 ->Unit(benchmark::kMicrosecond);
             // The narrower vector levels where blocks are independent.
             if (mode == TCipherMode::ECBMode || !enc)
                 for (IdeaLevel level : {IdeaLevel::Avx2, IdeaLevel::Sse2})
                     if (level < velkor::IdeaStartLevel())
-                        benchmark::RegisterBenchmark(
-                            ("velkor-" + std::string(velkor::IdeaLevelName(level)) + "/chunks1M/" + c).c_str(),
-                            ComponentChunks, mode, enc, level)
+                        benchmark::RegisterBenchmark(("velkor-" +
+                                                      std::string(velkor::IdeaLevelName(level)) +
+                                                      "/chunks1M/" + c)
+                                                         .c_str(),
+                                                     ComponentChunks, mode, enc, level)
                             ->Unit(benchmark::kMicrosecond);
             for (auto [kind, name] : peers)
-                benchmark::RegisterBenchmark((std::string(name) + "/chunks1M/" + c).c_str(), PeerChunks, kind, mode,
-                                             enc)
+                benchmark::RegisterBenchmark((std::string(name) + "/chunks1M/" + c).c_str(),
+                                             PeerChunks, kind, mode, enc)
                     ->Unit(benchmark::kMicrosecond);
         }
     benchmark::RegisterBenchmark("velkor/chat-line-64", ComponentLine);
     for (auto [kind, name] : peers)
         benchmark::RegisterBenchmark((std::string(name) + "/chat-line-64").c_str(), PeerLine, kind);
     benchmark::Initialize(&argc, argv);
-    std::printf("velkor IDEA level: %s\n", std::string(velkor::IdeaLevelName(velkor::IdeaStartLevel())).c_str());
+    std::printf("velkor IDEA level: %s\n",
+                std::string(velkor::IdeaLevelName(velkor::IdeaStartLevel())).c_str());
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.PrintRatios();

@@ -2,10 +2,10 @@
 // libgcrypt's IDEA behind the same read, transform, write loop (1 MiB transfers), one run,
 // rounds interleaved; prints the median times and the ratios.
 // usage: bench_file [ROUNDS]
+#include <fcntl.h>
 #include <gcrypt.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -33,19 +33,22 @@ struct Mode {
     const char* name;
     int gcrypt;
 };
-const Mode Modes[] = {{"ecb", GCRY_CIPHER_MODE_ECB}, {"cbc", GCRY_CIPHER_MODE_CBC}, {"cfb", GCRY_CIPHER_MODE_CFB}};
+const Mode Modes[] = {
+    {"ecb", GCRY_CIPHER_MODE_ECB}, {"cbc", GCRY_CIPHER_MODE_CBC}, {"cfb", GCRY_CIPHER_MODE_CFB}};
 
 // Runs a program to its end; its exit status must be 0.
 void Run(std::vector<std::string> args) {
     std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
+    for (auto& a : args)
+        argv.push_back(a.data());
     argv.push_back(nullptr);
     pid_t pid;
     if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
         throw std::runtime_error("cannot start " + args[0]);
     int status = 0;
     waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error(args[0] + " failed");
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw std::runtime_error(args[0] + " failed");
 }
 
 // The peer: libgcrypt's IDEA over the file in 1 MiB transfers (a multiple of the block).
@@ -62,15 +65,15 @@ void Gcrypt(const Mode& m, bool encipher, const std::string& in, const std::stri
         std::size_t len = (static_cast<std::size_t>(n) + 7) / 8 * 8; // this file is whole blocks
         encipher ? gcry_cipher_encrypt(h, buf.data(), len, nullptr, 0)
                  : gcry_cipher_decrypt(h, buf.data(), len, nullptr, 0);
-        if (write(fo, buf.data(), len) != static_cast<ssize_t>(len)) throw std::runtime_error("write failed");
+        if (write(fo, buf.data(), len) != static_cast<ssize_t>(len))
+            throw std::runtime_error("write failed");
     }
     close(fi);
     close(fo);
     gcry_cipher_close(h);
 }
 
-template <typename F>
-double Millis(F&& f) {
+template <typename F> double Millis(F&& f) {
     auto t0 = std::chrono::steady_clock::now();
     f();
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
@@ -91,7 +94,8 @@ int main(int argc, char** argv) {
     fs::path dir = fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
     dir /= "velkor-bench-file-" + std::to_string(getpid());
     fs::create_directories(dir);
-    const std::string in = (dir / "in").string(), out = (dir / "out").string(), copy = (dir / "copy").string();
+    const std::string in = (dir / "in").string(), out = (dir / "out").string(),
+                      copy = (dir / "copy").string();
     {
         std::vector<char> data(FileSize);
         std::mt19937_64 rng(1);
@@ -111,7 +115,8 @@ int main(int argc, char** argv) {
     };
     std::vector<Row> rows;
     for (const auto& m : Modes)
-        for (bool enc : {true, false}) rows.push_back({&m, enc, {}, {}});
+        for (bool enc : {true, false})
+            rows.push_back({&m, enc, {}, {}});
     std::vector<double> cp;
     // Every output is a new file, as for cp: the old one goes first, untimed.
     auto fresh = [](const std::string& p) { fs::remove(p); };
@@ -120,8 +125,9 @@ int main(int argc, char** argv) {
             fresh(copy);
             cp.push_back(Millis([&] { Run({"cp", in, copy}); }));
             for (auto& row : rows) {
-                std::vector<std::string> args = {VELKOR_CRYPT, row.encipher ? "encipher" : "decipher", "--key", Key,
-                                                 "--mode", row.mode->name};
+                std::vector<std::string> args = {
+                    VELKOR_CRYPT,  row.encipher ? "encipher" : "decipher", "--key", Key, "--mode",
+                    row.mode->name};
                 if (row.mode->gcrypt != GCRY_CIPHER_MODE_ECB) args.insert(args.end(), {"--iv", IV});
                 args.insert(args.end(), {in, out});
                 fresh(out);
@@ -138,8 +144,10 @@ int main(int argc, char** argv) {
     fs::remove_all(dir);
 
     const double cpMs = Median(cp);
-    std::printf("128 MiB file in %s, median of %d rounds; cp %.1f ms\n", dir.parent_path().c_str(), rounds, cpMs);
-    std::printf("%-14s %12s %12s %10s %12s\n", "case", "velkor-crypt", "libgcrypt", "x cp", "x libgcrypt");
+    std::printf("128 MiB file in %s, median of %d rounds; cp %.1f ms\n", dir.parent_path().c_str(),
+                rounds, cpMs);
+    std::printf("%-14s %12s %12s %10s %12s\n", "case", "velkor-crypt", "libgcrypt", "x cp",
+                "x libgcrypt");
     for (const auto& row : rows) {
         double v = Median(row.velkor), g = Median(row.gcrypt);
         std::printf("%s-%-10s %9.1f ms %9.1f ms %9.2fx %11.2fx\n", row.mode->name,

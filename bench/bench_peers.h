@@ -17,7 +17,7 @@ inline const std::string IV = "IVIVIVIV";
 enum class PeerKind { Gcrypt, Botan, CryptoPP };
 
 class Peer {
-public:
+  public:
     virtual ~Peer() = default;
     // Transforms n bytes in place (a multiple of 8 except for the end of a CFB stream).
     virtual void Run(unsigned char* p, std::size_t n) = 0;

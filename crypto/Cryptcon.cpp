@@ -16,12 +16,18 @@ namespace velkor {
 
 std::string EInOutError::MessageFor(int code) {
     switch (code) {
-    case FileNotFound: return "File not found";
-    case InvalidFilename: return "Invalid filename";
-    case TooManyOpenFiles: return "Too many open files";
-    case AccessDenied: return "File access denied";
-    case DiskFull: return "Disk full";
-    default: return "I/O error " + std::to_string(code);
+    case FileNotFound:
+        return "File not found";
+    case InvalidFilename:
+        return "Invalid filename";
+    case TooManyOpenFiles:
+        return "Too many open files";
+    case AccessDenied:
+        return "File access denied";
+    case DiskFull:
+        return "Disk full";
+    default:
+        return "I/O error " + std::to_string(code);
     }
 }
 
@@ -55,25 +61,38 @@ TCrypto::TCrypto(std::uint8_t blockSize) : blockSize_(blockSize) {
         throw ECryptError("block size must be 1 to 65 bytes");
 }
 
-TCrypto::~TCrypto() { WipeKey(); }
+TCrypto::~TCrypto() {
+    WipeKey();
+}
 
 void WipeBytes(void* p, std::size_t n) {
     // volatile so the stores are not dropped as dead before the memory is freed
     volatile auto* b = static_cast<volatile unsigned char*>(p);
-    for (std::size_t i = 0; i < n; ++i) b[i] = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        b[i] = 0;
 }
 
-void TCrypto::WipeKey() { WipeBytes(key_.data(), key_.size()); }
+void TCrypto::WipeKey() {
+    WipeBytes(key_.data(), key_.size());
+}
 
 void TCrypto::SetKey(std::string_view key) {
     WipeKey();
     key_.assign(key);
 }
 
-void TCrypto::SetInputFilePath(std::string_view value) { inputFilePath_ = value; }
-void TCrypto::SetOutputFilePath(std::string_view value) { outputFilePath_ = value; }
-void TCrypto::SetInputString(std::string_view value) { inputString_ = value; }
-void TCrypto::SetIVector(std::string_view value) { iVector_ = value; }
+void TCrypto::SetInputFilePath(std::string_view value) {
+    inputFilePath_ = value;
+}
+void TCrypto::SetOutputFilePath(std::string_view value) {
+    outputFilePath_ = value;
+}
+void TCrypto::SetInputString(std::string_view value) {
+    inputString_ = value;
+}
+void TCrypto::SetIVector(std::string_view value) {
+    iVector_ = value;
+}
 
 void TCrypto::EncipherInput(bool Resume) {
     switch (inputType_) {
@@ -166,17 +185,29 @@ void TCrypto::ShiftFeedback(const std::uint8_t* src, std::size_t n) {
 
 void TCrypto::EncipherBuffer() {
     switch (cipherMode_) {
-    case TCipherMode::ECBMode: EncipherECB(); break;
-    case TCipherMode::CBCMode: EncipherCBC(); break;
-    case TCipherMode::CFBMode: EncipherCFB(); break;
+    case TCipherMode::ECBMode:
+        EncipherECB();
+        break;
+    case TCipherMode::CBCMode:
+        EncipherCBC();
+        break;
+    case TCipherMode::CFBMode:
+        EncipherCFB();
+        break;
     }
 }
 
 void TCrypto::DecipherBuffer() {
     switch (cipherMode_) {
-    case TCipherMode::ECBMode: DecipherECB(); break;
-    case TCipherMode::CBCMode: DecipherCBC(); break;
-    case TCipherMode::CFBMode: DecipherCFB(); break;
+    case TCipherMode::ECBMode:
+        DecipherECB();
+        break;
+    case TCipherMode::CBCMode:
+        DecipherCBC();
+        break;
+    case TCipherMode::CFBMode:
+        DecipherCFB();
+        break;
     }
 }
 
@@ -198,7 +229,8 @@ void TCrypto::DecipherBlocks(const std::uint8_t* in, std::uint8_t* out, std::siz
 
 std::size_t TCrypto::ZeroFill() {
     std::size_t n = inputLength_;
-    while (n % blockSize_ != 0) data_[n++] = 0;
+    while (n % blockSize_ != 0)
+        data_[n++] = 0;
     inputLength_ = static_cast<std::uint16_t>(n);
     return n;
 }
@@ -232,7 +264,8 @@ namespace {
 // dst[i] = a[i] ^ b[i]; dst may be a or b. Local pointers, so that the loop vectorises
 // (through a member pointer every store could alias the object itself).
 void XorBytes(std::uint8_t* dst, const std::uint8_t* a, const std::uint8_t* b, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) dst[i] = a[i] ^ b[i];
+    for (std::size_t i = 0; i < n; ++i)
+        dst[i] = a[i] ^ b[i];
 }
 
 } // namespace
@@ -319,14 +352,19 @@ void TCrypto::DecipherCFB() {
     }
 }
 
-void TCrypto::EncipherFile() { ProcessFile(true); }
-void TCrypto::DecipherFile() { ProcessFile(false); }
+void TCrypto::EncipherFile() {
+    ProcessFile(true);
+}
+void TCrypto::DecipherFile() {
+    ProcessFile(false);
+}
 
 void TCrypto::ProcessFile(bool encipher) {
     using namespace fileio;
     InputFile in(inputFilePath_);
     // Refused before the output is opened: opening it would empty the input.
-    if (SameFile(inputFilePath_, outputFilePath_)) throw ESameFileError(inputFilePath_, outputFilePath_);
+    if (SameFile(inputFilePath_, outputFilePath_))
+        throw ESameFileError(inputFilePath_, outputFilePath_);
     // Two transfer buffers: one is read and processed while the other is written. Each
     // chunk is processed in place where it was read; room behind the last one for the
     // zero fill. They outlive the writer, which may still be writing from one.

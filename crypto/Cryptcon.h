@@ -20,7 +20,7 @@ enum class TCipherMode : std::uint8_t { ECBMode = 0, CBCMode = 1, CFBMode = 2 };
 // The runtime's I/O error: the message names the condition, Code keeps the number and
 // Path names the file it concerns (the input or the output of the file source).
 class EInOutError : public std::runtime_error {
-public:
+  public:
     explicit EInOutError(int code, std::string path = {});
     int Code() const { return code_; }
     const std::string& Path() const { return path_; }
@@ -32,10 +32,10 @@ public:
     static constexpr int AccessDenied = 5;
     static constexpr int DiskFull = 101;
 
-protected:
+  protected:
     EInOutError(int code, const std::string& message, std::string path);
 
-private:
+  private:
     int code_;
     std::string path_;
 };
@@ -44,18 +44,18 @@ private:
 // the same path): creating the output would empty the input before a byte was read.
 // Raised before the output is opened; Path is the output.
 class ESameFileError : public EInOutError {
-public:
+  public:
     ESameFileError(const std::string& input, const std::string& output);
     const std::string& InputPath() const { return input_; }
 
-private:
+  private:
     std::string input_;
 };
 
 // A call the component cannot serve safely: oversize input, a short IVector,
 // a resume before any set-up, a missing buffer.
 class ECryptError : public std::logic_error {
-public:
+  public:
     using std::logic_error::logic_error;
 };
 
@@ -65,18 +65,18 @@ void WipeBytes(void* p, std::size_t n);
 
 // The clock-seeded 32-bit linear congruential generator behind GenerateIVector.
 class TIVectorRandom {
-public:
+  public:
     void Reseed(std::uint32_t seed) { seed_ = seed; }
     void ReseedFromClock(); // milliseconds since UTC midnight
     // Uniform in 0 .. range-1.
     std::uint32_t Next(std::uint32_t range);
 
-private:
+  private:
     std::uint32_t seed_ = 0;
 };
 
 class TCrypto {
-public:
+  public:
     static constexpr std::size_t FileChunkSize = 4096;
     // 4096 input bytes plus room for the zero fill of the largest block.
     static constexpr std::size_t MaxBlockSize = 65;
@@ -115,7 +115,7 @@ public:
     void EncipherInput(bool Resume);
     void DecipherInput(bool Resume);
 
-protected:
+  protected:
     explicit TCrypto(std::uint8_t blockSize);
 
     // Supplied by the cipher: transform the first BlockSize bytes of BlockBuffer in place.
@@ -145,7 +145,7 @@ protected:
 
     std::array<std::uint8_t, MaxBlockSize> BlockBuffer{};
 
-private:
+  private:
     void PrepareCipher(bool Resume);
     void LoadIVector();
     void GenerateIVector();

@@ -22,21 +22,29 @@ namespace {
 // errno values differ between C runtimes; map the conditions we name, keep the rest.
 int IoCodeFromErrno(int e, int fallback) {
     switch (e) {
-    case 0: return fallback;
-    case ENOENT: return EInOutError::FileNotFound;
+    case 0:
+        return fallback;
+    case ENOENT:
+        return EInOutError::FileNotFound;
     case ENOTDIR:
     case ENAMETOOLONG:
-    case EINVAL: return EInOutError::InvalidFilename;
+    case EINVAL:
+        return EInOutError::InvalidFilename;
     case EMFILE:
-    case ENFILE: return EInOutError::TooManyOpenFiles;
+    case ENFILE:
+        return EInOutError::TooManyOpenFiles;
     case EACCES:
     case EPERM:
     case EROFS:
-    case EISDIR: return EInOutError::AccessDenied;
+    case EISDIR:
+        return EInOutError::AccessDenied;
     case ENOSPC:
-    case EFBIG: return EInOutError::DiskFull;
-    case EIO: return 1117; // the Windows code for a device I/O error
-    default: return e;
+    case EFBIG:
+        return EInOutError::DiskFull;
+    case EIO:
+        return 1117; // the Windows code for a device I/O error
+    default:
+        return e;
     }
 }
 
@@ -46,13 +54,25 @@ int IoCodeFromErrno(int e, int fallback) {
 
 #ifdef _WIN32
 using IoCount = unsigned int;
-int SysRead(int fd, void* p, std::size_t n) { return _read(fd, p, static_cast<IoCount>(n)); }
-int SysWrite(int fd, const void* p, std::size_t n) { return _write(fd, p, static_cast<IoCount>(n)); }
-int SysClose(int fd) { return _close(fd); }
+int SysRead(int fd, void* p, std::size_t n) {
+    return _read(fd, p, static_cast<IoCount>(n));
+}
+int SysWrite(int fd, const void* p, std::size_t n) {
+    return _write(fd, p, static_cast<IoCount>(n));
+}
+int SysClose(int fd) {
+    return _close(fd);
+}
 #else
-ssize_t SysRead(int fd, void* p, std::size_t n) { return ::read(fd, p, n); }
-ssize_t SysWrite(int fd, const void* p, std::size_t n) { return ::write(fd, p, n); }
-int SysClose(int fd) { return ::close(fd); }
+ssize_t SysRead(int fd, void* p, std::size_t n) {
+    return ::read(fd, p, n);
+}
+ssize_t SysWrite(int fd, const void* p, std::size_t n) {
+    return ::write(fd, p, n);
+}
+int SysClose(int fd) {
+    return ::close(fd);
+}
 #endif
 
 // Opens an existing file for reading, others may only read it meanwhile. Reading only:
@@ -63,7 +83,8 @@ int OpenInput(const std::string& path) {
     if (int e = _sopen_s(&fd, path.c_str(), _O_RDONLY | _O_BINARY, _SH_DENYWR, 0); e != 0)
         RaiseIo(e, EInOutError::FileNotFound, path);
 #else
-    do fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    do
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     while (fd < 0 && errno == EINTR);
     if (fd < 0) RaiseIo(errno, EInOutError::FileNotFound, path);
     // A folder opens for reading on POSIX; refuse it here, before the output exists.
@@ -85,7 +106,8 @@ int OpenOutput(const std::string& path) {
         e != 0)
         RaiseIo(e, EInOutError::AccessDenied, path);
 #else
-    do fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    do
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     while (fd < 0 && errno == EINTR);
     if (fd < 0) RaiseIo(errno, EInOutError::AccessDenied, path);
 #endif

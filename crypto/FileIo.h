@@ -28,7 +28,7 @@ bool SameFile(const std::string& input, const std::string& output);
 
 // A file descriptor with its path, closed when the object goes.
 class FileDescriptor {
-public:
+  public:
     FileDescriptor(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
@@ -38,7 +38,7 @@ public:
     int Get() const { return fd_; }
     void Close();
 
-private:
+  private:
     int fd_;
     std::string path_;
 };
@@ -46,28 +46,28 @@ private:
 // The input file, an existing file opened for reading only; others may only read it
 // meanwhile. A folder is refused.
 class InputFile {
-public:
+  public:
     explicit InputFile(const std::string& path);
 
     // Up to n bytes; fewer only at the end of the file (a pipe may deliver less per read).
     std::size_t Fill(std::uint8_t* into, std::size_t n);
     void Close() { file_.Close(); }
 
-private:
+  private:
     FileDescriptor file_;
     bool atEnd_ = false;
 };
 
 // The output file, created or emptied, for writing only.
 class OutputFile {
-public:
+  public:
     explicit OutputFile(const std::string& path);
 
     // All n bytes; a write that stores nothing and reports nothing is a full disk.
     void Write(const std::uint8_t* from, std::size_t n);
     void Close() { file_.Close(); }
 
-private:
+  private:
     FileDescriptor file_;
 };
 
@@ -77,7 +77,7 @@ private:
 // hand-over or at Close. Going away without Close still writes the buffer on its way,
 // so the file keeps every chunk handed over before an error elsewhere.
 class OutputWriter {
-public:
+  public:
     explicit OutputWriter(const std::string& path) : file_(path), thread_([this] { Run(); }) {}
     OutputWriter(const OutputWriter&) = delete;
     OutputWriter& operator=(const OutputWriter&) = delete;
@@ -88,7 +88,7 @@ public:
     void Write(const std::uint8_t* from, std::size_t n);
     void Close();
 
-private:
+  private:
     void Run();
     void Finish();
 

@@ -11,10 +11,14 @@ namespace velkor {
 
 std::string_view IdeaLevelName(IdeaLevel level) {
     switch (level) {
-    case IdeaLevel::Scalar: return "scalar";
-    case IdeaLevel::Sse2: return "sse2";
-    case IdeaLevel::Avx2: return "avx2";
-    case IdeaLevel::Avx512: return "avx512";
+    case IdeaLevel::Scalar:
+        return "scalar";
+    case IdeaLevel::Sse2:
+        return "sse2";
+    case IdeaLevel::Avx2:
+        return "avx2";
+    case IdeaLevel::Avx512:
+        return "avx512";
     }
     return "?";
 }
@@ -29,10 +33,14 @@ bool IdeaLevelSupported(IdeaLevel level) {
 #if VELKOR_IDEA_SIMD
     // These checks include the operating system's saving of the wide registers.
     switch (level) {
-    case IdeaLevel::Scalar: return true;
-    case IdeaLevel::Sse2: return __builtin_cpu_supports("sse2");
-    case IdeaLevel::Avx2: return __builtin_cpu_supports("avx2");
-    case IdeaLevel::Avx512: return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+    case IdeaLevel::Scalar:
+        return true;
+    case IdeaLevel::Sse2:
+        return __builtin_cpu_supports("sse2");
+    case IdeaLevel::Avx2:
+        return __builtin_cpu_supports("avx2");
+    case IdeaLevel::Avx512:
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
     }
     return false;
 #else
@@ -55,8 +63,9 @@ IdeaLevel ReadStartLevel() {
     if (env == nullptr || *env == '\0') return best;
     std::optional<IdeaLevel> wanted = ParseIdeaLevel(env);
     if (!wanted) {
-        std::fprintf(stderr, "VELKOR_IDEA_LEVEL=%s is not one of scalar, sse2, avx2, avx512; using %s\n", env,
-                     std::string(IdeaLevelName(best)).c_str());
+        std::fprintf(stderr,
+                     "VELKOR_IDEA_LEVEL=%s is not one of scalar, sse2, avx2, avx512; using %s\n",
+                     env, std::string(IdeaLevelName(best)).c_str());
         return best;
     }
     if (*wanted > best) {
@@ -79,7 +88,8 @@ std::size_t IdeaSlicedBlocks(IdeaLevel level, const std::uint16_t* key, const st
 #if VELKOR_IDEA_SIMD
     std::size_t done = 0;
     if (level >= IdeaLevel::Avx512) done += IdeaBlocksAvx512(key, in, out, count);
-    if (level >= IdeaLevel::Avx2) done += IdeaBlocksAvx2(key, in + 8 * done, out + 8 * done, count - done);
+    if (level >= IdeaLevel::Avx2)
+        done += IdeaBlocksAvx2(key, in + 8 * done, out + 8 * done, count - done);
     if (level >= IdeaLevel::Sse2) {
         done += IdeaBlocksSse2(key, in + 8 * done, out + 8 * done, count - done);
         // Three to seven blocks left: one padded register still beats the scalar code,

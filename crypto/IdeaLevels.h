@@ -13,8 +13,8 @@ namespace velkor {
 // In increasing order; each level may also use the ones below it for short tails.
 enum class IdeaLevel : std::uint8_t { Scalar, Sse2, Avx2, Avx512 };
 
-inline constexpr std::array<IdeaLevel, 4> AllIdeaLevels{IdeaLevel::Scalar, IdeaLevel::Sse2, IdeaLevel::Avx2,
-                                                        IdeaLevel::Avx512};
+inline constexpr std::array<IdeaLevel, 4> AllIdeaLevels{IdeaLevel::Scalar, IdeaLevel::Sse2,
+                                                        IdeaLevel::Avx2, IdeaLevel::Avx512};
 
 // "scalar", "sse2", "avx2", "avx512": the names VELKOR_IDEA_LEVEL takes.
 std::string_view IdeaLevelName(IdeaLevel level);
@@ -36,8 +36,10 @@ std::size_t IdeaSlicedBlocks(IdeaLevel level, const std::uint16_t* key, const st
                              std::uint8_t* out, std::size_t count);
 
 // The vector kernels: whole registers of blocks only; each returns the blocks it did.
-std::size_t IdeaBlocksSse2(const std::uint16_t* key, const std::uint8_t* in, std::uint8_t* out, std::size_t count);
-std::size_t IdeaBlocksAvx2(const std::uint16_t* key, const std::uint8_t* in, std::uint8_t* out, std::size_t count);
+std::size_t IdeaBlocksSse2(const std::uint16_t* key, const std::uint8_t* in, std::uint8_t* out,
+                           std::size_t count);
+std::size_t IdeaBlocksAvx2(const std::uint16_t* key, const std::uint8_t* in, std::uint8_t* out,
+                           std::size_t count);
 std::size_t IdeaBlocksAvx512(const std::uint16_t* key, const std::uint8_t* in, std::uint8_t* out,
                              std::size_t count);
 

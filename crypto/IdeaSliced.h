@@ -32,7 +32,8 @@ template <class V> struct SplatKeys {
 };
 
 template <class V, bool AnyZero>
-inline typename V::Reg Mul(typename V::Reg a, const SplatKeys<V>& keys, const std::uint16_t* key, int i) {
+inline typename V::Reg Mul(typename V::Reg a, const SplatKeys<V>& keys, const std::uint16_t* key,
+                           int i) {
     if constexpr (AnyZero) {
         if (key[i] == 0) return V::OneMinus(a);
     }
@@ -42,8 +43,8 @@ inline typename V::Reg Mul(typename V::Reg a, const SplatKeys<V>& keys, const st
 // Four registers of Lanes/2 consecutive blocks each (in 128-bit lane columns) become
 // one register per block word, lanes in a fixed order that Unslice undoes.
 template <class V>
-inline void Slice(const std::uint8_t* p, typename V::Reg& x1, typename V::Reg& x2, typename V::Reg& x3,
-                  typename V::Reg& x4) {
+inline void Slice(const std::uint8_t* p, typename V::Reg& x1, typename V::Reg& x2,
+                  typename V::Reg& x3, typename V::Reg& x4) {
     auto v0 = V::SwapBytes(V::Load(p));
     auto v1 = V::SwapBytes(V::Load(p + V::Bytes));
     auto v2 = V::SwapBytes(V::Load(p + 2 * V::Bytes));
@@ -79,7 +80,8 @@ inline void CryptGroups(const SplatKeys<V>& keys, const std::uint16_t* key, cons
     constexpr std::size_t GroupBytes = 4 * V::Bytes;
     Reg x1[Groups], x2[Groups], x3[Groups], x4[Groups];
 #pragma GCC unroll 4
-    for (int g = 0; g < Groups; ++g) Slice<V>(in + g * GroupBytes, x1[g], x2[g], x3[g], x4[g]);
+    for (int g = 0; g < Groups; ++g)
+        Slice<V>(in + g * GroupBytes, x1[g], x2[g], x3[g], x4[g]);
 
 #pragma GCC unroll 8
     for (int r = 0; r < 8; ++r) {
@@ -93,7 +95,8 @@ inline void CryptGroups(const SplatKeys<V>& keys, const std::uint16_t* key, cons
         }
         Reg s[Groups];
 #pragma GCC unroll 4
-        for (int g = 0; g < Groups; ++g) s[g] = Mul<V, AnyZero>(V::Xor(x1[g], x3[g]), keys, key, k + 4);
+        for (int g = 0; g < Groups; ++g)
+            s[g] = Mul<V, AnyZero>(V::Xor(x1[g], x3[g]), keys, key, k + 4);
 #pragma GCC unroll 4
         for (int g = 0; g < Groups; ++g) {
             Reg t = Mul<V, AnyZero>(V::Add(V::Xor(x2[g], x4[g]), s[g]), keys, key, k + 5);
@@ -108,8 +111,9 @@ inline void CryptGroups(const SplatKeys<V>& keys, const std::uint16_t* key, cons
 
 #pragma GCC unroll 4
     for (int g = 0; g < Groups; ++g)
-        Unslice<V>(out + g * GroupBytes, Mul<V, AnyZero>(x1[g], keys, key, 48), V::Add(x3[g], keys.K(49)),
-                   V::Add(x2[g], keys.K(50)), Mul<V, AnyZero>(x4[g], keys, key, 51));
+        Unslice<V>(out + g * GroupBytes, Mul<V, AnyZero>(x1[g], keys, key, 48),
+                   V::Add(x3[g], keys.K(49)), V::Add(x2[g], keys.K(50)),
+                   Mul<V, AnyZero>(x4[g], keys, key, 51));
 }
 
 // Whole groups of Lanes blocks, Groups of them interleaved while enough remain, then
@@ -121,13 +125,16 @@ inline std::size_t RunBlocks(const std::uint16_t* key, const std::uint8_t* in, s
     const SplatKeys<V> keys{key};
     constexpr std::size_t Step = std::size_t(Groups) * V::Lanes;
     std::size_t b = 0;
-    for (; b + Step <= count; b += Step) CryptGroups<V, Groups, AnyZero>(keys, key, in + 8 * b, out + 8 * b);
-    for (; b + V::Lanes <= count; b += V::Lanes) CryptGroups<V, 1, AnyZero>(keys, key, in + 8 * b, out + 8 * b);
+    for (; b + Step <= count; b += Step)
+        CryptGroups<V, Groups, AnyZero>(keys, key, in + 8 * b, out + 8 * b);
+    for (; b + V::Lanes <= count; b += V::Lanes)
+        CryptGroups<V, 1, AnyZero>(keys, key, in + 8 * b, out + 8 * b);
     return b;
 }
 
 template <class V, int Groups>
-inline std::size_t Run(const std::uint16_t* key, const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
+inline std::size_t Run(const std::uint16_t* key, const std::uint8_t* in, std::uint8_t* out,
+                       std::size_t count) {
     if (count < V::Lanes) return 0;
     return AnyZeroMulKey(key) ? RunBlocks<V, Groups, true>(key, in, out, count)
                               : RunBlocks<V, Groups, false>(key, in, out, count);

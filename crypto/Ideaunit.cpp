@@ -54,7 +54,8 @@ inline void StoreBE(std::uint8_t* p, std::uint64_t v) {
 }
 
 inline std::uint64_t Pack(std::uint32_t y1, std::uint32_t y2, std::uint32_t y3, std::uint32_t y4) {
-    return std::uint64_t(y1) << 48 | std::uint64_t(y2 & 0xFFFFu) << 32 | std::uint64_t(y3 & 0xFFFFu) << 16 | y4;
+    return std::uint64_t(y1) << 48 | std::uint64_t(y2 & 0xFFFFu) << 32 |
+           std::uint64_t(y3 & 0xFFFFu) << 16 | y4;
 }
 
 // One block as a 64-bit big-endian word: 8 rounds and the output transformation.
@@ -120,7 +121,8 @@ inline void Crypt2(const std::uint16_t* key, const std::uint8_t* in, std::uint8_
 void CryptMany(IdeaLevel level, const std::uint16_t* key, const std::uint8_t* in, std::uint8_t* out,
                std::size_t count) {
     std::size_t b = IdeaSlicedBlocks(level, key, in, out, count);
-    for (; b + 2 <= count; b += 2) Crypt2(key, in + 8 * b, out + 8 * b);
+    for (; b + 2 <= count; b += 2)
+        Crypt2(key, in + 8 * b, out + 8 * b);
     if (b < count) Crypt(key, in + 8 * b, out + 8 * b);
 }
 
@@ -135,7 +137,9 @@ TIDEA::~TIDEA() {
     WipeBytes(decipherKeys_.data(), sizeof decipherKeys_);
 }
 
-void TIDEA::SetLevel(IdeaLevel level) { level_ = std::min(level, IdeaBestLevel()); }
+void TIDEA::SetLevel(IdeaLevel level) {
+    level_ = std::min(level, IdeaBestLevel());
+}
 
 std::uint16_t TIDEA::MulMod(std::uint16_t a, std::uint16_t b) {
     return static_cast<std::uint16_t>(Mul(a, b));
@@ -241,7 +245,9 @@ void TIDEA::InvertKeys() {
     }
 }
 
-void TIDEA::CipherBlock() { Crypt(activeKeys_->data(), BlockBuffer.data(), BlockBuffer.data()); }
+void TIDEA::CipherBlock() {
+    Crypt(activeKeys_->data(), BlockBuffer.data(), BlockBuffer.data());
+}
 
 void TIDEA::EncipherBlock() {
     activeKeys_ = &encipherKeys_;

@@ -10,7 +10,7 @@
 namespace velkor {
 
 class TIDEA : public TCrypto {
-public:
+  public:
     static constexpr int KeyWords = 52;
     using KeyTable = std::array<std::uint16_t, KeyWords>;
 
@@ -35,7 +35,7 @@ public:
     IdeaLevel Level() const { return level_; }
     void SetLevel(IdeaLevel level);
 
-protected:
+  protected:
     void EncipherBlock() override;
     void DecipherBlock() override;
     void SetUpKey() override;
@@ -46,7 +46,7 @@ protected:
     void EncipherChainCFB(const std::uint8_t* in, std::uint8_t* out, std::size_t count,
                           std::uint8_t* feedback) override;
 
-private:
+  private:
     void ExpandKey();
     void InvertKeys();
     void CipherBlock();

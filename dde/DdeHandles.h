@@ -16,7 +16,7 @@ constexpr int kDdeCodePage = CP_WINANSI; // 1004
 
 // A DDEML instance identifier, uninitialised with the owner.
 class DdeInstance {
-public:
+  public:
     DdeInstance() = default;
     explicit DdeInstance(DWORD id) : id_(id) {}
     ~DdeInstance() { reset(); }
@@ -33,17 +33,16 @@ public:
 
     DWORD get() const { return id_; }
     void reset() {
-        if (id_)
-            DdeUninitialize(std::exchange(id_, 0));
+        if (id_) DdeUninitialize(std::exchange(id_, 0));
     }
 
-private:
+  private:
     DWORD id_ = 0;
 };
 
 // A string handle made by this unit, released with the owner.
 class DdeString {
-public:
+  public:
     DdeString() = default;
     // An empty text gives no handle: DDEML answers 0 for "".
     DdeString(DWORD instance, const std::string& text)
@@ -67,11 +66,10 @@ public:
     HSZ get() const { return hsz_; }
     explicit operator bool() const { return hsz_ != nullptr; }
     void reset() {
-        if (hsz_)
-            DdeFreeStringHandle(instance_, std::exchange(hsz_, nullptr));
+        if (hsz_) DdeFreeStringHandle(instance_, std::exchange(hsz_, nullptr));
     }
 
-private:
+  private:
     DWORD instance_ = 0;
     HSZ hsz_ = nullptr;
 };
@@ -79,20 +77,18 @@ private:
 // A data handle this unit made and still owns; release() hands it to DDEML (a
 // transaction or a callback result takes it over).
 class DdeData {
-public:
+  public:
     DdeData() = default;
     explicit DdeData(HDDEDATA data) : data_(data) {}
     ~DdeData() {
-        if (data_)
-            DdeFreeDataHandle(data_);
+        if (data_) DdeFreeDataHandle(data_);
     }
     DdeData(const DdeData&) = delete;
     DdeData& operator=(const DdeData&) = delete;
     DdeData(DdeData&& other) noexcept : data_(std::exchange(other.data_, nullptr)) {}
     DdeData& operator=(DdeData&& other) noexcept {
         if (this != &other) {
-            if (data_)
-                DdeFreeDataHandle(data_);
+            if (data_) DdeFreeDataHandle(data_);
             data_ = std::exchange(other.data_, nullptr);
         }
         return *this;
@@ -102,26 +98,24 @@ public:
     HDDEDATA release() { return std::exchange(data_, nullptr); }
     explicit operator bool() const { return data_ != nullptr; }
 
-private:
+  private:
     HDDEDATA data_ = nullptr;
 };
 
 // An open conversation, ended with the owner.
 class DdeConv {
-public:
+  public:
     DdeConv() = default;
     explicit DdeConv(HCONV conv) : conv_(conv) {}
     ~DdeConv() {
-        if (conv_)
-            DdeDisconnect(conv_);
+        if (conv_) DdeDisconnect(conv_);
     }
     DdeConv(const DdeConv&) = delete;
     DdeConv& operator=(const DdeConv&) = delete;
     DdeConv(DdeConv&& other) noexcept : conv_(std::exchange(other.conv_, nullptr)) {}
     DdeConv& operator=(DdeConv&& other) noexcept {
         if (this != &other) {
-            if (conv_)
-                DdeDisconnect(conv_);
+            if (conv_) DdeDisconnect(conv_);
             conv_ = std::exchange(other.conv_, nullptr);
         }
         return *this;
@@ -131,7 +125,7 @@ public:
     HCONV release() { return std::exchange(conv_, nullptr); }
     explicit operator bool() const { return conv_ != nullptr; }
 
-private:
+  private:
     HCONV conv_ = nullptr;
 };
 
@@ -139,8 +133,7 @@ private:
 // Wine writes "" for a zero handle but still returns 1, so the handle is tested, not the
 // returned length.
 inline std::string DdeQueryText(DWORD instance, HSZ hsz) {
-    if (!hsz)
-        return {};
+    if (!hsz) return {};
     char buffer[4096] = "";
     DdeQueryStringA(instance, hsz, buffer, sizeof buffer, kDdeCodePage);
     buffer[sizeof buffer - 1] = '\0';

@@ -26,8 +26,7 @@ InitiateReport BroadcastInitiate(HWND client, ATOM service, ATOM topic,
     std::vector<DWORD> hungThreads;
     const ULONGLONG start = GetTickCount64();
     for (HWND window : windows) {
-        if (window == client)
-            continue;
+        if (window == client) continue;
         const DWORD thread = GetWindowThreadProcessId(window, nullptr);
         if (!thread) // gone meanwhile
             continue;

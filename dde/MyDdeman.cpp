@@ -17,7 +17,9 @@ namespace velkor {
 EDdeError::EDdeError(unsigned code)
     : std::runtime_error(MessageFor(code)), code_(code), address_(__builtin_return_address(0)) {}
 
-std::string EDdeError::MessageFor(unsigned code) { return chat::DdeErrorMessage(code); }
+std::string EDdeError::MessageFor(unsigned code) {
+    return chat::DdeErrorMessage(code);
+}
 
 int ShowStartupError(const EDdeError& error) {
     return ShowStartupError("EDdeError", error.Address(), error.what());
@@ -34,8 +36,7 @@ constexpr ULONGLONG kEndRetryMs = 5000;
 
 LRESULT CALLBACK SweepProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     if (msg == WM_TIMER && wparam == kSweepTimer) {
-        if (TDdeMgr* manager = TDdeMgr::Instance())
-            manager->DropVanishedClients();
+        if (TDdeMgr* manager = TDdeMgr::Instance()) manager->DropVanishedClients();
         return 0;
     }
     return DefWindowProcA(hwnd, msg, wparam, lparam);
@@ -44,14 +45,12 @@ LRESULT CALLBACK SweepProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
 } // namespace
 
 TDdeMgr::TDdeMgr(TApplication& application) : TComponent(&application), application_(application) {
-    if (instance_)
-        throw std::logic_error("a second DDE manager in one process");
+    if (instance_) throw std::logic_error("a second DDE manager in one process");
     DWORD id = 0;
     // DdeInitializeA answers the error itself; DdeGetLastError needs the instance that
     // was not made.
     const UINT result = DdeInitializeA(&id, Callback, 0, 0);
-    if (result != DMLERR_NO_ERROR)
-        throw EDdeError(result);
+    if (result != DMLERR_NO_ERROR) throw EDdeError(result);
     ddeInstance_ = DdeInstance(id);
     instance_ = this;
     SetAppName(chat::ServiceNameFromPath(ModuleFileName()));
@@ -62,8 +61,7 @@ TDdeMgr::TDdeMgr(TApplication& application) : TComponent(&application), applicat
     RegisterClassA(&wc);
     sweepWindow_.reset(CreateWindowExA(0, kSweepClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                        GetModuleHandleA(nullptr), nullptr));
-    if (sweepWindow_)
-        SetTimer(sweepWindow_.get(), kSweepTimer, kSweepMs, nullptr);
+    if (sweepWindow_) SetTimer(sweepWindow_.get(), kSweepTimer, kSweepMs, nullptr);
 }
 
 TDdeMgr::~TDdeMgr() {
@@ -78,13 +76,11 @@ void TDdeMgr::SetAppName(const std::string& name) {
     ResetAppName();
     appName_ = name;
     appNameHandle_ = DdeString(DdeInstId(), appName_);
-    if (appNameHandle_)
-        DdeNameService(DdeInstId(), appNameHandle_.get(), nullptr, DNS_REGISTER);
+    if (appNameHandle_) DdeNameService(DdeInstId(), appNameHandle_.get(), nullptr, DNS_REGISTER);
 }
 
 void TDdeMgr::ResetAppName() {
-    if (appNameHandle_)
-        DdeNameService(DdeInstId(), appNameHandle_.get(), nullptr, DNS_UNREGISTER);
+    if (appNameHandle_) DdeNameService(DdeInstId(), appNameHandle_.get(), nullptr, DNS_UNREGISTER);
     appNameHandle_.reset();
 }
 
@@ -115,8 +111,7 @@ bool TDdeMgr::ConnectAccepted(HSZ topic, HSZ service) const {
 }
 
 HDDEDATA TDdeMgr::WildConnect(HSZ topic, HSZ service) const {
-    if (!topic || !ConnectAccepted(topic, service))
-        return nullptr;
+    if (!topic || !ConnectAccepted(topic, service)) return nullptr;
     HSZPAIR pairs[2] = {{appNameHandle_.get(), topic}, {nullptr, nullptr}};
     return DdeCreateDataHandle(DdeInstId(), reinterpret_cast<BYTE*>(pairs), sizeof pairs, 0,
                                nullptr, CF_TEXT, 0);
@@ -125,15 +120,12 @@ HDDEDATA TDdeMgr::WildConnect(HSZ topic, HSZ service) const {
 void TDdeMgr::ConnectConfirm(HCONV conv, HSZ topic) {
     auto record = std::make_unique<TDdeSrvrConv>(*this, conv, DdeQueryText(DdeInstId(), topic));
     // Records name these components: hear of their destruction.
-    if (record->ServerConv())
-        FreeNotification(record->ServerConv());
-    if (record->Form())
-        FreeNotification(record->Form());
+    if (record->ServerConv()) FreeNotification(record->ServerConv());
+    if (record->Form()) FreeNotification(record->Form());
     DdeSetUserHandle(conv, QID_SYNC, reinterpret_cast<DWORD_PTR>(&record->Endpoint()));
     TDdeServerConv* serverConv = record->ServerConv();
     serverConvs_.push_back(std::move(record));
-    if (serverConv && serverConv->OnOpen)
-        serverConv->OnOpen(*serverConv);
+    if (serverConv && serverConv->OnOpen) serverConv->OnOpen(*serverConv);
 }
 
 void TDdeMgr::ServerDisconnected(TDdeSrvrConv& record) {
@@ -143,8 +135,7 @@ void TDdeMgr::ServerDisconnected(TDdeSrvrConv& record) {
     record.conv_ = nullptr;
     auto it = std::find_if(serverConvs_.begin(), serverConvs_.end(),
                            [&record](const auto& r) { return r.get() == &record; });
-    if (it != serverConvs_.end())
-        serverConvs_.erase(it);
+    if (it != serverConvs_.end()) serverConvs_.erase(it);
 }
 
 void TDdeMgr::PostDataChange(TDdeServerItem& item) {
@@ -156,8 +147,7 @@ void TDdeMgr::PostDataChange(TDdeServerItem& item) {
         TComponent* owner = item.Owner();
         while (owner && !dynamic_cast<TForm*>(owner))
             owner = owner->Owner();
-        if (!owner)
-            return;
+        if (!owner) return;
         topic = static_cast<TForm*>(owner)->Caption();
     }
     for (const auto& record : serverConvs_) {
@@ -204,8 +194,7 @@ void TDdeMgr::DropVanishedClients() {
 
 void TDdeMgr::Notification(TComponent* component, TOperation operation) {
     TComponent::Notification(component, operation);
-    if (operation != TOperation::Remove)
-        return;
+    if (operation != TOperation::Remove) return;
     topicConvs_.erase(std::remove(topicConvs_.begin(), topicConvs_.end(), component),
                       topicConvs_.end());
     for (const auto& record : serverConvs_)
@@ -216,20 +205,17 @@ TDdeConvEndpoint* TDdeMgr::EndpointOf(HCONV conv) const {
     CONVINFO info{};
     // The structure's own size: 96 bytes is the 32-bit layout, 144 the 64-bit one.
     info.cb = sizeof info;
-    if (!DdeQueryConvInfo(conv, QID_SYNC, &info) || !info.hUser)
-        return nullptr;
+    if (!DdeQueryConvInfo(conv, QID_SYNC, &info) || !info.hUser) return nullptr;
     auto* endpoint = reinterpret_cast<TDdeConvEndpoint*>(info.hUser);
     // Only a record of this manager that is still alive is trusted.
     for (const auto& record : serverConvs_)
-        if (&record->Endpoint() == endpoint)
-            return endpoint;
+        if (&record->Endpoint() == endpoint) return endpoint;
     return nullptr;
 }
 
 HDDEDATA CALLBACK TDdeMgr::Callback(UINT type, UINT format, HCONV conv, HSZ hsz1, HSZ hsz2,
                                     HDDEDATA data, ULONG_PTR, ULONG_PTR) {
-    if (!instance_)
-        return nullptr;
+    if (!instance_) return nullptr;
     return instance_->HandleTransaction(type, format, conv, hsz1, hsz2, data);
 }
 
@@ -247,11 +233,9 @@ HDDEDATA TDdeMgr::HandleTransaction(UINT type, UINT format, HCONV conv, HSZ hsz1
     default:
         break;
     }
-    if (!conv)
-        return nullptr;
+    if (!conv) return nullptr;
     TDdeConvEndpoint* endpoint = EndpointOf(conv);
-    if (!endpoint)
-        return nullptr;
+    if (!endpoint) return nullptr;
     return endpoint->DdeTransaction(type, format, hsz1, hsz2, data);
 }
 

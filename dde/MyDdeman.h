@@ -4,8 +4,8 @@
 // MyDdemanServer.h.
 #pragma once
 
-#include "dde/DdeHandles.h"
 #include "app/win/Forms.h"
+#include "dde/DdeHandles.h"
 #include "dde/MyDdemanClient.h"
 
 #include <memory>
@@ -21,13 +21,13 @@ class TDdeSrvrConv;
 
 // DDE could not be initialised. Code() is the DDEML error; Address() the code that raised it.
 class EDdeError : public std::runtime_error {
-public:
+  public:
     explicit EDdeError(unsigned code);
     unsigned Code() const { return code_; }
     const void* Address() const { return address_; }
     static std::string MessageFor(unsigned code);
 
-private:
+  private:
     unsigned code_;
     const void* address_;
 };
@@ -39,18 +39,17 @@ int ShowStartupError(const EDdeError& error);
 // Something a conversation's user handle (QID_SYNC) can name: the callback hands it the
 // transactions of its conversation.
 class TDdeConvEndpoint {
-public:
-    virtual HDDEDATA DdeTransaction(UINT type, UINT format, HSZ hsz1, HSZ hsz2,
-                                    HDDEDATA data) = 0;
+  public:
+    virtual HDDEDATA DdeTransaction(UINT type, UINT format, HSZ hsz1, HSZ hsz2, HDDEDATA data) = 0;
 
-protected:
+  protected:
     ~TDdeConvEndpoint() = default;
 };
 
 // The one DDE manager of the process. Create it, owned by the application, before any
 // window and before any other DDE component; it is destroyed after them.
 class TDdeMgr : public TComponent {
-public:
+  public:
     explicit TDdeMgr(TApplication& application); // throws EDdeError
     ~TDdeMgr() override;
 
@@ -83,7 +82,7 @@ public:
     void DropVanishedClients();
     static constexpr UINT kSweepMs = 3000;
 
-private:
+  private:
     friend class TDdeServerConv;
     friend class TDdeSrvrConv;
 

@@ -1,8 +1,8 @@
 // MyDdemanClient: the client conversation on raw DDE messages, driven by the message loop.
 #include "dde/MyDdemanClient.h"
 
-#include "dde/DdeInitiate.h"
 #include "app/chat/DdeText.h"
+#include "dde/DdeInitiate.h"
 
 #include <dde.h>
 
@@ -44,18 +44,16 @@ TDdeClientConv::~TDdeClientConv() {
     OnOpen = nullptr;
     OnPokeDone = nullptr;
     CloseConversation();
-    if (window_)
-        SetWindowLongPtrA(window_.get(), GWLP_USERDATA, 0);
+    if (window_) SetWindowLongPtrA(window_.get(), GWLP_USERDATA, 0);
 }
 
 LRESULT CALLBACK TDdeClientConv::WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     if (msg == WM_NCCREATE)
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA,
-                          reinterpret_cast<LONG_PTR>(
-                              reinterpret_cast<CREATESTRUCTA*>(lparam)->lpCreateParams));
+        SetWindowLongPtrA(
+            hwnd, GWLP_USERDATA,
+            reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTA*>(lparam)->lpCreateParams));
     auto* self = reinterpret_cast<TDdeClientConv*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    if (!self)
-        return DefWindowProcA(hwnd, msg, wparam, lparam);
+    if (!self) return DefWindowProcA(hwnd, msg, wparam, lparam);
     return self->HandleMessage(hwnd, msg, wparam, lparam);
 }
 
@@ -96,20 +94,15 @@ bool TDdeClientConv::LinkTo(const std::string& service, const std::string& topic
 }
 
 bool TDdeClientConv::OpenConversation() {
-    if (partner_ && !IsWindow(partner_))
-        ServerEnded();
-    if (partner_ || !window_)
-        return false;
-    if (service_.empty() && topic_.empty())
-        return false;
+    if (partner_ && !IsWindow(partner_)) ServerEnded();
+    if (partner_ || !window_) return false;
+    if (service_.empty() && topic_.empty()) return false;
     if (!Initiate() && !(service_.empty() && serviceApplication_.empty())) {
         const std::string commandLine =
             serviceApplication_.empty() ? service_ + " " + topic_ : serviceApplication_;
-        if (WinExec(commandLine.c_str(), SW_SHOWMINNOACTIVE) >= 32)
-            Initiate();
+        if (WinExec(commandLine.c_str(), SW_SHOWMINNOACTIVE) >= 32) Initiate();
     }
-    if (!partner_)
-        return false;
+    if (!partner_) return false;
     timedOut_ = 0;
     Open();
     return true;
@@ -124,10 +117,8 @@ bool TDdeClientConv::Initiate() {
         BroadcastInitiate(window_.get(), service, topic);
         initiating_ = false;
     }
-    if (service)
-        GlobalDeleteAtom(service);
-    if (topic)
-        GlobalDeleteAtom(topic);
+    if (service) GlobalDeleteAtom(service);
+    if (topic) GlobalDeleteAtom(topic);
     return partner_ != nullptr;
 }
 
@@ -145,23 +136,19 @@ void TDdeClientConv::CloseConversation() {
 }
 
 bool TDdeClientConv::PokeText(const std::string& item, std::string_view text) {
-    if (partner_ && !IsWindow(partner_))
-        ServerEnded();
+    if (partner_ && !IsWindow(partner_)) ServerEnded();
     // The empty item has no atom, as DDEML has no handle for it.
-    if (!partner_ || item.empty() || item.size() > 255)
-        return false;
+    if (!partner_ || item.empty() || item.size() > 255) return false;
     std::string bytes(chat::UpToFirstZero(text));
     bytes.push_back('\0');
     queue_.push_back(Line{item, std::move(bytes)});
-    if (!awaitingAck_)
-        SendNext();
+    if (!awaitingAck_) SendNext();
     return partner_ != nullptr;
 }
 
 void TDdeClientConv::SendNext() {
     while (partner_ && !awaitingAck_ && !queue_.empty()) {
-        if (PostPoke(queue_.front()))
-            return;
+        if (PostPoke(queue_.front())) return;
         if (!IsWindow(partner_)) {
             ServerEnded();
             return;
@@ -175,8 +162,7 @@ bool TDdeClientConv::PostPoke(const Line& line) {
     // server takes for text.
     const SIZE_T header = offsetof(DDEPOKE, Value);
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, header + line.bytes.size());
-    if (!block)
-        return false;
+    if (!block) return false;
     auto* poke = static_cast<DDEPOKE*>(GlobalLock(block));
     if (!poke) {
         GlobalFree(block);
@@ -222,22 +208,19 @@ void TDdeClientConv::OnAck(HWND from, LPARAM lparam) {
     UINT_PTR item = 0;
     UnpackDDElParam(WM_DDE_ACK, lparam, &status, &item);
     FreeDDElParam(WM_DDE_ACK, lparam);
-    if (item)
-        GlobalDeleteAtom(static_cast<ATOM>(item));
+    if (item) GlobalDeleteAtom(static_cast<ATOM>(item));
     if (!awaitingAck_ || from != partner_)
         return; // from an ended conversation, or late after a time-out
     const bool acknowledged = (status & 0x8000) != 0; // DDE_FACK in the DDEACK word
     // A refused poke leaves its data with the sender. After a time-out the answer may be
     // the earlier poke's, whose data the server may still hold: then it is left alone.
-    if (!acknowledged && !timedOut_)
-        GlobalFree(pendingData_);
+    if (!acknowledged && !timedOut_) GlobalFree(pendingData_);
     Finish(acknowledged);
     SendNext();
 }
 
 void TDdeClientConv::OnTerminate(HWND from) {
-    if (from != partner_)
-        return; // the answer to our own WM_DDE_TERMINATE, or a stranger's
+    if (from != partner_) return; // the answer to our own WM_DDE_TERMINATE, or a stranger's
     PostMessageA(from, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(window_.get()), 0);
     ServerEnded();
 }
@@ -248,13 +231,11 @@ void TDdeClientConv::Finish(bool acknowledged) {
     awaitingAck_ = false;
     pendingData_ = nullptr;
     queue_.pop_front();
-    if (OnPokeDone)
-        OnPokeDone(*this, acknowledged);
+    if (OnPokeDone) OnPokeDone(*this, acknowledged);
 }
 
 void TDdeClientConv::ServerEnded() {
-    if (!partner_)
-        return;
+    if (!partner_) return;
     Close();
     partner_ = nullptr;
     GiveUpQueue();
@@ -272,13 +253,11 @@ void TDdeClientConv::GiveUpQueue() {
 }
 
 void TDdeClientConv::Close() {
-    if (OnClose)
-        OnClose(*this);
+    if (OnClose) OnClose(*this);
 }
 
 void TDdeClientConv::Open() {
-    if (OnOpen)
-        OnOpen(*this);
+    if (OnOpen) OnOpen(*this);
 }
 
 } // namespace velkor

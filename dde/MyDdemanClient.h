@@ -22,7 +22,7 @@ class TDdeClientConv;
 using TPokeDoneEvent = std::function<void(TDdeClientConv& sender, bool acknowledged)>;
 
 class TDdeClientConv : public TComponent {
-public:
+  public:
     static constexpr UINT kPokeTimeoutMs = 10000;
 
     explicit TDdeClientConv(TComponent* owner);
@@ -60,11 +60,11 @@ public:
     TNotifyEvent OnOpen;
     TPokeDoneEvent OnPokeDone;
 
-protected:
+  protected:
     virtual void Close();
     virtual void Open();
 
-private:
+  private:
     struct Line {
         std::string item;
         std::string bytes; // the text and its zero byte

@@ -10,7 +10,9 @@ namespace velkor {
 
 namespace {
 
-HDDEDATA AsResult(UINT_PTR value) { return reinterpret_cast<HDDEDATA>(value); }
+HDDEDATA AsResult(UINT_PTR value) {
+    return reinterpret_cast<HDDEDATA>(value);
+}
 
 // The value as a client reads it: every line followed by CR LF, and one zero byte.
 HDDEDATA ValueData(DWORD instance, const TDdeServerItem& item, HSZ itemHandle, UINT format) {
@@ -39,13 +41,14 @@ TDdeServerItem::TDdeServerItem(TComponent* owner) : TComponent(owner) {}
 TDdeServerItem::~TDdeServerItem() = default;
 
 void TDdeServerItem::SetLines(const std::vector<std::string>& lines) {
-    if (chat::JoinLines(lines) == chat::JoinLines(lines_))
-        return;
+    if (chat::JoinLines(lines) == chat::JoinLines(lines_)) return;
     lines_ = lines;
     ValueChanged();
 }
 
-std::string TDdeServerItem::Text() const { return lines_.empty() ? std::string() : lines_.front(); }
+std::string TDdeServerItem::Text() const {
+    return lines_.empty() ? std::string() : lines_.front();
+}
 
 void TDdeServerItem::SetText(const std::string& text) {
     lines_.assign(1, text);
@@ -53,54 +56,45 @@ void TDdeServerItem::SetText(const std::string& text) {
 }
 
 void TDdeServerItem::SetServerConv(TDdeServerConv* serverConv) {
-    if (serverConv_)
-        RemoveFreeNotification(serverConv_);
+    if (serverConv_) RemoveFreeNotification(serverConv_);
     serverConv_ = serverConv;
-    if (serverConv_)
-        FreeNotification(serverConv_);
+    if (serverConv_) FreeNotification(serverConv_);
 }
 
 HDDEDATA TDdeServerItem::PokeData(HDDEDATA data) {
     DWORD size = 0;
     const BYTE* bytes = DdeAccessData(data, &size);
-    if (!bytes)
-        return nullptr;
+    if (!bytes) return nullptr;
     // The reported size bounds the text: a client's data need not hold a zero byte.
     const std::string_view value =
         chat::UpToFirstZero(std::string_view(reinterpret_cast<const char*>(bytes), size));
     lines_ = chat::SplitLines(value);
     DdeUnaccessData(data);
     ValueChanged();
-    if (OnPokeData)
-        OnPokeData(*this);
+    if (OnPokeData) OnPokeData(*this);
     return AsResult(DDE_FACK);
 }
 
 void TDdeServerItem::Notification(TComponent* component, TOperation operation) {
     TComponent::Notification(component, operation);
-    if (operation == TOperation::Remove && component == serverConv_)
-        serverConv_ = nullptr;
+    if (operation == TOperation::Remove && component == serverConv_) serverConv_ = nullptr;
 }
 
 void TDdeServerItem::ValueChanged() {
-    if (OnChange)
-        OnChange(*this);
-    if (TDdeMgr* manager = TDdeMgr::Instance())
-        manager->PostDataChange(*this);
+    if (OnChange) OnChange(*this);
+    if (TDdeMgr* manager = TDdeMgr::Instance()) manager->PostDataChange(*this);
 }
 
 TDdeServerItem* FindServerItem(const TComponent* window, const TDdeServerConv* serverConv,
                                const std::string& name) {
     // A component without a name is not addressable: an empty item name finds nothing.
-    if (!window || name.empty())
-        return nullptr;
+    if (!window || name.empty()) return nullptr;
     for (TComponent* component : window->Components()) {
         if (auto* item = dynamic_cast<TDdeServerItem*>(component);
             item && item->Name() == name && item->ServerConv() == serverConv)
             return item;
         if (dynamic_cast<TWinControl*>(component))
-            if (TDdeServerItem* inner = FindServerItem(component, serverConv, name))
-                return inner;
+            if (TDdeServerItem* inner = FindServerItem(component, serverConv, name)) return inner;
     }
     return nullptr;
 }
@@ -116,8 +110,7 @@ TDdeSrvrConv::TDdeSrvrConv(TDdeMgr& manager, HCONV conv, std::string topic)
     : manager_(manager), topic_(std::move(topic)), conv_(conv) {
     const TDdeMgr::TopicOwner owner = manager_.MatchTopic(topic_);
     serverConv_ = owner.serverConv;
-    if (!serverConv_)
-        form_ = owner.form;
+    if (!serverConv_) form_ = owner.form;
 }
 
 TDdeSrvrConv::~TDdeSrvrConv() {
@@ -130,16 +123,13 @@ TDdeSrvrConv::~TDdeSrvrConv() {
 
 TDdeServerItem* TDdeSrvrConv::FindItem(const std::string& name) const {
     const TComponent* window = form_;
-    if (!window && serverConv_)
-        window = dynamic_cast<TForm*>(serverConv_->Owner());
+    if (!window && serverConv_) window = dynamic_cast<TForm*>(serverConv_->Owner());
     return FindServerItem(window, serverConv_, name);
 }
 
 void TDdeSrvrConv::Forget(TComponent* component) {
-    if (component == form_)
-        form_ = nullptr;
-    if (component == serverConv_)
-        serverConv_ = nullptr;
+    if (component == form_) form_ = nullptr;
+    if (component == serverConv_) serverConv_ = nullptr;
     std::erase_if(links_, [component](const auto& link) {
         return static_cast<TComponent*>(&link->ServerItem()) == component;
     });
@@ -170,12 +160,10 @@ HDDEDATA TDdeSrvrConv::DdeTransaction(UINT type, UINT format, HSZ, HSZ hsz2, HDD
 }
 
 HDDEDATA TDdeSrvrConv::Poke(UINT format, HSZ item, HDDEDATA data) {
-    if (format != CF_TEXT)
-        return nullptr;
+    if (format != CF_TEXT) return nullptr;
     // An empty item name arrives as the zero handle; it means NONE (pokes only).
     std::string name = DdeQueryText(manager_.DdeInstId(), item);
-    if (name.empty())
-        name = "NONE";
+    if (name.empty()) name = "NONE";
     TDdeServerItem* target = FindItem(name);
     return target ? target->PokeData(data) : nullptr;
 }
@@ -188,22 +176,18 @@ HDDEDATA TDdeSrvrConv::Request(UINT format, HSZ item) {
                        ? ValueData(instance, link->ServerItem(), link->ItemHandle(), CF_TEXT)
                        : nullptr;
     TDdeServerItem* target = FindItem(DdeQueryText(instance, item));
-    if (!target || format != CF_TEXT)
-        return nullptr;
+    if (!target || format != CF_TEXT) return nullptr;
     return ValueData(instance, *target, item, format);
 }
 
 HDDEDATA TDdeSrvrConv::AdviseStart(UINT format, HSZ item) {
-    if (format != CF_TEXT)
-        return nullptr;
+    if (format != CF_TEXT) return nullptr;
     const std::string name = DdeQueryText(manager_.DdeInstId(), item);
     TDdeServerItem* target = FindItem(name);
-    if (!target)
-        return nullptr;
+    if (!target) return nullptr;
     links_.push_back(std::make_unique<TDdeSrvrItem>(manager_.DdeInstId(), name, *target));
     manager_.FreeNotification(target);
-    if (!topicHandle_)
-        topicHandle_ = DdeString(manager_.DdeInstId(), topic_);
+    if (!topicHandle_) topicHandle_ = DdeString(manager_.DdeInstId(), topic_);
     return AsResult(1);
 }
 
@@ -211,8 +195,7 @@ void TDdeSrvrConv::AdviseStop(HSZ item) {
     auto it = std::find_if(links_.begin(), links_.end(), [item](const auto& link) {
         return DdeCmpStringHandles(link->ItemHandle(), item) == 0;
     });
-    if (it != links_.end())
-        links_.erase(it);
+    if (it != links_.end()) links_.erase(it);
 }
 
 } // namespace velkor

@@ -10,7 +10,7 @@ namespace velkor {
 // A named topic: a conversation on a topic equal to its name belongs to it. Topic
 // components come before window captions when a topic is matched.
 class TDdeServerConv : public TComponent {
-public:
+  public:
     explicit TDdeServerConv(TComponent* owner);
     ~TDdeServerConv() override;
 
@@ -20,7 +20,7 @@ public:
 
 // A value that clients poke, request and advise on, found by its component name.
 class TDdeServerItem : public TComponent {
-public:
+  public:
     explicit TDdeServerItem(TComponent* owner);
     ~TDdeServerItem() override;
 
@@ -42,10 +42,10 @@ public:
     TNotifyEvent OnChange;
     TNotifyEvent OnPokeData;
 
-protected:
+  protected:
     void Notification(TComponent* component, TOperation operation) override;
 
-private:
+  private:
     void ValueChanged();
 
     std::vector<std::string> lines_;
@@ -59,14 +59,14 @@ TDdeServerItem* FindServerItem(const TComponent* window, const TDdeServerConv* s
 
 // An advise link a client started on a server conversation.
 class TDdeSrvrItem {
-public:
+  public:
     TDdeSrvrItem(DWORD instance, const std::string& itemName, TDdeServerItem& serverItem);
 
     const std::string& ItemName() const { return itemName_; }
     HSZ ItemHandle() const { return itemHandle_.get(); }
     TDdeServerItem& ServerItem() const { return serverItem_; }
 
-private:
+  private:
     std::string itemName_;
     DdeString itemHandle_;
     TDdeServerItem& serverItem_;
@@ -74,7 +74,7 @@ private:
 
 // The record of one conversation a client opened to this program.
 class TDdeSrvrConv : private TDdeConvEndpoint {
-public:
+  public:
     TDdeSrvrConv(TDdeMgr& manager, HCONV conv, std::string topic);
     ~TDdeSrvrConv();
     TDdeSrvrConv(const TDdeSrvrConv&) = delete;
@@ -90,7 +90,7 @@ public:
     TDdeConvEndpoint& Endpoint() { return *this; }
     TDdeServerItem* FindItem(const std::string& name) const;
 
-private:
+  private:
     friend class TDdeMgr;
 
     HDDEDATA DdeTransaction(UINT type, UINT format, HSZ hsz1, HSZ hsz2, HDDEDATA data) override;

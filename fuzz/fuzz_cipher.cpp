@@ -34,7 +34,8 @@ std::size_t OutputSize(TCipherMode mode, std::size_t n) {
 
 // One call over in; the output buffer has exactly the room the mode needs.
 Bytes Run(TIDEA& c, bool encipher, const Bytes& in, bool resume) {
-    auto out = std::make_unique<std::uint8_t[]>(std::max<std::size_t>(1, OutputSize(c.CipherMode(), in.size())));
+    auto out = std::make_unique<std::uint8_t[]>(
+        std::max<std::size_t>(1, OutputSize(c.CipherMode(), in.size())));
     c.SetInputType(TSourceType::SourceByteArray);
     c.SetInputLength(static_cast<std::uint16_t>(in.size()));
     c.InputBuffer = in.data();

@@ -14,7 +14,8 @@ using namespace velkor::chat;
 namespace {
 
 std::optional<std::int32_t> Reference(std::string_view s) {
-    while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+    while (!s.empty() && s.front() == ' ')
+        s.remove_prefix(1);
     bool negative = false;
     unsigned base = 10;
     if (!s.empty() && s.front() == '$') {
@@ -28,10 +29,14 @@ std::optional<std::int32_t> Reference(std::string_view s) {
     unsigned __int128 value = 0;
     for (char c : s) {
         unsigned d;
-        if (c >= '0' && c <= '9') d = unsigned(c - '0');
-        else if (base == 16 && c >= 'a' && c <= 'f') d = unsigned(c - 'a' + 10);
-        else if (base == 16 && c >= 'A' && c <= 'F') d = unsigned(c - 'A' + 10);
-        else return std::nullopt;
+        if (c >= '0' && c <= '9')
+            d = unsigned(c - '0');
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            d = unsigned(c - 'a' + 10);
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            d = unsigned(c - 'A' + 10);
+        else
+            return std::nullopt;
         value = value * base + d;
         if (value > (unsigned __int128)1 << 40) value = (unsigned __int128)1 << 40; // saturate
     }
@@ -47,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     auto want = Reference(entry);
     if (got != want) {
         std::fprintf(stderr, "integer reading differs: got %s, want %s\n",
-                     got ? std::to_string(*got).c_str() : "none", want ? std::to_string(*want).c_str() : "none");
+                     got ? std::to_string(*got).c_str() : "none",
+                     want ? std::to_string(*want).c_str() : "none");
         std::abort();
     }
     if (ReadInteger(entry, 200) != (want ? *want : 200)) std::abort();

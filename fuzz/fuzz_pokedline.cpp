@@ -30,7 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const TPokedLine p = SplitPokedLine(poke);
     std::size_t spaces = 0;
-    for (char c : poke) spaces += c == ' ';
+    for (char c : poke)
+        spaces += c == ' ';
     if (spaces >= 2)
         Require(p.Channel + " " + p.Nick + " " + p.Text == poke, "two fields and the text");
     else if (spaces == 1)
@@ -51,8 +52,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (shown) {
         const std::string prefix = "<" + p.Nick + "> ";
         Require(shown->compare(0, prefix.size(), prefix) == 0, "display line starts with the nick");
-        if (!settings.EncryptionOn) Require(*shown == prefix + p.Text, "plain text shown unchanged");
-        else Require(!p.Text.empty() && p.Text[0] >= '0' && p.Text[0] <= '2', "only wire texts shown");
+        if (!settings.EncryptionOn)
+            Require(*shown == prefix + p.Text, "plain text shown unchanged");
+        else
+            Require(!p.Text.empty() && p.Text[0] >= '0' && p.Text[0] <= '2',
+                    "only wire texts shown");
     } else {
         Require(!SameChannel(p.Channel, settings.ChannelName) || settings.EncryptionOn,
                 "a plain line of the channel is never dropped");

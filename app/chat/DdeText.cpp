@@ -28,8 +28,7 @@ std::vector<std::string> SplitLines(std::string_view text) {
             ++i;
         }
     }
-    if (start < text.size())
-        lines.emplace_back(text.substr(start));
+    if (start < text.size()) lines.emplace_back(text.substr(start));
     return lines;
 }
 

@@ -19,10 +19,9 @@ int ScreenDpi() {
 
 UniqueFont CreatePointFont(const char* face, int points, UINT dpi, bool bold) {
     const int height = -MulDiv(points, dpi ? static_cast<int>(dpi) : ScreenDpi(), 72);
-    return UniqueFont(CreateFontA(height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE,
-                                  FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                                  CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                                  DEFAULT_PITCH | FF_DONTCARE, face));
+    return UniqueFont(CreateFontA(height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+                                  DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                  DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face));
 }
 
 UniqueFont CreateStatusFont(UINT dpi) {
@@ -41,30 +40,25 @@ ClipboardLock::ClipboardLock(HWND owner) {
     open_ = false;
     for (int attempt = 0; attempt < 10 && !open_; ++attempt) {
         open_ = OpenClipboard(owner) != FALSE;
-        if (!open_)
-            Sleep(10);
+        if (!open_) Sleep(10);
     }
 }
 
 ClipboardLock::~ClipboardLock() {
-    if (open_)
-        CloseClipboard();
+    if (open_) CloseClipboard();
 }
 
 void CopyTextToClipboard(HWND owner, std::string_view text) {
     UniqueGlobal memory(GlobalAlloc(GMEM_MOVEABLE, text.size() + 1));
-    if (!memory)
-        throw std::runtime_error("Out of memory while copying to the clipboard.");
+    if (!memory) throw std::runtime_error("Out of memory while copying to the clipboard.");
     auto* bytes = static_cast<char*>(GlobalLock(memory.get()));
-    if (!bytes)
-        throw std::runtime_error("Out of memory while copying to the clipboard.");
+    if (!bytes) throw std::runtime_error("Out of memory while copying to the clipboard.");
     std::memcpy(bytes, text.data(), text.size());
     bytes[text.size()] = '\0';
     GlobalUnlock(memory.get());
 
     ClipboardLock clipboard(owner);
-    if (!clipboard)
-        throw std::runtime_error("Cannot open clipboard.");
+    if (!clipboard) throw std::runtime_error("Cannot open clipboard.");
     EmptyClipboard();
     // On success the clipboard owns the memory; on failure it is still ours to free.
     if (SetClipboardData(CF_TEXT, memory.get()))
@@ -87,8 +81,7 @@ void TControl::SetFont(HFONT font) {
 
 LRESULT TControl::WndProc(UINT msg, WPARAM wparam, LPARAM lparam) {
     if (OnMessage) {
-        if (const auto result = OnMessage(msg, wparam, lparam))
-            return *result;
+        if (const auto result = OnMessage(msg, wparam, lparam)) return *result;
     }
     return TWinControl::WndProc(msg, wparam, lparam);
 }

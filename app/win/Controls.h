@@ -12,9 +12,8 @@
 namespace velkor {
 
 // Owns a handle and releases it with `Free`; copy deleted, move allowed.
-template <typename Handle, auto Free>
-class UniqueHandle {
-public:
+template <typename Handle, auto Free> class UniqueHandle {
+  public:
     UniqueHandle() = default;
     explicit UniqueHandle(Handle handle) : handle_(handle) {}
     ~UniqueHandle() { reset(); }
@@ -22,8 +21,7 @@ public:
     UniqueHandle& operator=(const UniqueHandle&) = delete;
     UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
     UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-        if (this != &other)
-            reset(other.release());
+        if (this != &other) reset(other.release());
         return *this;
     }
 
@@ -34,18 +32,19 @@ public:
         return h;
     }
     void reset(Handle handle = nullptr) {
-        if (handle_)
-            Free(handle_);
+        if (handle_) Free(handle_);
         handle_ = handle;
     }
     explicit operator bool() const { return handle_ != nullptr; }
 
-private:
+  private:
     Handle handle_ = nullptr;
 };
 
 using UniqueMenu = UniqueHandle<HMENU, DestroyMenu>;
-inline void FreeFontHandle(HFONT font) { DeleteObject(font); }
+inline void FreeFontHandle(HFONT font) {
+    DeleteObject(font);
+}
 
 using UniqueFont = UniqueHandle<HFONT, FreeFontHandle>;
 using UniqueModule = UniqueHandle<HMODULE, FreeLibrary>;
@@ -59,7 +58,7 @@ UniqueFont CreateStatusFont(UINT dpi);
 
 // The clipboard, open for as long as this object lives.
 class ClipboardLock {
-public:
+  public:
     explicit ClipboardLock(HWND owner);
     ~ClipboardLock();
     ClipboardLock(const ClipboardLock&) = delete;
@@ -67,7 +66,7 @@ public:
 
     explicit operator bool() const { return open_; }
 
-private:
+  private:
     bool open_;
 };
 
@@ -77,7 +76,7 @@ void CopyTextToClipboard(HWND owner, std::string_view text);
 // A control of a system class whose messages its form may take first: OnMessage answers
 // a message by returning a result, or lets the control handle it by returning nullopt.
 class TControl : public TWinControl {
-public:
+  public:
     TControl(TComponent* owner, TWinControl& parent, const char* className, DWORD style,
              DWORD exStyle = 0, int id = 0);
 
@@ -86,17 +85,17 @@ public:
     void SetBounds(int left, int top, int width, int height);
     void SetFont(HFONT font);
 
-protected:
+  protected:
     LRESULT WndProc(UINT msg, WPARAM wparam, LPARAM lparam) override;
 };
 
 // A static panel that holds controls: their commands and notifications go to its parent,
 // so the form handles them as if the controls were its own.
 class TPanel : public TControl {
-public:
+  public:
     TPanel(TComponent* owner, TWinControl& parent, DWORD exStyle = 0);
 
-protected:
+  protected:
     LRESULT WndProc(UINT msg, WPARAM wparam, LPARAM lparam) override;
 };
 

@@ -30,8 +30,7 @@ void RegisterFormClass(WNDPROC proc) {
         wc.lpszClassName = kFormClass;
         return RegisterClassExA(&wc) != 0;
     }();
-    if (!registered)
-        throw std::runtime_error("the form window class cannot be registered");
+    if (!registered) throw std::runtime_error("the form window class cannot be registered");
 }
 
 } // namespace
@@ -39,8 +38,7 @@ void RegisterFormClass(WNDPROC proc) {
 // ---- UniqueHwnd ----
 
 UniqueHwnd& UniqueHwnd::operator=(UniqueHwnd&& other) noexcept {
-    if (this != &other)
-        reset(other.release());
+    if (this != &other) reset(other.release());
     return *this;
 }
 
@@ -51,19 +49,16 @@ HWND UniqueHwnd::release() {
 }
 
 void UniqueHwnd::reset(HWND hwnd) {
-    if (hwnd == hwnd_)
-        return;
+    if (hwnd == hwnd_) return;
     HWND old = hwnd_;
     hwnd_ = hwnd;
-    if (old && IsWindow(old))
-        DestroyWindow(old);
+    if (old && IsWindow(old)) DestroyWindow(old);
 }
 
 // ---- TComponent ----
 
 TComponent::TComponent(TComponent* owner) : owner_(nullptr) {
-    if (owner)
-        owner->Insert(this);
+    if (owner) owner->Insert(this);
 }
 
 TComponent::~TComponent() {
@@ -77,30 +72,25 @@ TComponent::~TComponent() {
         c->Notification(this, TOperation::Remove);
     }
     DestroyComponents();
-    if (owner_)
-        owner_->Remove(this);
+    if (owner_) owner_->Remove(this);
 }
 
 TComponent* TComponent::FindComponent(const std::string& name) const {
     for (TComponent* c : components_)
-        if (c->name_ == name)
-            return c;
+        if (c->name_ == name) return c;
     return nullptr;
 }
 
 void TComponent::FreeNotification(TComponent* component) {
-    if (!component || component == this)
-        return;
+    if (!component || component == this) return;
     if (std::find(freeNotifies_.begin(), freeNotifies_.end(), component) == freeNotifies_.end())
         freeNotifies_.push_back(component);
     auto& theirs = component->freeNotifies_;
-    if (std::find(theirs.begin(), theirs.end(), this) == theirs.end())
-        theirs.push_back(this);
+    if (std::find(theirs.begin(), theirs.end(), this) == theirs.end()) theirs.push_back(this);
 }
 
 void TComponent::RemoveFreeNotification(TComponent* component) {
-    if (!component)
-        return;
+    if (!component) return;
     freeNotifies_.erase(std::remove(freeNotifies_.begin(), freeNotifies_.end(), component),
                         freeNotifies_.end());
     auto& theirs = component->freeNotifies_;
@@ -125,31 +115,27 @@ void TComponent::Insert(TComponent* component) {
 
 void TComponent::Remove(TComponent* component) {
     auto it = std::find(components_.begin(), components_.end(), component);
-    if (it == components_.end())
-        return;
+    if (it == components_.end()) return;
     components_.erase(it);
     component->owner_ = nullptr;
-    if (!destroying_)
-        Notification(component, TOperation::Remove);
+    if (!destroying_) Notification(component, TOperation::Remove);
 }
 
 // ---- TWinControl ----
 
 TWinControl::TWinControl(TComponent* owner) : TComponent(owner) {}
 
-TWinControl::TWinControl(TComponent* owner, TWinControl& parent, const char* className,
-                         DWORD style, DWORD exStyle, int id)
+TWinControl::TWinControl(TComponent* owner, TWinControl& parent, const char* className, DWORD style,
+                         DWORD exStyle, int id)
     : TComponent(owner) {
     HWND hwnd = CreateWindowExA(exStyle, className, "", style | WS_CHILD, 0, 0, 0, 0,
                                 parent.Handle(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                 GetModuleHandleA(nullptr), nullptr);
-    if (!hwnd)
-        throw std::runtime_error(std::string("cannot create a ") + className + " control");
+    if (!hwnd) throw std::runtime_error(std::string("cannot create a ") + className + " control");
     hwnd_.reset(hwnd);
     subclassed_ = SetWindowSubclass(hwnd, SubclassProc, kSubclassId,
                                     reinterpret_cast<DWORD_PTR>(this)) != FALSE;
-    if (subclassed_)
-        SetPropA(hwnd, kControlProp, this);
+    if (subclassed_) SetPropA(hwnd, kControlProp, this);
 }
 
 TWinControl::~TWinControl() {
@@ -168,8 +154,7 @@ TWinControl::~TWinControl() {
 
 std::string TWinControl::Caption() const {
     HWND hwnd = Handle();
-    if (!hwnd)
-        return {};
+    if (!hwnd) return {};
     std::string text(static_cast<size_t>(GetWindowTextLengthA(hwnd)) + 1, '\0');
     const int n = GetWindowTextA(hwnd, text.data(), static_cast<int>(text.size()));
     text.resize(n > 0 ? static_cast<size_t>(n) : 0);
@@ -177,13 +162,11 @@ std::string TWinControl::Caption() const {
 }
 
 void TWinControl::SetCaption(const std::string& caption) {
-    if (Handle())
-        SetWindowTextA(Handle(), caption.c_str());
+    if (Handle()) SetWindowTextA(Handle(), caption.c_str());
 }
 
 TWinControl* TWinControl::FromHandle(HWND hwnd) {
-    if (!hwnd)
-        return nullptr;
+    if (!hwnd) return nullptr;
     char cls[64] = "";
     GetClassNameA(hwnd, cls, sizeof cls);
     if (lstrcmpA(cls, kFormClass) == 0)
@@ -197,8 +180,7 @@ void TWinControl::CreateOwnWindow(const std::string& caption, DWORD style, DWORD
     HWND hwnd = CreateWindowExA(exStyle, kFormClass, caption.c_str(), style, CW_USEDEFAULT,
                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, parent, nullptr,
                                 GetModuleHandleA(nullptr), this);
-    if (!hwnd)
-        throw std::runtime_error("cannot create the window \"" + caption + "\"");
+    if (!hwnd) throw std::runtime_error("cannot create the window \"" + caption + "\"");
     hwnd_.reset(hwnd);
 }
 
@@ -207,15 +189,13 @@ LRESULT TWinControl::WndProc(UINT msg, WPARAM wparam, LPARAM lparam) {
 }
 
 LRESULT TWinControl::DefaultProc(UINT msg, WPARAM wparam, LPARAM lparam) {
-    if (subclassed_)
-        return DefSubclassProc(Handle(), msg, wparam, lparam);
+    if (subclassed_) return DefSubclassProc(Handle(), msg, wparam, lparam);
     return DefWindowProcA(Handle(), msg, wparam, lparam);
 }
 
 LRESULT TWinControl::Dispatch(UINT msg, WPARAM wparam, LPARAM lparam) {
     const LRESULT result = WndProc(msg, wparam, lparam);
-    if (msg == WM_NCDESTROY)
-        hwnd_.release();
+    if (msg == WM_NCDESTROY) hwnd_.release();
     return result;
 }
 
@@ -229,8 +209,7 @@ LRESULT CALLBACK TWinControl::OwnClassProc(HWND hwnd, UINT msg, WPARAM wparam, L
         self->hwnd_.reset(hwnd);
     }
     auto* self = reinterpret_cast<TWinControl*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    if (!self)
-        return DefWindowProcA(hwnd, msg, wparam, lparam);
+    if (!self) return DefWindowProcA(hwnd, msg, wparam, lparam);
     return self->Dispatch(msg, wparam, lparam);
 }
 
@@ -249,8 +228,7 @@ LRESULT CALLBACK TWinControl::SubclassProc(HWND hwnd, UINT msg, WPARAM wparam, L
 
 // ---- TForm ----
 
-TForm::TForm(TApplication& application, TComponent* owner, const std::string& caption,
-             DWORD style)
+TForm::TForm(TApplication& application, TComponent* owner, const std::string& caption, DWORD style)
     : TWinControl(owner), application_(application) {
     CreateOwnWindow(caption, style, 0, nullptr);
     dpi_ = WindowDpi(Handle());
@@ -264,18 +242,15 @@ TForm::~TForm() {
 }
 
 void TForm::Show(int showCommand) {
-    if (Handle())
-        ShowWindow(Handle(), showCommand);
+    if (Handle()) ShowWindow(Handle(), showCommand);
 }
 
 void TForm::Close() {
-    if (Handle())
-        SendMessageA(Handle(), WM_CLOSE, 0, 0);
+    if (Handle()) SendMessageA(Handle(), WM_CLOSE, 0, 0);
 }
 
 LRESULT TForm::WndProc(UINT msg, WPARAM wparam, LPARAM lparam) {
-    if (msg == WM_DESTROY && application_.MainForm() == this)
-        PostQuitMessage(0);
+    if (msg == WM_DESTROY && application_.MainForm() == this) PostQuitMessage(0);
     if (msg == WM_DPICHANGED) {
         // Moved to a monitor of another DPI (or its scale changed): take the size the
         // system suggests for it, then rebuild fonts and layout.
@@ -293,15 +268,16 @@ LRESULT TForm::WndProc(UINT msg, WPARAM wparam, LPARAM lparam) {
 
 TApplication::TApplication() : TComponent(nullptr) {}
 
-TApplication::~TApplication() { DestroyComponents(); }
+TApplication::~TApplication() {
+    DestroyComponents();
+}
 
 void TApplication::RemoveForm(TForm* form) {
     forms_.erase(std::remove(forms_.begin(), forms_.end(), form), forms_.end());
 }
 
 bool TApplication::Dispatch(MSG& msg) {
-    if (OnMessage && OnMessage(msg))
-        return true;
+    if (OnMessage && OnMessage(msg)) return true;
     TranslateAndDispatch(msg);
     return true;
 }
@@ -310,8 +286,7 @@ void TApplication::TranslateAndDispatch(MSG& msg) {
     if (msg.hwnd && msg.message >= WM_KEYFIRST && msg.message <= WM_KEYLAST) {
         HWND root = GetAncestor(msg.hwnd, GA_ROOT);
         const auto* form = dynamic_cast<const TForm*>(TWinControl::FromHandle(root));
-        if (form && form->DialogKeys && IsDialogMessageA(root, &msg))
-            return;
+        if (form && form->DialogKeys && IsDialogMessageA(root, &msg)) return;
     }
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
@@ -321,12 +296,10 @@ int TApplication::Run() {
     MSG msg;
     for (;;) {
         const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
-        if (got == 0)
-            return static_cast<int>(msg.wParam);
+        if (got == 0) return static_cast<int>(msg.wParam);
         // -1 is an error for this one message (Wine gives it for a DDE message whose
         // data could not be mapped, e.g. a poke of more than about 2 MB): skip it.
-        if (got == -1)
-            continue;
+        if (got == -1) continue;
         Dispatch(msg);
     }
 }
@@ -343,16 +316,14 @@ bool TApplication::ProcessMessages() {
     return true;
 }
 
-bool TApplication::PumpUntil(const std::function<bool()>& done,
-                             std::chrono::milliseconds timeout) {
+bool TApplication::PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!done()) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            return done();
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min<long long>(
-                                                         left.count(), 50)),
+        if (left.count() <= 0) return done();
+        MsgWaitForMultipleObjects(0, nullptr, FALSE,
+                                  static_cast<DWORD>(std::min<long long>(left.count(), 50)),
                                   QS_ALLINPUT);
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -379,8 +350,7 @@ UINT WindowDpi(HWND hwnd) {
     static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
     if (getDpiForWindow) {
-        if (const UINT dpi = getDpiForWindow(hwnd))
-            return dpi;
+        if (const UINT dpi = getDpiForWindow(hwnd)) return dpi;
     }
     HDC screen = GetDC(nullptr);
     const int dpi = GetDeviceCaps(screen, LOGPIXELSY);

@@ -17,7 +17,7 @@ using TNotifyEvent = std::function<void(TComponent& sender)>;
 
 // Owns one window handle and destroys the window with it.
 class UniqueHwnd {
-public:
+  public:
     UniqueHwnd() = default;
     explicit UniqueHwnd(HWND hwnd) : hwnd_(hwnd) {}
     ~UniqueHwnd() { reset(); }
@@ -31,7 +31,7 @@ public:
     void reset(HWND hwnd = nullptr);
     explicit operator bool() const { return hwnd_ != nullptr; }
 
-private:
+  private:
     HWND hwnd_ = nullptr;
 };
 
@@ -39,7 +39,7 @@ private:
 // deleting a component takes it out of its owner. Components are created on the heap
 // with their owner (`new TSomething(owner)`) and are neither copied nor moved.
 class TComponent {
-public:
+  public:
     enum class TOperation { Insert, Remove };
 
     explicit TComponent(TComponent* owner);
@@ -62,12 +62,12 @@ public:
     // components still need the derived part of the object while they go.
     void DestroyComponents();
 
-protected:
+  protected:
     // Told when a component is inserted into or removed from this owner, and when a
     // component registered with FreeNotification is destroyed.
     virtual void Notification(TComponent* component, TOperation operation);
 
-private:
+  private:
     void Insert(TComponent* component);
     void Remove(TComponent* component);
 
@@ -82,7 +82,7 @@ private:
 // to its window (at WM_NCCREATE for the toolkit's own class, by subclassing for system
 // control classes) and forwards every message to the virtual WndProc.
 class TWinControl : public TComponent {
-public:
+  public:
     // A child control of a system class ("EDIT", "RichEdit20A", ...) inside `parent`.
     TWinControl(TComponent* owner, TWinControl& parent, const char* className, DWORD style,
                 DWORD exStyle = 0, int id = 0);
@@ -94,7 +94,7 @@ public:
 
     static TWinControl* FromHandle(HWND hwnd);
 
-protected:
+  protected:
     explicit TWinControl(TComponent* owner);
     // Creates the window of the toolkit's own class, bound to this object.
     void CreateOwnWindow(const std::string& caption, DWORD style, DWORD exStyle, HWND parent);
@@ -103,7 +103,7 @@ protected:
     // The handling the window would get without this object.
     LRESULT DefaultProc(UINT msg, WPARAM wparam, LPARAM lparam);
 
-private:
+  private:
     static LRESULT CALLBACK OwnClassProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
     static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam,
                                          UINT_PTR id, DWORD_PTR self);
@@ -119,7 +119,7 @@ class TApplication;
 // construction until destruction; the first form listed is the main form, and destroying
 // the main form's window ends the message loop.
 class TForm : public TWinControl {
-public:
+  public:
     TForm(TApplication& application, TComponent* owner, const std::string& caption,
           DWORD style = WS_OVERLAPPEDWINDOW);
     ~TForm() override;
@@ -137,12 +137,12 @@ public:
     // (DM_GETDEFID, else IDOK) and Escape sends IDCANCEL.
     bool DialogKeys = false;
 
-protected:
+  protected:
     LRESULT WndProc(UINT msg, WPARAM wparam, LPARAM lparam) override;
     // After WM_DPICHANGED has set the new DPI and moved the window: rebuild what depends on it.
     virtual void DpiChanged() {}
 
-private:
+  private:
     TApplication& application_;
     UINT dpi_ = 96;
 };
@@ -150,7 +150,7 @@ private:
 // The application object: owns the components created with it as owner and keeps the
 // program's forms in creation order.
 class TApplication : public TComponent {
-public:
+  public:
     TApplication();
     ~TApplication() override;
 
@@ -169,7 +169,7 @@ public:
     // Offered each message before it is dispatched; true means it was handled.
     std::function<bool(MSG&)> OnMessage;
 
-private:
+  private:
     friend class TForm;
     void AddForm(TForm* form) { forms_.push_back(form); }
     void RemoveForm(TForm* form);
@@ -183,8 +183,7 @@ private:
 
 // Shows the start-up error text (chat::StartupErrorText) in the task-modal "Application
 // Error" box; returns the exit code, 1.
-int ShowStartupError(const std::string& className, const void* address,
-                     const std::string& message);
+int ShowStartupError(const std::string& className, const void* address, const std::string& message);
 
 // Dots per inch of the monitor a window is on (the system's before Windows 10 1607).
 UINT WindowDpi(HWND hwnd);

@@ -13,7 +13,7 @@ constexpr int kPromptId = 101;
 
 // A DLGTEMPLATE with its items, written word by word; items start on a DWORD boundary.
 class DialogTemplate {
-public:
+  public:
     void Header(DWORD style, short cx, short cy, std::string_view title, short points,
                 std::string_view font) {
         Dword(style);
@@ -51,7 +51,7 @@ public:
 
     const DLGTEMPLATE* Get() const { return reinterpret_cast<const DLGTEMPLATE*>(words_.data()); }
 
-private:
+  private:
     void Word(WORD w) { words_.push_back(w); }
     void Dword(DWORD d) {
         Word(LOWORD(d));
@@ -115,21 +115,18 @@ std::optional<std::string> InputQuery(HWND owner, const std::string& caption,
                                       const std::string& prompt, const std::string& value) {
     constexpr WORD kButton = 0x0080, kEdit = 0x0081, kStatic = 0x0082;
     DialogTemplate t;
-    t.Header(DS_SETFONT | DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU, 180,
-             63, caption, 8, "MS Shell Dlg");
+    t.Header(DS_SETFONT | DS_MODALFRAME | DS_CENTER | WS_POPUP | WS_CAPTION | WS_SYSMENU, 180, 63,
+             caption, 8, "MS Shell Dlg");
     t.Item(SS_LEFT, 8, 6, 164, 9, kPromptId, kStatic, "");
-    t.Item(ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 8, 18, 164, 13, InputQueryFieldId, kEdit,
-           "");
+    t.Item(ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 8, 18, 164, 13, InputQueryFieldId, kEdit, "");
     t.Item(BS_DEFPUSHBUTTON | WS_TABSTOP, 68, 42, 50, 14, IDOK, kButton, "OK");
     t.Item(BS_PUSHBUTTON | WS_TABSTOP, 122, 42, 50, 14, IDCANCEL, kButton, "Cancel");
 
     QueryState state{&prompt, &value, {}};
     const INT_PTR answer = DialogBoxIndirectParamA(GetModuleHandleA(nullptr), t.Get(), owner,
                                                    QueryProc, reinterpret_cast<LPARAM>(&state));
-    if (answer == -1)
-        throw std::runtime_error("The input dialog cannot be shown.");
-    if (answer != IDOK)
-        return std::nullopt;
+    if (answer == -1) throw std::runtime_error("The input dialog cannot be shown.");
+    if (answer != IDOK) return std::nullopt;
     return state.result;
 }
 

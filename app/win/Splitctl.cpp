@@ -26,15 +26,12 @@ void TSplitter::DrawOutline(int y) const {
 }
 
 void TSplitter::EndDrag(bool apply, int y) {
-    if (!dragging_)
-        return;
+    if (!dragging_) return;
     dragging_ = false;
     DrawOutline(outlineY_);
     ClipCursor(nullptr);
-    if (GetCapture() == Handle())
-        ReleaseCapture();
-    if (apply && OnMoved && y != startY_)
-        OnMoved(y - startY_);
+    if (GetCapture() == Handle()) ReleaseCapture();
+    if (apply && OnMoved && y != startY_) OnMoved(y - startY_);
 }
 
 LRESULT TSplitter::WndProc(UINT msg, WPARAM wparam, LPARAM lparam) {
@@ -68,8 +65,7 @@ LRESULT TSplitter::WndProc(UINT msg, WPARAM wparam, LPARAM lparam) {
         return 0;
     case WM_CAPTURECHANGED:
         // Capture taken away (another window, Alt+Tab): drop the drag without moving.
-        if (reinterpret_cast<HWND>(lparam) != Handle())
-            EndDrag(false, startY_);
+        if (reinterpret_cast<HWND>(lparam) != Handle()) EndDrag(false, startY_);
         return 0;
     default:
         return TWinControl::WndProc(msg, wparam, lparam);

@@ -9,7 +9,7 @@
 namespace velkor {
 
 class TSplitter : public TWinControl {
-public:
+  public:
     static constexpr int ThicknessAt96 = 4; // pixels at 96 dpi
 
     TSplitter(TComponent* owner, TWinControl& parent);
@@ -24,10 +24,10 @@ public:
     // Called on release with the vertical distance dragged (down is positive).
     std::function<void(int dy)> OnMoved;
 
-protected:
+  protected:
     LRESULT WndProc(UINT msg, WPARAM wparam, LPARAM lparam) override;
 
-private:
+  private:
     int ParentY(LPARAM lparam) const;
     void DrawOutline(int y) const;
     void EndDrag(bool apply, int y);

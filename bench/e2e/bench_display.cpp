@@ -12,9 +12,9 @@
 // usage: bench_display [--flood N] [--naive N] [--launches N]
 #include "tests/window/window_driver.h"
 
-#include "crypto/Ideaunit.h"
-#include "app/chat/Linecodec.h"
 #include "app/Menuids.h"
+#include "app/chat/Linecodec.h"
+#include "crypto/Ideaunit.h"
 
 #include <psapi.h>
 #include <richedit.h>
@@ -33,7 +33,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 void Report(const char* name, double value, const char* unit) {
     std::printf("%s %.3f %s\n", name, value, unit);
@@ -52,7 +54,8 @@ std::vector<std::string> ShownLines(int n) {
 bool SetKeyAndEncrypt(Velkor& app) {
     app.Menu(menuid::Setkey1);
     HWND dialog = nullptr;
-    if (!WaitFor([&] { return (dialog = FindTopWindow(app.ProcessId(), "#32770", "Encryption Key")); }))
+    if (!WaitFor(
+            [&] { return (dialog = FindTopWindow(app.ProcessId(), "#32770", "Encryption Key")); }))
         return false;
     SendMessageA(GetDlgItem(dialog, 100), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(kKey.c_str()));
     PostMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
@@ -70,14 +73,14 @@ Memory MemoryOf(DWORD pid) {
     HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
     PROCESS_MEMORY_COUNTERS_EX counters{};
     counters.cb = sizeof counters;
-    if (process && GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                                        sizeof counters)) {
+    if (process &&
+        GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                             sizeof counters)) {
         m.workingSetMb = counters.WorkingSetSize / 1048576.0;
         m.peakMb = counters.PeakWorkingSetSize / 1048576.0;
         m.privateMb = counters.PrivateUsage / 1048576.0;
     }
-    if (process)
-        CloseHandle(process);
+    if (process) CloseHandle(process);
     return m;
 }
 
@@ -98,7 +101,8 @@ double NaiveAppend(const std::vector<std::string>& shown, int width, int height)
                                 WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY |
                                     ES_AUTOVSCROLL | ES_DISABLENOSCROLL,
                                 0, 0, width, height, frame, nullptr, nullptr, nullptr);
-    HFONT font = CreateFontA(-13, 0, 0, 0, FW_NORMAL, 0, 0, 0, ANSI_CHARSET, 0, 0, 0, 0, "Courier New");
+    HFONT font =
+        CreateFontA(-13, 0, 0, 0, FW_NORMAL, 0, 0, 0, ANSI_CHARSET, 0, 0, 0, 0, "Courier New");
     SendMessageA(edit, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     SendMessageA(edit, EM_EXLIMITTEXT, 0, 2000000);
     Pump();
@@ -129,9 +133,12 @@ double LaunchToConnect() {
     std::replace(path.begin(), path.end(), '/', '\\');
     std::string command = "\"" + path + "\"";
     DWORD instance = 0;
-    DdeInitializeA(&instance, [](UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR,
-                                 ULONG_PTR) -> HDDEDATA { return nullptr; },
-                   APPCMD_CLIENTONLY, 0);
+    DdeInitializeA(
+        &instance,
+        [](UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR) -> HDDEDATA {
+            return nullptr;
+        },
+        APPCMD_CLIENTONLY, 0);
     HSZ name = DdeCreateStringHandleA(instance, "velkor", CP_WINANSI);
     STARTUPINFOA si{};
     si.cb = sizeof si;
@@ -162,14 +169,13 @@ double LaunchToConnect() {
         }
         HWND main = nullptr;
         WaitFor([&] { return (main = FindTopWindow(info.dwProcessId, "VelkorForm", "velkor")); });
-        if (main)
-            PostMessageA(main, WM_CLOSE, 0, 0);
+        if (main) PostMessageA(main, WM_CLOSE, 0, 0);
         // Pumping: the program's DDE goodbye (unregistering its service) is sent to every
         // DDE window, this thread's among them.
-        const bool ended = WaitFor([&] { return WaitForSingleObject(info.hProcess, 0) == WAIT_OBJECT_0; },
-                                   std::chrono::milliseconds(10000));
-        if (!ended)
-            TerminateProcess(info.hProcess, 3);
+        const bool ended =
+            WaitFor([&] { return WaitForSingleObject(info.hProcess, 0) == WAIT_OBJECT_0; },
+                    std::chrono::milliseconds(10000));
+        if (!ended) TerminateProcess(info.hProcess, 3);
         CloseHandle(info.hThread);
         CloseHandle(info.hProcess);
     }
@@ -201,10 +207,10 @@ int main(int argc, char** argv) {
     // Start-up, with the IRC client's server answering the link.
     std::vector<double> starts;
     for (int i = 0; i < launches; ++i)
-        if (const double s = LaunchToConnect(); s >= 0)
-            starts.push_back(s);
+        if (const double s = LaunchToConnect(); s >= 0) starts.push_back(s);
     Report("startup_median", Median(starts) * 1000, "ms");
-    Report("startup_max", starts.empty() ? 0 : *std::max_element(starts.begin(), starts.end()) * 1000, "ms");
+    Report("startup_max",
+           starts.empty() ? 0 : *std::max_element(starts.begin(), starts.end()) * 1000, "ms");
 
     Velkor app;
     if (!SetKeyAndEncrypt(app)) {

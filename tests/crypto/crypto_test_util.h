@@ -13,7 +13,9 @@
 
 namespace velkor {
 // Failure messages show an instruction-set level by its name.
-inline void PrintTo(IdeaLevel level, std::ostream* os) { *os << IdeaLevelName(level); }
+inline void PrintTo(IdeaLevel level, std::ostream* os) {
+    *os << IdeaLevelName(level);
+}
 } // namespace velkor
 
 namespace velkor::test {
@@ -29,7 +31,8 @@ inline Bytes FromHex(const std::string& hex) {
 
 inline Bytes RandomBytes(std::mt19937& rng, std::size_t n) {
     Bytes b(n);
-    for (auto& x : b) x = static_cast<std::uint8_t>(rng());
+    for (auto& x : b)
+        x = static_cast<std::uint8_t>(rng());
     return b;
 }
 
@@ -39,10 +42,17 @@ inline Bytes EdgyBytes(std::mt19937& rng, std::size_t n) {
     Bytes b = RandomBytes(rng, n);
     for (std::size_t i = 0; i + 1 < n; i += 2) {
         switch (rng() % 8) {
-        case 0: b[i] = b[i + 1] = 0x00; break;
-        case 1: b[i] = 0x00, b[i + 1] = 0x01; break;
-        case 2: b[i] = b[i + 1] = 0xFF; break;
-        default: break;
+        case 0:
+            b[i] = b[i + 1] = 0x00;
+            break;
+        case 1:
+            b[i] = 0x00, b[i + 1] = 0x01;
+            break;
+        case 2:
+            b[i] = b[i + 1] = 0xFF;
+            break;
+        default:
+            break;
         }
     }
     return b;
@@ -50,13 +60,13 @@ inline Bytes EdgyBytes(std::mt19937& rng, std::size_t n) {
 
 // An IDEA whose key block is given raw, for keys a key text cannot carry.
 class RawKeyIDEA : public TIDEA {
-public:
+  public:
     explicit RawKeyIDEA(const Bytes& key) { std::copy(key.begin(), key.end(), block_.begin()); }
 
-protected:
+  protected:
     void SetUpKey() override { LoadKeyBlock(block_); }
 
-private:
+  private:
     std::array<std::uint8_t, 16> block_{};
 };
 
@@ -96,7 +106,8 @@ struct OffsetRun {
     bool wrotePast = false;
 };
 
-inline OffsetRun RunBytesAt(TCrypto& c, bool encipher, const Bytes& in, std::size_t inOffset, std::size_t outOffset) {
+inline OffsetRun RunBytesAt(TCrypto& c, bool encipher, const Bytes& in, std::size_t inOffset,
+                            std::size_t outOffset) {
     alignas(64) static std::uint8_t inBuf[4096 + 64];
     alignas(64) static std::uint8_t outBuf[4096 + 8 + 64 + 16];
     std::copy(in.begin(), in.end(), inBuf + inOffset);

@@ -167,7 +167,8 @@ TEST(Component, GeneratedVectorIsPrintableAndKept) {
         Bytes first = RunBytes(*c, true, plain);
         std::string iv = c->IVector();
         ASSERT_EQ(iv.size(), 8u);
-        for (char ch : iv) EXPECT_TRUE(ch >= '!' && ch <= '}') << int(ch);
+        for (char ch : iv)
+            EXPECT_TRUE(ch >= '!' && ch <= '}') << int(ch);
         // A second fresh call starts again from the same vector.
         EXPECT_EQ(RunBytes(*c, true, plain), first);
         EXPECT_EQ(c->IVector(), iv);
@@ -201,60 +202,76 @@ TEST(Component, RefusedPreconditionsTouchNoMemory) {
         bool encipher, resume;
     };
     const Case cases[] = {
-        {"byte array over 4096", [](TIDEA& c, Bytes& in, Bytes& out) {
+        {"byte array over 4096",
+         [](TIDEA& c, Bytes& in, Bytes& out) {
              c.SetInputType(TSourceType::SourceByteArray);
              c.SetInputLength(4097);
              c.InputBuffer = in.data();
              c.OutputBuffer = out.data();
-         }, true, false},
-        {"text over 4096", [](TIDEA& c, Bytes&, Bytes& out) {
+         },
+         true, false},
+        {"text over 4096",
+         [](TIDEA& c, Bytes&, Bytes& out) {
              static const std::string tooLong(4097, 'x');
              c.SetInputString(tooLong);
              c.SetInputType(TSourceType::SourceString);
              c.OutputBuffer = out.data();
-         }, true, false},
-        {"short vector in CBC", [](TIDEA& c, Bytes& in, Bytes& out) {
+         },
+         true, false},
+        {"short vector in CBC",
+         [](TIDEA& c, Bytes& in, Bytes& out) {
              c.SetCipherMode(TCipherMode::CBCMode);
              c.SetIVector("1234567");
              c.SetInputType(TSourceType::SourceByteArray);
              c.SetInputLength(8);
              c.InputBuffer = in.data();
              c.OutputBuffer = out.data();
-         }, true, false},
-        {"short vector in CFB deciphering", [](TIDEA& c, Bytes& in, Bytes& out) {
+         },
+         true, false},
+        {"short vector in CFB deciphering",
+         [](TIDEA& c, Bytes& in, Bytes& out) {
              c.SetCipherMode(TCipherMode::CFBMode);
              c.SetIVector("1");
              c.SetInputType(TSourceType::SourceByteArray);
              c.SetInputLength(8);
              c.InputBuffer = in.data();
              c.OutputBuffer = out.data();
-         }, false, false},
-        {"resume before any set-up", [](TIDEA& c, Bytes& in, Bytes& out) {
+         },
+         false, false},
+        {"resume before any set-up",
+         [](TIDEA& c, Bytes& in, Bytes& out) {
              c.SetInputType(TSourceType::SourceByteArray);
              c.SetInputLength(8);
              c.InputBuffer = in.data();
              c.OutputBuffer = out.data();
-         }, true, true},
-        {"resume in CBC after an ECB set-up", [](TIDEA& c, Bytes& in, Bytes& out) {
+         },
+         true, true},
+        {"resume in CBC after an ECB set-up",
+         [](TIDEA& c, Bytes& in, Bytes& out) {
              RunBytes(c, true, Bytes(8, 3));
              c.SetCipherMode(TCipherMode::CBCMode);
              c.SetInputType(TSourceType::SourceByteArray);
              c.SetInputLength(8);
              c.InputBuffer = in.data();
              c.OutputBuffer = out.data();
-         }, true, true},
-        {"no output buffer", [](TIDEA& c, Bytes& in, Bytes&) {
+         },
+         true, true},
+        {"no output buffer",
+         [](TIDEA& c, Bytes& in, Bytes&) {
              c.SetInputType(TSourceType::SourceByteArray);
              c.SetInputLength(8);
              c.InputBuffer = in.data();
              c.OutputBuffer = nullptr;
-         }, false, false},
-        {"no input buffer", [](TIDEA& c, Bytes&, Bytes& out) {
+         },
+         false, false},
+        {"no input buffer",
+         [](TIDEA& c, Bytes&, Bytes& out) {
              c.SetInputType(TSourceType::SourceByteArray);
              c.SetInputLength(8);
              c.InputBuffer = nullptr;
              c.OutputBuffer = out.data();
-         }, true, false},
+         },
+         true, false},
     };
     for (const auto& k : cases) {
         TIDEA c;
@@ -289,7 +306,7 @@ namespace {
 // An IDEA that uses the component's own block-by-block loops for every mode, through
 // the single-block primitive, instead of the cipher's multi-block and chain hooks.
 class BlockwiseIDEA : public TIDEA {
-protected:
+  protected:
     void EncipherBlocks(const std::uint8_t* in, std::uint8_t* out, std::size_t count) override {
         TCrypto::EncipherBlocks(in, out, count);
     }
@@ -319,7 +336,8 @@ TEST(Component, CipherHooksEqualTheBlockwiseLoops) {
                 slow.SetIVector("IV:12345");
                 // Two calls, the second resumed: the chaining state must carry the same way.
                 for (bool resume : {false, true}) {
-                    ASSERT_EQ(RunBytes(*fast, encipher, data, resume), RunBytes(slow, encipher, data, resume))
+                    ASSERT_EQ(RunBytes(*fast, encipher, data, resume),
+                              RunBytes(slow, encipher, data, resume))
                         << Name(mode) << (encipher ? " encipher" : " decipher") << " n=" << n;
                     if (mode != TCipherMode::ECBMode) {
                         ASSERT_EQ(Bytes(fast->FeedbackBlock(), fast->FeedbackBlock() + 8),

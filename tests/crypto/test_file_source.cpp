@@ -14,11 +14,12 @@ namespace velkor::test {
 namespace {
 
 class FileSource : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("velkor-crypto-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir_ =
+            fs::temp_directory_path() /
+            ("velkor-crypto-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_);
     }
@@ -27,8 +28,8 @@ protected:
     std::string Path(const std::string& name) const { return (dir_ / name).string(); }
 
     static void Write(const std::string& path, const Bytes& b) {
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()),
-                                                    static_cast<std::streamsize>(b.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
     }
     static Bytes Read(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
@@ -49,7 +50,8 @@ TEST_F(FileSource, SizesAndRoundTrip) {
     const TCipherMode modes[] = {TCipherMode::ECBMode, TCipherMode::CBCMode, TCipherMode::CFBMode};
     struct Case {
         std::size_t size, blockModeSize;
-    } cases[] = {{0, 0}, {1, 8}, {4095, 4096}, {4096, 4096}, {4100, 4104}, {8192, 8192}, {10001, 10008}};
+    } cases[] = {{0, 0},       {1, 8},       {4095, 4096},  {4096, 4096},
+                 {4100, 4104}, {8192, 8192}, {10001, 10008}};
     std::mt19937 rng(21);
     for (auto mode : modes)
         for (auto k : cases) {
@@ -106,12 +108,14 @@ TEST_F(FileSource, IoErrorsNameTheConditionAndTheFile) {
         const char* message;
         std::string failed; // the path the error names
     } cases[] = {
-        {"missing input", Path("absent"), Path("out1"), EInOutError::FileNotFound, "File not found", Path("absent")},
-        {"output in a missing folder", Path("plain"), Path("no/such/dir/out"), -1, nullptr, Path("no/such/dir/out")},
-        {"input is a folder", Path("folder"), Path("out2"), EInOutError::AccessDenied, "File access denied",
-         Path("folder")},
-        {"output is a folder", Path("plain"), Path("folder"), EInOutError::AccessDenied, "File access denied",
-         Path("folder")},
+        {"missing input", Path("absent"), Path("out1"), EInOutError::FileNotFound, "File not found",
+         Path("absent")},
+        {"output in a missing folder", Path("plain"), Path("no/such/dir/out"), -1, nullptr,
+         Path("no/such/dir/out")},
+        {"input is a folder", Path("folder"), Path("out2"), EInOutError::AccessDenied,
+         "File access denied", Path("folder")},
+        {"output is a folder", Path("plain"), Path("folder"), EInOutError::AccessDenied,
+         "File access denied", Path("folder")},
     };
     for (const auto& k : cases) {
         TIDEA c;
@@ -142,7 +146,8 @@ TEST_F(FileSource, OutputThatIsTheInputIsRefused) {
     fs::create_hard_link(Path("plain"), Path("hard"));
     std::error_code noSymlinks;
     fs::create_symlink(Path("plain"), Path("link"), noSymlinks);
-    const std::string outputs[] = {Path("plain"), (dir_ / "." / "plain").string(), Path("hard"), Path("link")};
+    const std::string outputs[] = {Path("plain"), (dir_ / "." / "plain").string(), Path("hard"),
+                                   Path("link")};
     for (const auto& out : outputs) {
         if (out == Path("link") && noSymlinks) continue; // Windows without the privilege
         for (bool encipher : {true, false}) {
@@ -166,8 +171,13 @@ TEST(IoErrorMessages, EveryCodeHasAText) {
     struct Case {
         int code;
         const char* text;
-    } cases[] = {{2, "File not found"}, {5, "File access denied"}, {101, "Disk full"}, {1117, "I/O error 1117"}, {42, "I/O error 42"}};
-    for (auto k : cases) EXPECT_EQ(EInOutError(k.code).what(), std::string(k.text));
+    } cases[] = {{2, "File not found"},
+                 {5, "File access denied"},
+                 {101, "Disk full"},
+                 {1117, "I/O error 1117"},
+                 {42, "I/O error 42"}};
+    for (auto k : cases)
+        EXPECT_EQ(EInOutError(k.code).what(), std::string(k.text));
 }
 
 #ifndef _WIN32

@@ -48,7 +48,8 @@ TEST(Idea, MulModKnownValues) {
     struct Case {
         std::uint16_t a, b, want;
     } cases[] = {{0, 0, 1}, {0, 1, 0}, {0, 2, 65535}, {65535, 65535, 4}, {1, 1, 1}, {2, 32769, 1}};
-    for (auto c : cases) EXPECT_EQ(TIDEA::MulMod(c.a, c.b), c.want) << c.a << " * " << c.b;
+    for (auto c : cases)
+        EXPECT_EQ(TIDEA::MulMod(c.a, c.b), c.want) << c.a << " * " << c.b;
 }
 
 TEST(Idea, MulModAgreesWithLongArithmetic) {
@@ -94,15 +95,18 @@ TEST(Idea, KeyTextFraming) {
         {"short key is zero-filled", "abc", padded("abc")},
         {"sixteen characters", sixteen, padded(sixteen)},
         {"characters past the sixteenth are ignored", sixteen + "XYZ", padded(sixteen)},
-        {"fifteen characters leave the last byte zero", sixteen.substr(0, 15), padded(sixteen.substr(0, 15))},
+        {"fifteen characters leave the last byte zero", sixteen.substr(0, 15),
+         padded(sixteen.substr(0, 15))},
         {"a zero character ends the key", std::string("ab\0cd", 5), padded("ab")},
     };
-    for (const auto& c : cases) EXPECT_EQ(blockOf(c.key), c.want) << c.what;
+    for (const auto& c : cases)
+        EXPECT_EQ(blockOf(c.key), c.want) << c.what;
 }
 
 TEST(Idea, ShortKeyAfterLongKeyMatchesFreshObject) {
     Bytes data(64);
-    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7);
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<std::uint8_t>(i * 7);
     TIDEA reused;
     reused.SetKey("a much longer key text than sixteen");
     RunBytes(reused, true, data);
@@ -122,12 +126,15 @@ TEST(Idea, DecipherScheduleUndoesEncipherScheduleForRandomKeys) {
         Bytes key = RandomBytes(rng, 16), block = RandomBytes(rng, 8);
         // Sparse keys give sub-keys of 0 and 1, the edge words of the inversion.
         if (i % 2)
-            for (auto& b : key) b = rng() % 4 == 0 ? static_cast<std::uint8_t>(rng() % 2) : 0;
+            for (auto& b : key)
+                b = rng() % 4 == 0 ? static_cast<std::uint8_t>(rng() % 2) : 0;
         RawKeyIDEA idea(key);
         Bytes c = RunBytes(idea, true, block);
         for (int k = 0; k < 9; ++k) {
-            ASSERT_EQ(idea.DecipherKeys()[6 * k], TIDEA::MulInverse(idea.EncipherKeys()[48 - 6 * k]));
-            ASSERT_EQ(idea.DecipherKeys()[6 * k + 3], TIDEA::MulInverse(idea.EncipherKeys()[51 - 6 * k]));
+            ASSERT_EQ(idea.DecipherKeys()[6 * k],
+                      TIDEA::MulInverse(idea.EncipherKeys()[48 - 6 * k]));
+            ASSERT_EQ(idea.DecipherKeys()[6 * k + 3],
+                      TIDEA::MulInverse(idea.EncipherKeys()[51 - 6 * k]));
         }
         ASSERT_EQ(RunBytes(idea, false, c), block);
     }

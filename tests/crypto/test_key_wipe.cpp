@@ -75,7 +75,9 @@ void operator delete(void* p) noexcept {
     std::free(p);
 }
 
-void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
+void operator delete(void* p, std::size_t) noexcept {
+    operator delete(p);
+}
 
 namespace velkor {
 namespace {
@@ -121,12 +123,17 @@ TEST(KeyWipe, NoPieceOfAnOldKeyIsLeft) {
         {"longer key after a long key", LongKey, false,
          [](TIDEA& c, std::string_view k) {
              EncipherBlockWith(c, k, TCipherMode::ECBMode);
-             EncipherBlockWith(c, "a key text longer than the forty characters before", TCipherMode::ECBMode);
+             EncipherBlockWith(c, "a key text longer than the forty characters before",
+                               TCipherMode::ECBMode);
          }},
         {"codec lines, short key, destroyed", ShortKey, true,
-         [](TIDEA& c, std::string_view k) { chat::DecryptLine(c, chat::EncryptLine(c, "a chat line", k), k); }},
+         [](TIDEA& c, std::string_view k) {
+             chat::DecryptLine(c, chat::EncryptLine(c, "a chat line", k), k);
+         }},
         {"codec lines, long key, destroyed", LongKey, true,
-         [](TIDEA& c, std::string_view k) { chat::DecryptLine(c, chat::EncryptLine(c, "a chat line", k), k); }},
+         [](TIDEA& c, std::string_view k) {
+             chat::DecryptLine(c, chat::EncryptLine(c, "a chat line", k), k);
+         }},
         {"codec lines, then a new key", LongKey, false,
          [](TIDEA& c, std::string_view k) {
              chat::DecryptLine(c, chat::EncryptLine(c, "a chat line", k), k);

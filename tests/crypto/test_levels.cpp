@@ -23,10 +23,11 @@ const ModeCase Modes[] = {{TCipherMode::ECBMode, true, "ECB encipher"},
                           {TCipherMode::CBCMode, true, "CBC encipher"}};
 
 class Level : public ::testing::TestWithParam<IdeaLevel> {
-protected:
+  protected:
     void SetUp() override {
         if (!IdeaLevelSupported(GetParam()))
-            GTEST_SKIP() << "this processor lacks " << IdeaLevelName(GetParam()) << "; that level is not run here";
+            GTEST_SKIP() << "this processor lacks " << IdeaLevelName(GetParam())
+                         << "; that level is not run here";
     }
 
     // The same key, mode and IVector at the level under test and at the scalar level.
@@ -43,7 +44,8 @@ TEST_P(Level, EveryLengthUpToAChunkMatchesScalar) {
     std::mt19937 rng(41);
     for (std::size_t n = 0; n <= 4096; ++n) {
         std::string key(16, '\0');
-        for (auto& ch : key) ch = static_cast<char>(1 + rng() % 255);
+        for (auto& ch : key)
+            ch = static_cast<char>(1 + rng() % 255);
         Bytes data = EdgyBytes(rng, n);
         std::size_t inOffset = rng() % 64, outOffset = rng() % 64;
         for (const auto& m : Modes) {
@@ -53,7 +55,8 @@ TEST_P(Level, EveryLengthUpToAChunkMatchesScalar) {
             OffsetRun got = RunBytesAt(ours, m.encipher, data, inOffset, outOffset);
             Bytes want = RunBytes(scalar, m.encipher, data);
             ASSERT_FALSE(got.wrotePast) << m.name << " n=" << n;
-            ASSERT_EQ(got.out, want) << m.name << " n=" << n << " offsets " << inOffset << "," << outOffset;
+            ASSERT_EQ(got.out, want)
+                << m.name << " n=" << n << " offsets " << inOffset << "," << outOffset;
             if (m.mode != TCipherMode::ECBMode && n > 0) {
                 // The chaining state carries into the next call.
                 ASSERT_EQ(Bytes(ours.FeedbackBlock(), ours.FeedbackBlock() + 8),
@@ -67,8 +70,9 @@ TEST_P(Level, EveryLengthUpToAChunkMatchesScalar) {
 // Sub-keys of 0 stand for 65536 and take the general multiplication.
 TEST_P(Level, KeysWithZeroSubKeysMatchScalar) {
     std::mt19937 rng(42);
-    std::vector<Bytes> keys = {Bytes(16, 0x00), Bytes(16, 0xFF), FromHex("0000000100020003000400050006000"
-                                                                         "7")};
+    std::vector<Bytes> keys = {Bytes(16, 0x00), Bytes(16, 0xFF),
+                               FromHex("0000000100020003000400050006000"
+                                       "7")};
     for (int i = 0; i < 20; ++i) {
         Bytes k = RandomBytes(rng, 16);
         std::size_t word = rng() % 8;
@@ -97,15 +101,20 @@ TEST_P(Level, SlicedBlocksInPlaceEqualsOutOfPlaceAndStopsAtItsCount) {
         Bytes in = EdgyBytes(rng, 8 * count + 8), out(8 * count + 8, 0xEE);
         std::size_t done = IdeaSlicedBlocks(GetParam(), key, in.data() + 1, out.data() + 3, count);
         Bytes inPlace = in;
-        std::size_t doneInPlace = IdeaSlicedBlocks(GetParam(), key, inPlace.data() + 1, inPlace.data() + 1, count);
+        std::size_t doneInPlace =
+            IdeaSlicedBlocks(GetParam(), key, inPlace.data() + 1, inPlace.data() + 1, count);
         ASSERT_EQ(done, doneInPlace);
-        if (GetParam() == IdeaLevel::Scalar) ASSERT_EQ(done, 0u);
-        else ASSERT_GE(done + 2, count) << "count=" << count; // at most two blocks are left over
+        if (GetParam() == IdeaLevel::Scalar)
+            ASSERT_EQ(done, 0u);
+        else
+            ASSERT_GE(done + 2, count) << "count=" << count; // at most two blocks are left over
         ASSERT_LE(done, count);
         ASSERT_TRUE(std::equal(out.begin() + 3, out.begin() + 3 + 8 * done, inPlace.begin() + 1));
-        ASSERT_TRUE(std::all_of(out.begin() + 3 + 8 * done, out.end(), [](std::uint8_t x) { return x == 0xEE; }))
+        ASSERT_TRUE(std::all_of(out.begin() + 3 + 8 * done, out.end(),
+                                [](std::uint8_t x) { return x == 0xEE; }))
             << "count=" << count;
-        ASSERT_TRUE(std::equal(in.begin() + 1 + 8 * done, in.end(), inPlace.begin() + 1 + 8 * done));
+        ASSERT_TRUE(
+            std::equal(in.begin() + 1 + 8 * done, in.end(), inPlace.begin() + 1 + 8 * done));
     }
 }
 
@@ -113,8 +122,10 @@ INSTANTIATE_TEST_SUITE_P(Idea, Level, ::testing::ValuesIn(AllIdeaLevels),
                          [](const auto& info) { return std::string(IdeaLevelName(info.param)); });
 
 TEST(IdeaLevels, NamesParseBack) {
-    for (IdeaLevel level : AllIdeaLevels) EXPECT_EQ(ParseIdeaLevel(IdeaLevelName(level)), level);
-    for (const char* bad : {"", "AVX2", "avx", "sse", "avx-512", "scalar "}) EXPECT_FALSE(ParseIdeaLevel(bad)) << bad;
+    for (IdeaLevel level : AllIdeaLevels)
+        EXPECT_EQ(ParseIdeaLevel(IdeaLevelName(level)), level);
+    for (const char* bad : {"", "AVX2", "avx", "sse", "avx-512", "scalar "})
+        EXPECT_FALSE(ParseIdeaLevel(bad)) << bad;
 }
 
 TEST(IdeaLevels, StartLevelFollowsTheEnvironmentWithinTheProcessor) {

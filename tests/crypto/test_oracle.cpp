@@ -20,7 +20,7 @@ Bytes KeyBlockOf(const std::string& key) {
 }
 
 class Gcrypt {
-public:
+  public:
     Gcrypt(int mode, const Bytes& key, const std::string& iv) {
         EXPECT_EQ(gcry_cipher_open(&h_, GCRY_CIPHER_IDEA, mode, 0), 0u);
         EXPECT_EQ(gcry_cipher_setkey(h_, key.data(), key.size()), 0u);
@@ -39,7 +39,7 @@ public:
         return data;
     }
 
-private:
+  private:
     gcry_cipher_hd_t h_ = nullptr;
 };
 
@@ -54,12 +54,13 @@ const ModePair Modes[] = {{TCipherMode::ECBMode, GCRY_CIPHER_MODE_ECB, "ECB"},
 
 std::string RandomKeyText(std::mt19937& rng) {
     std::string key(rng() % 24, '\0');
-    for (auto& ch : key) ch = static_cast<char>(rng() % 4 == 0 ? rng() % 256 : 'a' + rng() % 26);
+    for (auto& ch : key)
+        ch = static_cast<char>(rng() % 4 == 0 ? rng() % 256 : 'a' + rng() % 26);
     return key; // may hold zero bytes: those cut the key block
 }
 
 class Oracle : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() { ASSERT_NE(gcry_check_version(nullptr), nullptr); }
 };
 
@@ -69,7 +70,8 @@ TEST_F(Oracle, AllModesBothDirectionsOneToSevenHundredBlocks) {
         for (int round = 0; round < 40; ++round) {
             std::string key = RandomKeyText(rng);
             std::string iv(8, '\0');
-            for (auto& ch : iv) ch = static_cast<char>(33 + rng() % 93);
+            for (auto& ch : iv)
+                ch = static_cast<char>(33 + rng() % 93);
             std::size_t blocks = 1 + rng() % 700;
             // CFB also gets a short final piece.
             std::size_t n = blocks * 8 - (m.ours == TCipherMode::CFBMode ? rng() % 8 : 0);
@@ -97,8 +99,8 @@ TEST_F(Oracle, AllModesBothDirectionsOneToSevenHundredBlocks) {
 // which works in its own data buffer.
 enum class Via { ByteArray, File };
 
-Bytes RunPieces(TIDEA& c, bool encipher, const Bytes& data, const std::vector<std::size_t>& pieces, Via via,
-                const std::filesystem::path& dir) {
+Bytes RunPieces(TIDEA& c, bool encipher, const Bytes& data, const std::vector<std::size_t>& pieces,
+                Via via, const std::filesystem::path& dir) {
     Bytes out;
     std::size_t o = 0;
     for (std::size_t i = 0; i < pieces.size(); ++i) {
@@ -109,7 +111,8 @@ Bytes RunPieces(TIDEA& c, bool encipher, const Bytes& data, const std::vector<st
             r = RunBytes(c, encipher, piece, i != 0);
         } else {
             const auto in = (dir / "piece").string(), result = (dir / "result").string();
-            std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(piece.data()), long(piece.size()));
+            std::ofstream(in, std::ios::binary)
+                .write(reinterpret_cast<const char*>(piece.data()), long(piece.size()));
             c.SetInputFilePath(in);
             c.SetOutputFilePath(result);
             c.SetInputType(TSourceType::SourceFile);
@@ -143,16 +146,18 @@ Bytes GcryptCfbPieces(const Bytes& key, const std::string& iv, bool encipher, co
 }
 
 TEST_F(Oracle, ResumeChainsAtAnySplit) {
-    const auto dir = std::filesystem::temp_directory_path() /
-                     ("velkor-oracle-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    const auto dir =
+        std::filesystem::temp_directory_path() /
+        ("velkor-oracle-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
     std::filesystem::create_directories(dir);
     struct Case {
         ModePair mode;
         bool odd; // pieces of any byte count (CFB keeps them); else whole blocks
         Via via;
     } cases[] = {
-        {Modes[0], false, Via::ByteArray}, {Modes[1], false, Via::ByteArray}, {Modes[2], false, Via::ByteArray},
-        {Modes[0], false, Via::File},      {Modes[1], false, Via::File},      {Modes[2], false, Via::File},
+        {Modes[0], false, Via::ByteArray}, {Modes[1], false, Via::ByteArray},
+        {Modes[2], false, Via::ByteArray}, {Modes[0], false, Via::File},
+        {Modes[1], false, Via::File},      {Modes[2], false, Via::File},
         {Modes[2], true, Via::ByteArray},  {Modes[2], true, Via::File},
     };
     const Bytes key = KeyBlockOf("resume key");
@@ -162,10 +167,11 @@ TEST_F(Oracle, ResumeChainsAtAnySplit) {
             const std::size_t total = k.via == Via::File ? 30000 : 40000;
             const std::size_t largest = k.via == Via::File ? 9000 : 4096; // a file may span chunks
             // Short pieces first: each moves the register by fewer bytes than a block.
-            std::vector<std::size_t> pieces = k.odd ? std::vector<std::size_t>{1, 7, 9, 3, 8, 13}
-                                                    : std::vector<std::size_t>{};
+            std::vector<std::size_t> pieces =
+                k.odd ? std::vector<std::size_t>{1, 7, 9, 3, 8, 13} : std::vector<std::size_t>{};
             std::size_t sum = 0;
-            for (std::size_t n : pieces) sum += n;
+            for (std::size_t n : pieces)
+                sum += n;
             while (sum < total) {
                 std::size_t n = 1 + rng() % largest;
                 if (!k.odd) n = (n + 7) / 8 * 8;
@@ -204,17 +210,19 @@ TEST_F(Oracle, RawKeysWithZeroBytes) {
 // Each instruction-set level forced in turn: every length from 0 to 4096 bytes at
 // unaligned buffer offsets, in the modes whose blocks run through the vector code.
 class OracleLevel : public ::testing::TestWithParam<IdeaLevel> {
-protected:
+  protected:
     static void SetUpTestSuite() { ASSERT_NE(gcry_check_version(nullptr), nullptr); }
     void SetUp() override {
         if (!IdeaLevelSupported(GetParam()))
-            GTEST_SKIP() << "this processor lacks " << IdeaLevelName(GetParam()) << "; that level is not run here";
+            GTEST_SKIP() << "this processor lacks " << IdeaLevelName(GetParam())
+                         << "; that level is not run here";
     }
 };
 
 TEST_P(OracleLevel, EveryLengthUpToAChunk) {
     const ModePair ecb = Modes[0], cbc = Modes[1], cfb = Modes[2];
-    const std::pair<ModePair, bool> cases[] = {{ecb, true}, {ecb, false}, {cbc, false}, {cfb, false}};
+    const std::pair<ModePair, bool> cases[] = {
+        {ecb, true}, {ecb, false}, {cbc, false}, {cfb, false}};
     std::mt19937 rng(34);
     for (std::size_t n = 0; n <= 4096; ++n) {
         std::string key = RandomKeyText(rng);

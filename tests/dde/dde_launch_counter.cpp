@@ -3,11 +3,9 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
-    if (argc < 2)
-        return 2;
+    if (argc < 2) return 2;
     std::FILE* file = std::fopen(argv[1], "a");
-    if (!file)
-        return 1;
+    if (!file) return 1;
     std::fputs("launched\n", file);
     std::fclose(file);
     return 0;

@@ -28,12 +28,10 @@ TDdeServerItem& Item(TForm& form, const char* name) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2)
-        return 2;
+    if (argc < 2) return 2;
     const std::string tag = argv[1];
     const std::string mode = argc > 2 ? argv[2] : "";
-    if (mode == "fail")
-        return ShowStartupError(EDdeError(DMLERR_NO_CONV_ESTABLISHED));
+    if (mode == "fail") return ShowStartupError(EDdeError(DMLERR_NO_CONV_ESTABLISHED));
 
     TApplication app;
     try {

@@ -19,7 +19,9 @@ velkor::TApplication& TestApplication() {
     return *g_app;
 }
 
-void SetTestApplication(velkor::TApplication& app) { g_app = &app; }
+void SetTestApplication(velkor::TApplication& app) {
+    g_app = &app;
+}
 
 void Pump(DWORD ms) {
     velkor::TApplication::PumpUntil([] { return false; }, std::chrono::milliseconds(ms));
@@ -30,10 +32,8 @@ std::optional<bool> PokeAndWait(velkor::TDdeClientConv& conv, const std::string&
     std::optional<bool> outcome;
     velkor::TPokeDoneEvent before = std::move(conv.OnPokeDone);
     conv.OnPokeDone = [&](velkor::TDdeClientConv& sender, bool acknowledged) {
-        if (before)
-            before(sender, acknowledged);
-        if (!outcome && sender.Pending() == 0)
-            outcome = acknowledged;
+        if (before) before(sender, acknowledged);
+        if (!outcome && sender.Pending() == 0) outcome = acknowledged;
     };
     if (conv.PokeText(item, text))
         velkor::TApplication::PumpUntil([&] { return outcome.has_value(); },
@@ -54,10 +54,9 @@ DdemlClient::~DdemlClient() {
     g_client = nullptr;
 }
 
-HDDEDATA CALLBACK DdemlClient::Callback(UINT type, UINT, HCONV, HSZ, HSZ, HDDEDATA data,
-                                        ULONG_PTR, ULONG_PTR) {
-    if (!g_client)
-        return nullptr;
+HDDEDATA CALLBACK DdemlClient::Callback(UINT type, UINT, HCONV, HSZ, HSZ, HDDEDATA data, ULONG_PTR,
+                                        ULONG_PTR) {
+    if (!g_client) return nullptr;
     if (type == XTYP_ADVDATA) {
         std::string bytes;
         if (data) {
@@ -68,8 +67,7 @@ HDDEDATA CALLBACK DdemlClient::Callback(UINT type, UINT, HCONV, HSZ, HSZ, HDDEDA
         g_client->advised.push_back(bytes);
         return reinterpret_cast<HDDEDATA>(DDE_FACK);
     }
-    if (type == XTYP_DISCONNECT)
-        ++g_client->disconnects;
+    if (type == XTYP_DISCONNECT) ++g_client->disconnects;
     return nullptr;
 }
 
@@ -81,15 +79,14 @@ DdeConv DdemlClient::Connect(const std::string& service, const std::string& topi
     return DdeConv(DdeConnect(Id(), s.get(), t.get(), &context));
 }
 
-std::optional<DWORD> DdemlClient::Poke(HCONV conv, const std::string& item,
-                                       std::string_view bytes, DWORD timeoutMs, UINT format) {
+std::optional<DWORD> DdemlClient::Poke(HCONV conv, const std::string& item, std::string_view bytes,
+                                       DWORD timeoutMs, UINT format) {
     DdeString i(Id(), item);
     DWORD status = 0;
     const HDDEDATA done = DdeClientTransaction(
         reinterpret_cast<BYTE*>(const_cast<char*>(bytes.data())), static_cast<DWORD>(bytes.size()),
         conv, i.get(), format, XTYP_POKE, timeoutMs, &status);
-    if (!done)
-        return std::nullopt;
+    if (!done) return std::nullopt;
     return status;
 }
 
@@ -98,8 +95,7 @@ std::optional<std::string> DdemlClient::Request(HCONV conv, const std::string& i
     const HDDEDATA data =
         DdeClientTransaction(nullptr, 0, conv, i.get(), CF_TEXT, XTYP_REQUEST, 5000, nullptr);
     Pump(30);
-    if (!data)
-        return std::nullopt;
+    if (!data) return std::nullopt;
     std::string bytes(DdeGetData(data, nullptr, 0, 0), '\0');
     DdeGetData(data, reinterpret_cast<BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()), 0);
     DdeFreeDataHandle(data);
@@ -108,24 +104,23 @@ std::optional<std::string> DdemlClient::Request(HCONV conv, const std::string& i
 
 bool DdemlClient::AdviseStart(HCONV conv, const std::string& item) {
     DdeString i(Id(), item);
-    return DdeClientTransaction(nullptr, 0, conv, i.get(), CF_TEXT, XTYP_ADVSTART, 5000,
-                                nullptr) != nullptr;
+    return DdeClientTransaction(nullptr, 0, conv, i.get(), CF_TEXT, XTYP_ADVSTART, 5000, nullptr) !=
+           nullptr;
 }
 
 bool DdemlClient::AdviseStop(HCONV conv, const std::string& item) {
     DdeString i(Id(), item);
-    return DdeClientTransaction(nullptr, 0, conv, i.get(), CF_TEXT, XTYP_ADVSTOP, 5000,
-                                nullptr) != nullptr;
+    return DdeClientTransaction(nullptr, 0, conv, i.get(), CF_TEXT, XTYP_ADVSTOP, 5000, nullptr) !=
+           nullptr;
 }
 
 std::optional<DWORD> DdemlClient::Execute(HCONV conv, const std::string& command) {
     DWORD status = 0;
-    const HDDEDATA done = DdeClientTransaction(
-        reinterpret_cast<BYTE*>(const_cast<char*>(command.c_str())),
-        static_cast<DWORD>(command.size() + 1), conv, nullptr, CF_TEXT, XTYP_EXECUTE, 5000,
-        &status);
-    if (!done)
-        return std::nullopt;
+    const HDDEDATA done =
+        DdeClientTransaction(reinterpret_cast<BYTE*>(const_cast<char*>(command.c_str())),
+                             static_cast<DWORD>(command.size() + 1), conv, nullptr, CF_TEXT,
+                             XTYP_EXECUTE, 5000, &status);
+    if (!done) return std::nullopt;
     return status;
 }
 
@@ -138,7 +133,8 @@ std::string RunDir() {
     static const std::string dir = [] {
         char temp[MAX_PATH] = "";
         GetTempPathA(sizeof temp, temp);
-        std::string path = std::string(temp) + "velkor-dde-" + std::to_string(GetCurrentProcessId());
+        std::string path =
+            std::string(temp) + "velkor-dde-" + std::to_string(GetCurrentProcessId());
         CreateDirectoryA(path.c_str(), nullptr);
         return path + "\\";
     }();
@@ -167,16 +163,14 @@ HelperProcess::HelperProcess(const std::string& exePath, const std::string& mode
 }
 
 HelperProcess::~HelperProcess() {
-    if (!process_)
-        return;
+    if (!process_) return;
     // Closing its windows lets the helper end its conversations; a killed Wine process
     // can leave windows behind that slow every later DDE broadcast.
     EnumWindows(
         [](HWND hwnd, LPARAM id) -> BOOL {
             DWORD owner = 0;
             GetWindowThreadProcessId(hwnd, &owner);
-            if (owner == static_cast<DWORD>(id))
-                PostMessageA(hwnd, WM_CLOSE, 0, 0);
+            if (owner == static_cast<DWORD>(id)) PostMessageA(hwnd, WM_CLOSE, 0, 0);
             return TRUE;
         },
         static_cast<LPARAM>(processId_));
@@ -210,8 +204,7 @@ std::optional<DWORD> HelperProcess::WaitExit(DWORD ms) {
     const bool ended = velkor::TApplication::PumpUntil(
         [this] { return WaitForSingleObject(process_, 0) == WAIT_OBJECT_0; },
         std::chrono::milliseconds(ms));
-    if (!ended)
-        return std::nullopt;
+    if (!ended) return std::nullopt;
     DWORD code = 0;
     GetExitCodeProcess(process_, &code);
     return code;

@@ -2,8 +2,8 @@
 // instance beside the process's DDE manager, and helper processes started from copies.
 #pragma once
 
-#include "dde/DdeHandles.h"
 #include "app/win/Forms.h"
+#include "dde/DdeHandles.h"
 #include "dde/MyDdemanClient.h"
 
 #include <optional>
@@ -25,7 +25,7 @@ std::optional<bool> PokeAndWait(velkor::TDdeClientConv& conv, const std::string&
 
 // A second DDEML instance of the test process: a client that sees only its own callback.
 class DdemlClient {
-public:
+  public:
     DdemlClient();
     ~DdemlClient();
     DdemlClient(const DdemlClient&) = delete;
@@ -48,7 +48,7 @@ public:
     std::vector<std::string> advised;
     int disconnects = 0;
 
-private:
+  private:
     static HDDEDATA CALLBACK Callback(UINT type, UINT format, HCONV conv, HSZ hsz1, HSZ hsz2,
                                       HDDEDATA data, ULONG_PTR, ULONG_PTR);
     velkor::DdeInstance instance_;
@@ -63,7 +63,7 @@ std::string CopyServerApp(const std::string& fileName);
 
 // A started helper program, ended with the object if it still runs.
 class HelperProcess {
-public:
+  public:
     HelperProcess(const std::string& exePath, const std::string& mode);
     ~HelperProcess();
     HelperProcess(const HelperProcess&) = delete;
@@ -78,7 +78,7 @@ public:
     DWORD ProcessId() const { return processId_; }
     const std::string& Tag() const { return tag_; }
 
-private:
+  private:
     HANDLE Event(const char* what) const;
 
     std::string tag_;

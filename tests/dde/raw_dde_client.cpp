@@ -15,7 +15,9 @@ constexpr DWORD kReplyTimeoutMs = 5000;
 
 } // namespace
 
-ATOM ItemAtom(const std::string& item) { return item.empty() ? 0 : GlobalAddAtomA(item.c_str()); }
+ATOM ItemAtom(const std::string& item) {
+    return item.empty() ? 0 : GlobalAddAtomA(item.c_str());
+}
 
 RawDdeClient::RawDdeClient() {
     WNDCLASSA wc{};
@@ -29,18 +31,16 @@ RawDdeClient::RawDdeClient() {
 
 RawDdeClient::~RawDdeClient() {
     Terminate();
-    if (hwnd_)
-        DestroyWindow(hwnd_);
+    if (hwnd_) DestroyWindow(hwnd_);
 }
 
 LRESULT CALLBACK RawDdeClient::Proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     if (msg == WM_NCCREATE)
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA,
-                          reinterpret_cast<LONG_PTR>(
-                              reinterpret_cast<CREATESTRUCTA*>(lparam)->lpCreateParams));
+        SetWindowLongPtrA(
+            hwnd, GWLP_USERDATA,
+            reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTA*>(lparam)->lpCreateParams));
     auto* self = reinterpret_cast<RawDdeClient*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    if (!self)
-        return DefWindowProcA(hwnd, msg, wparam, lparam);
+    if (!self) return DefWindowProcA(hwnd, msg, wparam, lparam);
     switch (msg) {
     case WM_DDE_ACK:
         if (!self->server_) {
@@ -52,8 +52,7 @@ LRESULT CALLBACK RawDdeClient::Proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM l
             UINT_PTR status = 0, atom = 0;
             UnpackDDElParam(WM_DDE_ACK, lparam, &status, &atom);
             FreeDDElParam(WM_DDE_ACK, lparam);
-            if (atom)
-                GlobalDeleteAtom(static_cast<ATOM>(atom));
+            if (atom) GlobalDeleteAtom(static_cast<ATOM>(atom));
             self->replies_.push_back({WM_DDE_ACK, static_cast<WORD>(status)});
         }
         return 0;
@@ -66,8 +65,7 @@ LRESULT CALLBACK RawDdeClient::Proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM l
             ackReq = block->fAckReq;
             const bool release = block->fRelease;
             GlobalUnlock(reinterpret_cast<HGLOBAL>(data));
-            if (release)
-                GlobalFree(reinterpret_cast<HGLOBAL>(data));
+            if (release) GlobalFree(reinterpret_cast<HGLOBAL>(data));
         }
         if (ackReq)
             PostMessageA(self->server_, WM_DDE_ACK, reinterpret_cast<WPARAM>(hwnd),
@@ -89,10 +87,8 @@ bool RawDdeClient::Initiate(const std::string& service, const std::string& topic
     const ATOM app = ItemAtom(service); // atom 0 asks any service, or any topic
     const ATOM top = ItemAtom(topic);
     velkor::BroadcastInitiate(hwnd_, app, top);
-    if (app)
-        GlobalDeleteAtom(app);
-    if (top)
-        GlobalDeleteAtom(top);
+    if (app) GlobalDeleteAtom(app);
+    if (top) GlobalDeleteAtom(top);
     return server_ != nullptr;
 }
 
@@ -108,8 +104,7 @@ std::optional<RawDdeClient::Reply> RawDdeClient::Wait() {
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
             DispatchMessageA(&msg);
     }
-    if (replies_.empty())
-        return std::nullopt;
+    if (replies_.empty()) return std::nullopt;
     const Reply reply = replies_.front();
     replies_.pop_front();
     return reply;
@@ -134,8 +129,7 @@ std::optional<WORD> RawDdeClient::Poke(const std::string& item, std::string_view
         return std::nullopt;
     }
     const auto reply = Wait();
-    if (!reply || reply->message != WM_DDE_ACK)
-        return std::nullopt;
+    if (!reply || reply->message != WM_DDE_ACK) return std::nullopt;
     return reply->status;
 }
 
@@ -154,19 +148,16 @@ std::optional<WORD> RawDdeClient::Advise(const std::string& item) {
         return std::nullopt;
     }
     const auto reply = Wait();
-    if (!reply || reply->message != WM_DDE_ACK)
-        return std::nullopt;
+    if (!reply || reply->message != WM_DDE_ACK) return std::nullopt;
     if (!(reply->status & 0x8000))
         GlobalFree(block); // a refused advise leaves the options with the client
     return reply->status;
 }
 
 std::optional<WORD> RawDdeClient::Request(const std::string& item) {
-    if (!Post(WM_DDE_REQUEST, MAKELPARAM(CF_TEXT, ItemAtom(item))))
-        return std::nullopt;
+    if (!Post(WM_DDE_REQUEST, MAKELPARAM(CF_TEXT, ItemAtom(item)))) return std::nullopt;
     const auto reply = Wait();
-    if (!reply)
-        return std::nullopt;
+    if (!reply) return std::nullopt;
     // A served request may be followed by an extra acknowledgement: drop it.
     if (reply->message == WM_DDE_DATA) {
         MSG msg;
@@ -181,10 +172,8 @@ std::optional<WORD> RawDdeClient::Request(const std::string& item) {
 }
 
 void RawDdeClient::Terminate() {
-    if (!server_)
-        return;
-    if (Post(WM_DDE_TERMINATE, 0))
-        Wait();
+    if (!server_) return;
+    if (Post(WM_DDE_TERMINATE, 0)) Wait();
     server_ = nullptr;
     replies_.clear();
 }

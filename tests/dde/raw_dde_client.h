@@ -10,7 +10,7 @@
 #include <string_view>
 
 class RawDdeClient {
-public:
+  public:
     RawDdeClient();
     ~RawDdeClient();
     RawDdeClient(const RawDdeClient&) = delete;
@@ -25,7 +25,7 @@ public:
     std::optional<WORD> Request(const std::string& item);
     void Terminate();
 
-private:
+  private:
     struct Reply {
         UINT message;
         WORD status;

@@ -24,7 +24,7 @@ TDdeServerItem* NewItem(TComponent* owner, const char* name) {
 // A form "inproc" with NONE, an item "Deep" inside an edit control, a topic component
 // "chat" with its own item "Topical", and counters on NONE's events.
 class LocalServer : public testing::Test {
-public:
+  public:
     void SetUp() override {
         form = new TForm(TestApplication(), &TestApplication(), "inproc");
         none = NewItem(form, "NONE");
@@ -58,13 +58,17 @@ TEST_F(LocalServer, FindServerItemIsExactAndDepthFirst) {
         TDdeServerConv* serverConv;
         TDdeServerItem* LocalServer::*expected;
     } cases[] = {
-        {"NONE", nullptr, &LocalServer::none},   {"none", nullptr, nullptr},
-        {"NONE ", nullptr, nullptr},             {"", nullptr, nullptr},
-        {"Deep", nullptr, &LocalServer::deep},   {"Topical", nullptr, nullptr},
+        {"NONE", nullptr, &LocalServer::none},
+        {"none", nullptr, nullptr},
+        {"NONE ", nullptr, nullptr},
+        {"", nullptr, nullptr},
+        {"Deep", nullptr, &LocalServer::deep},
+        {"Topical", nullptr, nullptr},
         {"NONE", chat, nullptr},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(FindServerItem(form, c.serverConv, c.name), c.expected ? this->*c.expected : nullptr)
+        EXPECT_EQ(FindServerItem(form, c.serverConv, c.name),
+                  c.expected ? this->*c.expected : nullptr)
             << c.name;
     EXPECT_EQ(FindServerItem(form, chat, "Topical"), topical);
     EXPECT_EQ(FindServerItem(nullptr, nullptr, "NONE"), nullptr);
@@ -102,7 +106,8 @@ TEST_F(LocalServer, ConnectsAcceptServedServiceAndTopic) {
         {kService, "chat", true},   {kService, "nowhere", false}, {"other", "inproc", false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(bool(client.Connect(c.service, c.topic)), c.accepted) << c.service << "|" << c.topic;
+        EXPECT_EQ(bool(client.Connect(c.service, c.topic)), c.accepted)
+            << c.service << "|" << c.topic;
     // An initiate without a service or without a topic is a wildcard connect: one for all
     // topics gets no answer, one for a served topic gets one.
     const struct {
@@ -132,7 +137,13 @@ TEST_F(LocalServer, PokesReplaceTheItemsLines) {
         TDdeServerItem* LocalServer::*target;
         Lines lines;
     } cases[] = {
-        {"inproc", "NONE", "#chan nick 0abc\0"s, CF_TEXT, true, &LocalServer::none, {"#chan nick 0abc"}},
+        {"inproc",
+         "NONE",
+         "#chan nick 0abc\0"s,
+         CF_TEXT,
+         true,
+         &LocalServer::none,
+         {"#chan nick 0abc"}},
         {"inproc", "NONE", "one\r\ntwo\0"s, CF_TEXT, true, &LocalServer::none, {"one", "two"}},
         {"inproc", "NONE", "abc\0def\0"s, CF_TEXT, true, &LocalServer::none, {"abc"}},
         {"inproc", "NONE", "no zero byte"s, CF_TEXT, true, &LocalServer::none, {"no zero byte"}},

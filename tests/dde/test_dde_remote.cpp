@@ -207,8 +207,7 @@ TEST(RemoteClient, FailedLinkLaunchesTheCommandLineOncePerAttempt) {
         const std::string counter = RunDir() + "launches" + std::to_string(++n) + ".txt";
         DeleteFileA(counter.c_str()); // Wine reuses process ids, and so run directories
         TDdeClientConv say(nullptr);
-        if (c.withApplication)
-            say.SetServiceApplication(counterExe + " " + counter);
+        if (c.withApplication) say.SetServiceApplication(counterExe + " " + counter);
         const std::string topic = c.topic == "COUNTER" ? counter : c.topic;
         for (int i = 0; i < c.attempts; ++i) {
             EXPECT_FALSE(say.LinkTo(c.service, topic));

@@ -13,29 +13,29 @@ namespace {
 
 // Records its own destruction and every notification it receives.
 class Probe : public TComponent {
-public:
+  public:
     Probe(TComponent* owner, std::string name, std::vector<std::string>& log)
         : TComponent(owner), log_(log) {
         SetName(std::move(name));
     }
     ~Probe() override { log_.push_back("~" + Name()); }
 
-protected:
+  protected:
     void Notification(TComponent* component, TOperation operation) override {
         log_.push_back(Name() + (operation == TOperation::Insert ? " +" : " -") +
                        component->Name());
     }
 
-private:
+  private:
     std::vector<std::string>& log_;
 };
 
 class CountingForm : public TForm {
-public:
+  public:
     using TForm::TForm;
     int userMessages = 0;
 
-protected:
+  protected:
     LRESULT WndProc(UINT msg, WPARAM wparam, LPARAM lparam) override {
         if (msg == WM_USER + 7) {
             ++userMessages;
@@ -46,15 +46,14 @@ protected:
 };
 
 class CountingEdit : public TWinControl {
-public:
+  public:
     CountingEdit(TComponent* owner, TWinControl& parent)
         : TWinControl(owner, parent, "EDIT", WS_VISIBLE) {}
     int userMessages = 0;
 
-protected:
+  protected:
     LRESULT WndProc(UINT msg, WPARAM wparam, LPARAM lparam) override {
-        if (msg == WM_USER + 7)
-            ++userMessages;
+        if (msg == WM_USER + 7) ++userMessages;
         return TWinControl::WndProc(msg, wparam, lparam);
     }
 };

@@ -31,22 +31,22 @@
 //   quit                       close velkor and end            -> ok
 #include "tests/window/window_driver.h"
 
-#include "crypto/Ideaunit.h"
-#include "app/chat/Linecodec.h"
 #include "app/Menuids.h"
+#include "app/chat/Linecodec.h"
+#include "crypto/Ideaunit.h"
 
 #include <richedit.h>
 
 #include <cstdio>
 #include <deque>
-#include <mutex>
-#include <thread>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace velkor;
@@ -66,11 +66,12 @@ std::string Hex(const std::string& bytes) {
 }
 
 // A reply field: "-" stands for the empty text, so fields never vanish when split.
-std::string Field(const std::string& bytes) { return bytes.empty() ? "-" : Hex(bytes); }
+std::string Field(const std::string& bytes) {
+    return bytes.empty() ? "-" : Hex(bytes);
+}
 
 std::optional<std::string> Unhex(const std::string& hex) {
-    if (hex.size() % 2)
-        return std::nullopt;
+    if (hex.size() % 2) return std::nullopt;
     auto value = [](char c) -> int {
         if (c >= '0' && c <= '9') return c - '0';
         if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -80,8 +81,7 @@ std::optional<std::string> Unhex(const std::string& hex) {
     std::string out;
     for (size_t i = 0; i < hex.size(); i += 2) {
         const int hi = value(hex[i]), lo = value(hex[i + 1]);
-        if (hi < 0 || lo < 0)
-            return std::nullopt;
+        if (hi < 0 || lo < 0) return std::nullopt;
         out += static_cast<char>(hi << 4 | lo);
     }
     return out;
@@ -109,21 +109,19 @@ struct Failure {
 std::string ReadLine(); // the next line of stdin
 
 class Driver {
-public:
+  public:
     std::string Handle(const std::string& verb, std::istringstream& args);
 
-private:
+  private:
     Velkor& App() {
-        if (!app_)
-            throw Failure{"not started"};
+        if (!app_) throw Failure{"not started"};
         return *app_;
     }
     std::string Text(std::istringstream& args) {
         std::string hex;
         args >> hex;
         const auto text = Unhex(hex == "-" ? "" : hex);
-        if (!text)
-            throw Failure{"bad hex"};
+        if (!text) throw Failure{"bad hex"};
         return *text;
     }
     void Dialog(int menuId, const char* caption, const std::string& entry);
@@ -142,8 +140,7 @@ void Driver::Dialog(int menuId, const char* caption, const std::string& entry) {
                  std::chrono::milliseconds(15000)))
         throw Failure{std::string("no dialog ") + caption};
     HWND field = GetDlgItem(dialog, 100);
-    if (!field)
-        throw Failure{"no edit field"};
+    if (!field) throw Failure{"no edit field"};
     SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(entry.c_str()));
     PostMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
     if (!WaitFor([&] { return !IsWindow(dialog); }, std::chrono::milliseconds(15000)))
@@ -152,8 +149,7 @@ void Driver::Dialog(int menuId, const char* caption, const std::string& entry) {
 }
 
 std::string Driver::Type(const std::string& line) {
-    if (App().Type(line))
-        return "ok sent";
+    if (App().Type(line)) return "ok sent";
     if (HWND box = MessageBoxWindow()) {
         // The message box's text is its static control 0xFFFF.
         return "ok refused " + Field(WindowText(GetDlgItem(box, 0xFFFF)));
@@ -162,17 +158,14 @@ std::string Driver::Type(const std::string& line) {
     HWND box = nullptr;
     WaitFor([&] { return (box = MessageBoxWindow()) || App().InputText().empty(); },
             std::chrono::milliseconds(30000));
-    if (box)
-        return "ok refused " + Field(WindowText(GetDlgItem(box, 0xFFFF)));
-    if (App().InputText().empty())
-        return "ok sent";
+    if (box) return "ok refused " + Field(WindowText(GetDlgItem(box, 0xFFFF)));
+    if (App().InputText().empty()) return "ok sent";
     return "err not sent; input " + Field(App().InputText());
 }
 
 std::string Driver::Handle(const std::string& verb, std::istringstream& args) {
     if (verb == "start") {
-        if (!app_)
-            app_ = std::make_unique<Velkor>();
+        if (!app_) app_ = std::make_unique<Velkor>();
         return "ok " + std::to_string(app_->ProcessId());
     }
     if (verb == "setkey") {
@@ -208,8 +201,7 @@ std::string Driver::Handle(const std::string& verb, std::istringstream& args) {
         SendMessageA(App().Main(), WM_NULL, 0, 0); // posted before: handled by now
         return "ok";
     }
-    if (verb == "type")
-        return Type(Text(args));
+    if (verb == "type") return Type(Text(args));
     if (verb == "typetimed") {
         const std::string line = Text(args);
         SendMessageA(App().InputBox(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(line.c_str()));
@@ -228,15 +220,13 @@ std::string Driver::Handle(const std::string& verb, std::istringstream& args) {
             while (!hex.empty() && (hex.back() == '\r' || hex.back() == ' '))
                 hex.pop_back();
             const auto line = Unhex(hex == "-" ? "" : hex);
-            if (!line)
-                throw Failure{"bad hex in burst line " + std::to_string(i)};
+            if (!line) throw Failure{"bad hex in burst line " + std::to_string(i)};
             lines.push_back(*line);
         }
         const auto start = std::chrono::steady_clock::now();
         int sent = 0;
         for (const std::string& line : lines) {
-            if (!App().Type(line))
-                break;
+            if (!App().Type(line)) break;
             ++sent;
         }
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -246,17 +236,13 @@ std::string Driver::Handle(const std::string& verb, std::istringstream& args) {
     }
     if (verb == "dismiss") {
         HWND box = MessageBoxWindow();
-        if (!box)
-            throw Failure{"no message box"};
+        if (!box) throw Failure{"no message box"};
         PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
-        if (!WaitFor([&] { return !IsWindow(box); }))
-            throw Failure{"the message box stays open"};
+        if (!WaitFor([&] { return !IsWindow(box); })) throw Failure{"the message box stays open"};
         return "ok";
     }
-    if (verb == "input")
-        return "ok " + Field(App().InputText());
-    if (verb == "status")
-        return "ok " + Field(App().StatusText(1));
+    if (verb == "input") return "ok " + Field(App().InputText());
+    if (verb == "status") return "ok " + Field(App().StatusText(1));
     if (verb == "lines") {
         const auto lines = App().DisplayLines();
         std::string out = "ok " + std::to_string(lines.size());
@@ -272,15 +258,16 @@ std::string Driver::Handle(const std::string& verb, std::istringstream& args) {
         // cheap to ask; the text, read only then, counts the chat lines.
         size_t have = 0;
         auto lastRead = std::chrono::steady_clock::now() - std::chrono::seconds(1);
-        const bool done = WaitFor([&] {
-            if (static_cast<size_t>(LineCount()) < want)
-                return false;
-            if (std::chrono::steady_clock::now() - lastRead < std::chrono::milliseconds(200))
-                return false;
-            lastRead = std::chrono::steady_clock::now();
-            have = App().DisplayLines().size();
-            return have >= want;
-        }, std::chrono::milliseconds(ms));
+        const bool done = WaitFor(
+            [&] {
+                if (static_cast<size_t>(LineCount()) < want) return false;
+                if (std::chrono::steady_clock::now() - lastRead < std::chrono::milliseconds(200))
+                    return false;
+                lastRead = std::chrono::steady_clock::now();
+                have = App().DisplayLines().size();
+                return have >= want;
+            },
+            std::chrono::milliseconds(ms));
         if (!done)
             return "err timeout with " + std::to_string(App().DisplayLines().size()) + " lines";
         return "ok " + std::to_string(have);
@@ -309,9 +296,9 @@ std::string Driver::Handle(const std::string& verb, std::istringstream& args) {
             if (!WaitFor([&] { return App().InputText().empty(); },
                          std::chrono::milliseconds(30000)))
                 break;
-            const double ms = std::chrono::duration<double, std::milli>(
-                                  std::chrono::steady_clock::now() - t0)
-                                  .count();
+            const double ms =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
+                    .count();
             char field[32];
             std::snprintf(field, sizeof field, "%s%.1f", times.empty() ? "" : ",", ms);
             times += field;
@@ -319,8 +306,7 @@ std::string Driver::Handle(const std::string& verb, std::istringstream& args) {
         }
         return "ok " + std::to_string(sent) + " " + (times.empty() ? "-" : times);
     }
-    if (verb == "linecount")
-        return "ok " + std::to_string(LineCount());
+    if (verb == "linecount") return "ok " + std::to_string(LineCount());
     if (verb == "waitgrow") {
         long long count = 0;
         int ms = 0;
@@ -373,7 +359,7 @@ std::string Driver::Handle(const std::string& verb, std::istringstream& args) {
 // messages while it waits, as every thread with a window must. The driver's DDE window
 // is one, and a program that broadcasts WM_DDE_INITIATE waits for each window to answer.
 class StdinLines {
-public:
+  public:
     StdinLines() : ready_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {
         std::thread([this] {
             std::string line;
@@ -403,7 +389,7 @@ public:
         }
     }
 
-private:
+  private:
     void Push(std::optional<std::string> line) {
         std::lock_guard lock(mutex_);
         lines_.push_back(std::move(line));
@@ -419,8 +405,7 @@ StdinLines* g_input = nullptr;
 
 std::string ReadLine() {
     auto line = g_input->Next();
-    if (!line)
-        throw Failure{"end of input"};
+    if (!line) throw Failure{"end of input"};
     return *line;
 }
 
@@ -435,16 +420,14 @@ int main() {
         std::string line = *next;
         while (!line.empty() && line.back() == '\r')
             line.pop_back();
-        if (line.empty())
-            continue;
+        if (line.empty()) continue;
         std::istringstream args(line);
         std::string verb;
         args >> verb;
         try {
             const std::string reply = driver.Handle(verb, args);
             Reply(reply);
-            if (verb == "quit")
-                return 0;
+            if (verb == "quit") return 0;
         } catch (const Failure& f) {
             Reply("err " + f.message);
         } catch (const std::exception& e) {

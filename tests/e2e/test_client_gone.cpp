@@ -25,7 +25,8 @@ TEST(IrcClientGone, WindowStaysUsableAndManualConnectRestoresSending) {
     ASSERT_TRUE(first->Up());
     Velkor app;
     ASSERT_TRUE(app.Type("before"));
-    ASSERT_TRUE(WaitFor([&] { return first->Received().find("text=/msg #velkor before\n") != std::string::npos; }));
+    ASSERT_TRUE(WaitFor(
+        [&] { return first->Received().find("text=/msg #velkor before\n") != std::string::npos; }));
 
     first->Kill();
     // Lines typed meanwhile are echoed and leave the input box; they reach nobody.
@@ -40,8 +41,10 @@ TEST(IrcClientGone, WindowStaysUsableAndManualConnectRestoresSending) {
     app.Menu(menuid::Manualconnect1);
     SendMessageA(app.Main(), WM_NULL, 0, 0); // the posted command has been handled
     ASSERT_TRUE(app.Type("back again"));
-    EXPECT_TRUE(WaitFor([&] { return second.Received().find("text=/msg #velkor back again\n") != std::string::npos; }))
-        << "received: " << second.Received();
+    EXPECT_TRUE(WaitFor([&] {
+        return second.Received().find("text=/msg #velkor back again\n") != std::string::npos;
+    })) << "received: "
+        << second.Received();
     EXPECT_EQ(second.Received().find("away"), std::string::npos);
 }
 

@@ -47,7 +47,7 @@ std::string TempFile(const char* name) {
 // thread handles messages, and its remote event opens a conversation to velkor for each
 // channel line on the same thread.
 class OneThreadMirc {
-public:
+  public:
     struct Arrival {
         std::string text;
         std::optional<Clock::time_point> at;
@@ -84,9 +84,9 @@ public:
     // Run inside each command poke, before it is answered.
     std::function<void(const std::string&)> onCommand;
 
-private:
-    static HDDEDATA CALLBACK Callback(UINT type, UINT format, HCONV, HSZ hsz1, HSZ,
-                                      HDDEDATA data, ULONG_PTR, ULONG_PTR) {
+  private:
+    static HDDEDATA CALLBACK Callback(UINT type, UINT format, HCONV, HSZ hsz1, HSZ, HDDEDATA data,
+                                      ULONG_PTR, ULONG_PTR) {
         OneThreadMirc* self = instance_;
         if (!self) return nullptr;
         if (type == XTYP_CONNECT)
@@ -119,7 +119,7 @@ std::vector<OneThreadMirc::Arrival> ArrivalsOf(const DdeSinkProcess& sink) {
 
 // The lines of one row, what became of them and how long each took.
 class Traffic {
-public:
+  public:
     explicit Traffic(Velkor& app) : app_(app) {}
 
     // Types a line into velkor; `target` names who must receive it ("" for nobody).
@@ -127,8 +127,8 @@ public:
         SendMessageA(app_.InputBox(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
         const auto at = Clock::now();
         PostMessageA(app_.InputBox(), WM_KEYDOWN, VK_RETURN, 1);
-        const bool sent = WaitFor([&] { return app_.InputText().empty(); },
-                                  std::chrono::milliseconds(15000));
+        const bool sent =
+            WaitFor([&] { return app_.InputText().empty(); }, std::chrono::milliseconds(15000));
         EXPECT_TRUE(sent) << text;
         worstSend = std::max(worstSend, MsSince(at));
         typed_.push_back({text, target, at});
@@ -160,16 +160,18 @@ public:
         PumpFor(100); // time for a line too many to show
         got = received();
         std::vector<std::string> wantTexts, gotTexts;
-        for (const TypedLine* t : want) wantTexts.push_back("/msg #velkor " + t->text);
-        for (const auto& a : got) gotTexts.push_back(a.text);
+        for (const TypedLine* t : want)
+            wantTexts.push_back("/msg #velkor " + t->text);
+        for (const auto& a : got)
+            gotTexts.push_back(a.text);
         EXPECT_EQ(gotTexts, wantTexts) << "to " << target;
         for (std::size_t i = 0; i < std::min(want.size(), got.size()); ++i)
             if (got[i].at)
                 worstDelivery = std::max(
-                    worstDelivery, static_cast<long long>(
-                                       std::chrono::duration_cast<std::chrono::milliseconds>(
-                                           *got[i].at - want[i]->at)
-                                           .count()));
+                    worstDelivery,
+                    static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                               *got[i].at - want[i]->at)
+                                               .count()));
     }
 
     // Every typed line echoed and every channel line shown, each kind in its order.
@@ -182,10 +184,10 @@ public:
             else if (s < said_.size() && line == "<bob> " + said_[s])
                 ++s;
         }
-        EXPECT_EQ(t, typed_.size()) << "echo missing or out of order: "
-                                    << (t < typed_.size() ? typed_[t].text : "");
-        EXPECT_EQ(s, said_.size()) << "channel line missing or out of order: "
-                                   << (s < said_.size() ? said_[s] : "");
+        EXPECT_EQ(t, typed_.size())
+            << "echo missing or out of order: " << (t < typed_.size() ? typed_[t].text : "");
+        EXPECT_EQ(s, said_.size())
+            << "channel line missing or out of order: " << (s < said_.size() ? said_[s] : "");
         EXPECT_LT(worstSend, kMaxSendMs) << "Enter to the input box emptied";
         EXPECT_LT(worstDelivery, kMaxSendMs) << "Enter to the line at the IRC client";
         EXPECT_LT(worstSay, kMaxSendMs) << "a channel line poked and answered";
@@ -196,7 +198,7 @@ public:
 
     long long worstSend = 0, worstDelivery = 0, worstSay = 0;
 
-private:
+  private:
     struct TypedLine {
         std::string text, target;
         Clock::time_point at;
@@ -214,15 +216,16 @@ int JitterSeconds() {
 
 // soak_probe linger: a client in a process of its own, keeping its conversation open.
 class LingeringClient {
-public:
+  public:
     explicit LingeringClient(int tag) {
-        std::string command = "\"" + std::string(SOAK_PROBE_EXE) + "\" linger " + std::to_string(tag);
+        std::string command =
+            "\"" + std::string(SOAK_PROBE_EXE) + "\" linger " + std::to_string(tag);
         for (char& c : command)
             if (c == '/') c = '\\';
         // Its "poked" goes nowhere: the test sees the poke in velkor's display.
         SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-        HANDLE nul = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
-                                 0, nullptr);
+        HANDLE nul = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
+                                 nullptr);
         STARTUPINFOA si{};
         si.cb = sizeof si;
         si.dwFlags = STARTF_USESTDHANDLES;
@@ -246,7 +249,7 @@ public:
             WaitForSingleObject(info_.hProcess, 10000);
     }
 
-private:
+  private:
     PROCESS_INFORMATION info_{};
     bool started_ = false;
 };
@@ -292,7 +295,8 @@ TEST_F(Hostile, RealConditionsTable) {
                  if (next > Clock::now())
                      PumpFor(static_cast<DWORD>(
                          std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now())
-                             .count() + 1));
+                             .count() +
+                         1));
              }
              r.traffic.ExpectArrived("mirc", mircArrivals(r.mirc));
          }},

@@ -3,8 +3,8 @@
 // past its character limit.
 #include "tests/hostile/hostile_fixture.h"
 
-#include "app/chat/Chatlines.h"
 #include "app/Menuids.h"
+#include "app/chat/Chatlines.h"
 
 #include <algorithm>
 #include <chrono>
@@ -131,8 +131,8 @@ TEST_F(Hostile, IrcClientThatNeverAcknowledgesCostsOneTimeout) {
         EXPECT_LT(duringMs, 2000);
         if (row.takesQueued) {
             // The queued line goes out once the first is given up: 10 s after it was sent.
-            ASSERT_TRUE(WaitFor([&] { return row.pokes(server) == 2; },
-                                std::chrono::milliseconds(20000)));
+            ASSERT_TRUE(
+                WaitFor([&] { return row.pokes(server) == 2; }, std::chrono::milliseconds(20000)));
             const long long queuedMs = msSince(sent);
             std::printf("%s: the queued line went out after %lld ms\n", row.service, queuedMs);
             EXPECT_GE(queuedMs, 9000) << "one poke on its way at a time";

@@ -49,10 +49,12 @@ TEST(IrcSession, NickRetryEndsAfterTenTries) {
     };
     const std::string longNick(30, 'n'); // at the server's length limit, "_" is refused
     const std::vector<Case> cases = {
-        {"peer", {"peer_", "peer2", "peer3", "peer4", "peer5", "peer6", "peer7", "peer8",
-                  "peer9", "peer10"}},
-        {longNick, {"nnnnnnn1", "nnnnnnn2", "nnnnnnn3", "nnnnnnn4", "nnnnnnn5", "nnnnnnn6",
-                    "nnnnnnn7", "nnnnnnn8", "nnnnnnn9", "nnnnnnn10"}},
+        {"peer",
+         {"peer_", "peer2", "peer3", "peer4", "peer5", "peer6", "peer7", "peer8", "peer9",
+          "peer10"}},
+        {longNick,
+         {"nnnnnnn1", "nnnnnnn2", "nnnnnnn3", "nnnnnnn4", "nnnnnnn5", "nnnnnnn6", "nnnnnnn7",
+          "nnnnnnn8", "nnnnnnn9", "nnnnnnn10"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.nick);
@@ -62,14 +64,17 @@ TEST(IrcSession, NickRetryEndsAfterTenTries) {
         for (int i = 0; i < 20 && !last.giveUp; ++i) {
             last = session.OnLine(i % 2 ? ":irc.test 432 * x :Erroneous nickname"
                                         : ":irc.test 433 * x :Nickname already in use");
-            for (const std::string& line : last.send) sent.push_back(line);
+            for (const std::string& line : last.send)
+                sent.push_back(line);
         }
         EXPECT_TRUE(last.giveUp);
         EXPECT_TRUE(last.send.empty());
         Lines want;
-        for (const std::string& nick : c.tried) want.push_back("NICK " + nick);
+        for (const std::string& nick : c.tried)
+            want.push_back("NICK " + nick);
         EXPECT_EQ(sent, want);
-        for (const std::string& line : sent) EXPECT_LE(line.size(), 14u) << line;
+        for (const std::string& line : sent)
+            EXPECT_LE(line.size(), 14u) << line;
     }
 }
 

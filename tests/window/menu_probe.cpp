@@ -49,4 +49,6 @@ extern "C" __declspec(dllexport) DWORD WINAPI ProbeMenuState(void* arg) {
     return menu ? GetMenuState(menu, id, MF_BYCOMMAND) : 0xFFFFFFFF;
 }
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {
+    return TRUE;
+}

@@ -3,9 +3,9 @@
 // "ready" when the window shows it and keeps it open for the given number of seconds.
 #include "tests/window/window_driver.h"
 
-#include "crypto/Ideaunit.h"
-#include "app/chat/Linecodec.h"
 #include "app/Menuids.h"
+#include "app/chat/Linecodec.h"
+#include "crypto/Ideaunit.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -21,7 +21,8 @@ int main(int argc, char** argv) {
 
     app.Menu(menuid::Setkey1);
     HWND dialog = nullptr;
-    if (!WaitFor([&] { return (dialog = FindTopWindow(app.ProcessId(), "#32770", "Encryption Key")); }))
+    if (!WaitFor(
+            [&] { return (dialog = FindTopWindow(app.ProcessId(), "#32770", "Encryption Key")); }))
         return 1;
     SendMessageA(GetDlgItem(dialog, 100), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(key.c_str()));
     PostMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);

@@ -2,9 +2,9 @@
 // history, display trim, settings dialogs, selection to clipboard, About windows.
 #include "tests/window/window_driver.h"
 
-#include "crypto/Ideaunit.h"
-#include "app/chat/Linecodec.h"
 #include "app/Menuids.h"
+#include "app/chat/Linecodec.h"
+#include "crypto/Ideaunit.h"
 
 #include <gtest/gtest.h>
 
@@ -27,7 +27,7 @@ std::string Decrypt(const std::string& wire, const std::string& key) {
 }
 
 class WindowTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         mirc = std::make_unique<MircServer>();
         app = std::make_unique<Velkor>();
@@ -272,8 +272,7 @@ TEST_F(WindowTest, SaveBufferWritesRtfWhateverTheExtension) {
     ASSERT_TRUE(WaitFor([&] {
         HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                nullptr, OPEN_EXISTING, 0, nullptr);
-        if (f == INVALID_HANDLE_VALUE)
-            return false;
+        if (f == INVALID_HANDLE_VALUE) return false;
         char buffer[4096];
         DWORD n = 0;
         ReadFile(f, buffer, sizeof buffer, &n, nullptr);
@@ -288,7 +287,7 @@ TEST_F(WindowTest, SaveBufferWritesRtfWhateverTheExtension) {
 // ---- The window as a person meets it: real keys and clicks (SendInput), one row a case ----
 
 class PersonTest : public WindowTest {
-public:
+  public:
     HWND Status() const { return GetDlgItem(app->Main(), controlid::StatusBar1); }
     HWND Splitter() const { return FindChild(app->Main(), "VelkorForm", ""); }
     RECT Rect(HWND hwnd) const { return RectIn(hwnd, app->Main()); }
@@ -336,7 +335,8 @@ public:
     }
     bool NewestInView() const {
         const auto count = SendMessageA(app->Display(), EM_GETLINECOUNT, 0, 0);
-        const auto start = SendMessageA(app->Display(), EM_LINEINDEX, count - 2, 0); // the last line
+        const auto start =
+            SendMessageA(app->Display(), EM_LINEINDEX, count - 2, 0); // the last line
         RECT client;
         GetClientRect(app->Display(), &client);
         const POINT p = app->CharPosition(app->Display(), static_cast<int>(start));
@@ -373,7 +373,8 @@ public:
         DeleteObject(font);
         ReleaseDC(nullptr, screen);
         const RECT panel = Panel0();
-        EXPECT_LE(text.cx + MulDiv(6, dpi, 96), panel.right - panel.left) << "panel 0 cuts its text";
+        EXPECT_LE(text.cx + MulDiv(6, dpi, 96), panel.right - panel.left)
+            << "panel 0 cuts its text";
         EXPECT_LE(text.cy, panel.bottom - panel.top);
     }
     // A click on the display's vertical scroll bar, near its top or its bottom end.
@@ -548,7 +549,8 @@ const PersonCase kPersonCases[] = {
          ASSERT_TRUE(app.Activate());
          ASSERT_TRUE(t.OpenPopup());
          EXPECT_FALSE(t.PopupChecked(On2));
-         for (WORD key : {VK_DOWN, VK_DOWN, VK_DOWN, VK_RIGHT, VK_DOWN, VK_RETURN}) // Encryption, On
+         for (WORD key :
+              {VK_DOWN, VK_DOWN, VK_DOWN, VK_RIGHT, VK_DOWN, VK_RETURN}) // Encryption, On
              PressKey(key);
          ASSERT_TRUE(WaitFor([&] { return app.StatusText(1).ends_with("Encryption: On"); }));
          EXPECT_TRUE(t.MainChecked(On1));
@@ -607,7 +609,9 @@ const PersonCase kPersonCases[] = {
 
 class AsAPerson : public PersonTest, public ::testing::WithParamInterface<PersonCase> {};
 
-TEST_P(AsAPerson, Case) { GetParam().play(*this, *app, *mirc); }
+TEST_P(AsAPerson, Case) {
+    GetParam().play(*this, *app, *mirc);
+}
 
 INSTANTIATE_TEST_SUITE_P(Window, AsAPerson, ::testing::ValuesIn(kPersonCases),
                          [](const auto& info) { return std::string(info.param.name); });
@@ -648,13 +652,12 @@ void SaveScreenshot(HWND hwnd, const std::string& path) {
 // In a prefix whose LogPixels is 192 (tests/window/dpi192.sh): the window is built for it
 // from the start. Its picture goes to the test's folder as window-192dpi.bmp.
 class At192Dpi : public PersonTest {
-protected:
+  protected:
     void SetUp() override {
         HDC screen = GetDC(nullptr);
         const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
         ReleaseDC(nullptr, screen);
-        if (dpi != 192)
-            GTEST_SKIP() << "runs in the 192-dpi prefix of test_window_dpi";
+        if (dpi != 192) GTEST_SKIP() << "runs in the 192-dpi prefix of test_window_dpi";
         PersonTest::SetUp();
     }
 };

@@ -13,8 +13,7 @@
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return done();
+        if (std::chrono::steady_clock::now() > deadline) return done();
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&msg);
@@ -50,8 +49,8 @@ size_t MircServer::Count() const {
     return pokes_.size();
 }
 
-HDDEDATA CALLBACK MircServer::Callback(UINT type, UINT, HCONV, HSZ, HSZ, HDDEDATA data,
-                                       ULONG_PTR, ULONG_PTR) {
+HDDEDATA CALLBACK MircServer::Callback(UINT type, UINT, HCONV, HSZ, HSZ, HDDEDATA data, ULONG_PTR,
+                                       ULONG_PTR) {
     switch (type) {
     case XTYP_CONNECT:
         return reinterpret_cast<HDDEDATA>(TRUE);
@@ -73,8 +72,8 @@ HDDEDATA CALLBACK MircServer::Callback(UINT type, UINT, HCONV, HSZ, HSZ, HDDEDAT
 void MircServer::Run() {
     threadId_ = GetCurrentThreadId();
     DWORD instance = 0;
-    DdeInitializeA(&instance, Callback, APPCLASS_STANDARD | CBF_SKIP_REGISTRATIONS |
-                                            CBF_SKIP_UNREGISTRATIONS, 0);
+    DdeInitializeA(&instance, Callback,
+                   APPCLASS_STANDARD | CBF_SKIP_REGISTRATIONS | CBF_SKIP_UNREGISTRATIONS, 0);
     HSZ service = DdeCreateStringHandleA(instance, "mirc", CP_WINANSI);
     DdeNameService(instance, service, nullptr, DNS_REGISTER);
     MSG msg;
@@ -94,7 +93,8 @@ void MircServer::Run() {
 std::string WindowText(HWND hwnd) {
     const auto n = SendMessageA(hwnd, WM_GETTEXTLENGTH, 0, 0);
     std::string text(static_cast<size_t>(n) + 1, '\0');
-    const auto got = SendMessageA(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    const auto got =
+        SendMessageA(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
     text.resize(static_cast<size_t>(got));
     return text;
 }
@@ -123,8 +123,7 @@ BOOL CALLBACK CollectChild(HWND hwnd, LPARAM lparam) {
     auto* s = reinterpret_cast<FindState*>(lparam);
     char cls[64] = "";
     GetClassNameA(hwnd, cls, sizeof cls);
-    if (lstrcmpiA(cls, s->cls) == 0 && WindowText(hwnd) == s->caption)
-        s->found.push_back(hwnd);
+    if (lstrcmpiA(cls, s->cls) == 0 && WindowText(hwnd) == s->caption) s->found.push_back(hwnd);
     return TRUE;
 }
 
@@ -141,8 +140,7 @@ std::vector<HWND> FindTopWindows(DWORD processId, const std::string& caption) {
     EnumWindows(CollectTop, reinterpret_cast<LPARAM>(&s));
     std::vector<HWND> visible;
     for (HWND h : s.found)
-        if (IsWindowVisible(h))
-            visible.push_back(h);
+        if (IsWindowVisible(h)) visible.push_back(h);
     return visible;
 }
 
@@ -171,8 +169,7 @@ std::string ClipboardText() {
 Velkor::Velkor() {
     std::string path = VELKOR_EXE;
     for (char& c : path)
-        if (c == '/')
-            c = '\\';
+        if (c == '/') c = '\\';
     STARTUPINFOA si{};
     si.cb = sizeof si;
     std::string command = "\"" + path + "\"";
@@ -180,31 +177,31 @@ Velkor::Velkor() {
                         &info_))
         throw std::runtime_error("cannot start " + path);
     using namespace velkor;
-    const bool up = WaitFor([&] {
-        main_ = FindTopWindow(info_.dwProcessId, "VelkorForm", "velkor");
-        if (!main_)
-            return false;
-        display_ = GetDlgItem(main_, controlid::Display);
-        input_ = GetDlgItem(main_, controlid::InputBox);
-        status_ = GetDlgItem(main_, controlid::StatusBar1);
-        return display_ && input_ && status_ && IsWindowVisible(main_);
-    }, std::chrono::milliseconds(20000));
-    if (!up)
-        throw std::runtime_error("the chat window did not appear");
+    const bool up = WaitFor(
+        [&] {
+            main_ = FindTopWindow(info_.dwProcessId, "VelkorForm", "velkor");
+            if (!main_) return false;
+            display_ = GetDlgItem(main_, controlid::Display);
+            input_ = GetDlgItem(main_, controlid::InputBox);
+            status_ = GetDlgItem(main_, controlid::StatusBar1);
+            return display_ && input_ && status_ && IsWindowVisible(main_);
+        },
+        std::chrono::milliseconds(20000));
+    if (!up) throw std::runtime_error("the chat window did not appear");
     // Wait until FormCreate has run: the status line is written last.
     WaitFor([&] { return !StatusText(1).empty(); });
-    DdeInitializeA(&ddeInstance_, [](UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR,
-                                     ULONG_PTR) -> HDDEDATA { return nullptr; },
-                   APPCMD_CLIENTONLY, 0);
+    DdeInitializeA(
+        &ddeInstance_,
+        [](UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR) -> HDDEDATA {
+            return nullptr;
+        },
+        APPCMD_CLIENTONLY, 0);
 }
 
 Velkor::~Velkor() {
-    if (conv_)
-        DdeDisconnect(conv_);
-    if (ddeInstance_)
-        DdeUninitialize(ddeInstance_);
-    if (main_ && IsWindow(main_))
-        PostMessageA(main_, WM_CLOSE, 0, 0);
+    if (conv_) DdeDisconnect(conv_);
+    if (ddeInstance_) DdeUninitialize(ddeInstance_);
+    if (main_ && IsWindow(main_)) PostMessageA(main_, WM_CLOSE, 0, 0);
     if (WaitForSingleObject(info_.hProcess, 5000) != WAIT_OBJECT_0)
         TerminateProcess(info_.hProcess, 3);
     CloseHandle(info_.hThread);
@@ -224,7 +221,9 @@ std::string Velkor::StatusText(int part) const {
     return text;
 }
 
-std::string Velkor::DisplayText() const { return WindowText(display_); }
+std::string Velkor::DisplayText() const {
+    return WindowText(display_);
+}
 
 std::vector<std::string> Velkor::DisplayLines() const {
     // Paragraphs end in CR (or CR LF); the empty position after the last break is no line.
@@ -233,20 +232,20 @@ std::vector<std::string> Velkor::DisplayLines() const {
     const std::string text = DisplayText();
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '\r' || text[i] == '\n') {
-            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
             lines.push_back(current);
             current.clear();
         } else {
             current += text[i];
         }
     }
-    if (!current.empty())
-        lines.push_back(current);
+    if (!current.empty()) lines.push_back(current);
     return lines;
 }
 
-std::string Velkor::InputText() const { return WindowText(input_); }
+std::string Velkor::InputText() const {
+    return WindowText(input_);
+}
 
 bool Velkor::Type(const std::string& line) {
     SendMessageA(input_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(line.c_str()));
@@ -270,15 +269,16 @@ void Velkor::Key(WORD vk) {
     WaitFor([&] { return LOWORD(SendMessageA(input_, EM_GETMARGINS, 0, 0)) == marker; });
 }
 
-void Velkor::Menu(int id) { PostMessageA(main_, WM_COMMAND, static_cast<WPARAM>(id), 0); }
+void Velkor::Menu(int id) {
+    PostMessageA(main_, WM_COMMAND, static_cast<WPARAM>(id), 0);
+}
 
 bool Velkor::Poke(const std::string& data) {
     if (!conv_) {
         HSZ service = DdeCreateStringHandleA(ddeInstance_, "velkor", CP_WINANSI);
         conv_ = DdeConnect(ddeInstance_, service, service, nullptr);
         DdeFreeStringHandle(ddeInstance_, service);
-        if (!conv_)
-            return false;
+        if (!conv_) return false;
     }
     HSZ item = DdeCreateStringHandleA(ddeInstance_, "NONE", CP_WINANSI);
     DWORD result = 0;
@@ -298,8 +298,7 @@ void SetClipboardText(const std::string& text) {
     HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
     memcpy(GlobalLock(memory), text.c_str(), text.size() + 1);
     GlobalUnlock(memory);
-    if (!SetClipboardData(CF_TEXT, memory))
-        GlobalFree(memory);
+    if (!SetClipboardData(CF_TEXT, memory)) GlobalFree(memory);
     CloseClipboard();
 }
 
@@ -374,13 +373,14 @@ void TypeKeys(const std::string& text) {
 void Click(HWND hwnd, POINT at, bool right) {
     const POINT s = ToScreen(hwnd, at);
     SendMouse({MouseInput(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, s),
-                MouseInput(right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN),
-                MouseInput(right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP)});
+               MouseInput(right ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN),
+               MouseInput(right ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP)});
 }
 
 void Drag(HWND hwnd, POINT from, POINT to) {
-    std::vector<INPUT> inputs{MouseInput(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, ToScreen(hwnd, from)),
-                              MouseInput(MOUSEEVENTF_LEFTDOWN)};
+    std::vector<INPUT> inputs{
+        MouseInput(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, ToScreen(hwnd, from)),
+        MouseInput(MOUSEEVENTF_LEFTDOWN)};
     constexpr int steps = 4; // a hand moves through the points between
     for (int i = 1; i <= steps; ++i) {
         const POINT p{from.x + (to.x - from.x) * i / steps, from.y + (to.y - from.y) * i / steps};
@@ -427,7 +427,8 @@ POINT Velkor::CharPosition(HWND control, int index) const {
     }
     // The rich-text control wants a POINTL to fill (in wParam); a pointer of ours means
     // nothing in the program, so the point lives there.
-    void* remote = VirtualAllocEx(info_.hProcess, nullptr, sizeof(POINTL), MEM_COMMIT, PAGE_READWRITE);
+    void* remote =
+        VirtualAllocEx(info_.hProcess, nullptr, sizeof(POINTL), MEM_COMMIT, PAGE_READWRITE);
     SendMessageA(control, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(remote), index);
     POINTL p{};
     ReadProcessMemory(info_.hProcess, remote, &p, sizeof p, nullptr);
@@ -442,16 +443,15 @@ DWORD Velkor::MenuState(int id, bool popup) const {
 #else
     std::string path = MENU_PROBE_DLL;
     for (char& c : path)
-        if (c == '/')
-            c = '\\';
+        if (c == '/') c = '\\';
     HMODULE local = LoadLibraryA(path.c_str());
-    if (!local)
-        return 0xFFFFFFFF;
+    if (!local) return 0xFFFFFFFF;
     const auto probe = reinterpret_cast<const char*>(GetProcAddress(local, "ProbeMenuState"));
     if (!probe_) {
         // LoadLibraryA takes one argument, as a thread start does: the program loads the
         // probe on a thread of ours. Its base there is found among its modules.
-        void* remote = VirtualAllocEx(info_.hProcess, nullptr, path.size() + 1, MEM_COMMIT, PAGE_READWRITE);
+        void* remote =
+            VirtualAllocEx(info_.hProcess, nullptr, path.size() + 1, MEM_COMMIT, PAGE_READWRITE);
         WriteProcessMemory(info_.hProcess, remote, path.c_str(), path.size() + 1, nullptr);
         auto* load = reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(
             GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA")));
@@ -466,11 +466,9 @@ DWORD Velkor::MenuState(int id, bool popup) const {
         for (DWORD i = 0; i < bytes / sizeof(HMODULE) && i < 512; ++i) {
             char name[MAX_PATH] = "";
             GetModuleFileNameExA(info_.hProcess, modules[i], name, MAX_PATH);
-            if (lstrcmpiA(name, path.c_str()) == 0)
-                probe_ = modules[i];
+            if (lstrcmpiA(name, path.c_str()) == 0) probe_ = modules[i];
         }
-        if (!probe_)
-            return 0xFFFFFFFF;
+        if (!probe_) return 0xFFFFFFFF;
     }
     const auto start = reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(
         reinterpret_cast<char*>(probe_) + (probe - reinterpret_cast<const char*>(local))));

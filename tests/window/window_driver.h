@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+
 #include <ddeml.h>
 
 #include <chrono>
@@ -20,7 +21,7 @@ bool WaitFor(const std::function<bool()>& done,
 
 // Service "mirc", topic "command": records every poke's text.
 class MircServer {
-public:
+  public:
     MircServer();
     ~MircServer();
     MircServer(const MircServer&) = delete;
@@ -29,7 +30,7 @@ public:
     std::vector<std::string> Pokes() const;
     size_t Count() const;
 
-private:
+  private:
     static HDDEDATA CALLBACK Callback(UINT type, UINT fmt, HCONV, HSZ, HSZ, HDDEDATA data,
                                       ULONG_PTR, ULONG_PTR);
     void Run();
@@ -44,7 +45,7 @@ private:
 
 // The launched program and its controls.
 class Velkor {
-public:
+  public:
     Velkor();
     ~Velkor();
     Velkor(const Velkor&) = delete;
@@ -83,7 +84,7 @@ public:
     // read inside the program by an injected probe; 0xFFFFFFFF when there is no such menu.
     DWORD MenuState(int id, bool popup) const;
 
-private:
+  private:
     PROCESS_INFORMATION info_{};
     mutable HMODULE probe_ = nullptr; // the menu probe's base inside the program
     HWND main_ = nullptr, display_ = nullptr, input_ = nullptr, status_ = nullptr;

@@ -70,8 +70,8 @@ void PeerWindow::Send(const std::string& line) {
 void PeerWindow::Connect() {
     LogLine("-- connecting to " + options_.host + ":" + std::to_string(options_.port));
     try {
-        socket_ = std::make_unique<IrcSocket>(options_.host, options_.port, Handle(),
-                                              kSocketMessage);
+        socket_ =
+            std::make_unique<IrcSocket>(options_.host, options_.port, Handle(), kSocketMessage);
     } catch (const std::exception& e) {
         LogLine("!! " + std::string(e.what()));
         ConnectLater();

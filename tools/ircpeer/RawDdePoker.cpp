@@ -1,8 +1,8 @@
 // Pokes texts on an empty item name into a DDE server with raw DDE messages.
 #include "tools/ircpeer/RawDdePoker.h"
 
-#include "tools/ircpeer/DdeHandles.h"
 #include "dde/DdeInitiate.h"
+#include "tools/ircpeer/DdeHandles.h"
 
 #include <dde.h>
 
@@ -60,8 +60,7 @@ void RawDdePoker::Pump() {
             if (!posted) DropConversation();
         }
         if (posted) {
-            if (retrying_)
-                log_("remote event: " + service_ + "|" + topic_ + " answers again");
+            if (retrying_) log_("remote event: " + service_ + "|" + topic_ + " answers again");
             retrying_ = false;
             return;
         }
@@ -156,8 +155,7 @@ void RawDdePoker::OnTerminate(HWND from) {
     PostMessageA(from, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(Handle()), 0);
     server_ = nullptr;
     if (!perLine_)
-        log_("remote event: conversation with " + service_ + "|" + topic_ +
-             " ended by the server");
+        log_("remote event: conversation with " + service_ + "|" + topic_ + " ended by the server");
     if (awaitingAck_) {
         log_("remote event: not acknowledged before the end: " + queue_.front().text);
         pending_ = nullptr;

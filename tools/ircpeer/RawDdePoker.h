@@ -57,7 +57,7 @@ class RawDdePoker : public MessageWindow {
     bool awaitingAck_ = false;  // the front of the queue is posted, not yet answered
     HGLOBAL pending_ = nullptr; // its data, ours again if the server refuses it
     bool pumpPosted_ = false;
-    bool retrying_ = false;     // nobody answered the last initiate
+    bool retrying_ = false; // nobody answered the last initiate
 };
 
 } // namespace ircpeer

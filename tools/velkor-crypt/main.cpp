@@ -1,7 +1,7 @@
 // velkor-crypt: the cipher component from the command line, for scripts and bots.
-#include "crypto/Ideaunit.h"
-#include "app/chat/Linecodec.h"
 #include "Version.h"
+#include "app/chat/Linecodec.h"
+#include "crypto/Ideaunit.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -95,7 +95,8 @@ int RunFile(const FileJob& job) {
         return 2;
     }
     // A failed run prints the vector too: the chunks before the error are in the output.
-    if (job.encipher && !job.iv && job.mode != velkor::TCipherMode::ECBMode && !idea.IVector().empty())
+    if (job.encipher && !job.iv && job.mode != velkor::TCipherMode::ECBMode &&
+        !idea.IVector().empty())
         std::cerr << "IV: " << idea.IVector() << "\n";
     return status;
 }
@@ -155,7 +156,7 @@ struct StreamError {
 // Reads lines ended by LF or CR LF, without their ending. A line over MaxInputLine bytes
 // is read to its end but not kept; it comes back marked too long.
 class LineReader {
-public:
+  public:
     explicit LineReader(std::FILE* in) : in_(in) {}
 
     // False at the end of the input.
@@ -175,7 +176,7 @@ public:
         return c != EOF || !line.empty() || tooLong;
     }
 
-private:
+  private:
     std::FILE* in_;
 };
 
@@ -185,37 +186,51 @@ std::string Escaped(const std::string& line) {
     out.reserve(line.size());
     for (char c : line) {
         switch (c) {
-        case '\r': out += "\\r"; break;
-        case '\n': out += "\\n"; break;
-        case '\0': out += "\\0"; break;
-        case '\\': out += "\\\\"; break;
-        default: out += c;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\0':
+            out += "\\0";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
 }
 
 class LineConverter {
-public:
-    LineConverter(bool encode, bool raw, std::string_view key) : encode_(encode), raw_(raw), key_(key) {}
+  public:
+    LineConverter(bool encode, bool raw, std::string_view key)
+        : encode_(encode), raw_(raw), key_(key) {}
 
     // Writes one output line for one input line; false when the line was refused.
     bool Convert(const std::string& line, bool tooLong, std::size_t number) {
         std::string out;
-        const char* refusal = encode_ ? Encode(line, tooLong, number, out) : Decode(line, tooLong, out);
+        const char* refusal =
+            encode_ ? Encode(line, tooLong, number, out) : Decode(line, tooLong, out);
         out += '\n';
         errno = 0;
-        if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0)
+        if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() ||
+            std::fflush(stdout) != 0)
             throw StreamError{"standard output", errno};
         if (!refusal) return true;
         std::cerr << "velkor-crypt: line " << number << refusal << "\n";
         return false;
     }
 
-private:
+  private:
     // The refusal's text, or nullptr.
-    const char* Encode(const std::string& line, bool tooLong, std::size_t number, std::string& out) {
-        if (tooLong || line.size() > velkor::chat::MaxLineBytes) return " refused: longer than 1024 bytes";
+    const char* Encode(const std::string& line, bool tooLong, std::size_t number,
+                       std::string& out) {
+        if (tooLong || line.size() > velkor::chat::MaxLineBytes)
+            return " refused: longer than 1024 bytes";
         if (line.empty()) return nullptr;
         out = velkor::chat::EncryptLine(idea_, line, key_);
         if (out.empty()) return " refused: it holds a zero byte";

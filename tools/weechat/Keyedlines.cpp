@@ -220,9 +220,13 @@ bool ParseSecuredDataName(std::string_view name, std::string& server, std::strin
     return Unhex(name.substr(0, sep), server) && Unhex(name.substr(sep + 1), channel);
 }
 
-std::string SecuredDataValue(std::string_view key) { return Hex(key); }
+std::string SecuredDataValue(std::string_view key) {
+    return Hex(key);
+}
 
-bool ParseSecuredDataValue(std::string_view value, std::string& key) { return Unhex(value, key); }
+bool ParseSecuredDataValue(std::string_view value, std::string& key) {
+    return Unhex(value, key);
+}
 
 bool SecuredDataEncrypted(std::string_view secConf) {
     bool inData = false;

@@ -2,8 +2,8 @@
 // directions, and the table of channel keys. Portable: no WeeChat header here.
 #pragma once
 
-#include "tools/weechat/Cp1252.h"
 #include "crypto/Ideaunit.h"
+#include "tools/weechat/Cp1252.h"
 
 #include <map>
 #include <string>
