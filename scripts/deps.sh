@@ -2,7 +2,7 @@
 # Installs the Debian packages that building and testing need, when any is missing.
 set -euo pipefail
 packages=(cmake g++ make googletest libgtest-dev libgmock-dev libgcrypt20-dev libbenchmark-dev libbotan-2-dev libcrypto++-dev
-          clang libclang-rt-14-dev
+          clang clang-format libclang-rt-14-dev
           g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth x11-apps imagemagick ngircd python3
           weechat-headless weechat-dev zip unzip)
 missing=()

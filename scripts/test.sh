@@ -10,6 +10,17 @@ jobs="${VELKOR_JOBS:-2}"
 failed=()
 step() { echo; echo "=== $*"; }
 
+step "format and layering"
+# Every C++ file as the repository's .clang-format writes it; no folder includes from one
+# above it (scripts/layers.py prints the folder graph).
+if git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror; then
+    echo "format: clean"
+else
+    echo "format: run clang-format -i on the files above"
+    failed+=(format)
+fi
+python3 scripts/layers.py || failed+=(layering)
+
 step "native build and tests"
 cmake --preset native >/dev/null
 cmake --build --preset native -j"$jobs"
