@@ -46,12 +46,10 @@ LRESULT CALLBACK SweepProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
 
 TDdeMgr::TDdeMgr(TApplication& application) : TComponent(&application), application_(application) {
     if (instance_) throw std::logic_error("a second DDE manager in one process");
-    DWORD id = 0;
     // DdeInitializeA answers the error itself; DdeGetLastError needs the instance that
     // was not made.
-    const UINT result = DdeInitializeA(&id, Callback, 0, 0);
-    if (result != DMLERR_NO_ERROR) throw EDdeError(result);
-    ddeInstance_ = DdeInstance(id);
+    if (const UINT result = InitializeDdeInstance(ddeInstance_, Callback, 0))
+        throw EDdeError(result);
     instance_ = this;
     SetAppName(chat::ServiceNameFromPath(ModuleFileName()));
     WNDCLASSA wc{};

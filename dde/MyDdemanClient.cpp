@@ -110,15 +110,13 @@ bool TDdeClientConv::OpenConversation() {
 
 bool TDdeClientConv::Initiate() {
     // An empty name asks for any server or topic; a name too long for an atom finds none.
-    const ATOM service = NameAtom(service_);
-    const ATOM topic = NameAtom(topic_);
+    const UniqueAtom service(NameAtom(service_));
+    const UniqueAtom topic(NameAtom(topic_));
     if ((service || service_.empty()) && (topic || topic_.empty())) {
         initiating_ = true;
-        BroadcastInitiate(window_.get(), service, topic);
+        BroadcastInitiate(window_.get(), service.get(), topic.get());
         initiating_ = false;
     }
-    if (service) GlobalDeleteAtom(service);
-    if (topic) GlobalDeleteAtom(topic);
     return partner_ != nullptr;
 }
 
@@ -161,32 +159,28 @@ bool TDdeClientConv::PostPoke(const Line& line) {
     // The text starts at DDEPOKE::Value; sizeof(DDEPOKE) would add 2 padding bytes that the
     // server takes for text.
     const SIZE_T header = offsetof(DDEPOKE, Value);
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, header + line.bytes.size());
+    UniqueGlobal block(GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, header + line.bytes.size()));
     if (!block) return false;
-    auto* poke = static_cast<DDEPOKE*>(GlobalLock(block));
-    if (!poke) {
-        GlobalFree(block);
-        return false;
-    }
+    auto* poke = static_cast<DDEPOKE*>(GlobalLock(block.get()));
+    if (!poke) return false;
     std::memset(poke, 0, header);
     poke->fRelease = 1;
     poke->cfFormat = CF_TEXT;
     std::memcpy(poke->Value, line.bytes.data(), line.bytes.size());
-    GlobalUnlock(block);
-    const ATOM item = GlobalAddAtomA(line.item.c_str());
-    if (!item) {
-        GlobalFree(block);
-        return false;
-    }
+    GlobalUnlock(block.get());
+    UniqueAtom item(GlobalAddAtomA(line.item.c_str()));
+    if (!item) return false;
     // 64-bit needs the packed form: a handle and an atom do not fit one LPARAM.
-    const LPARAM lparam = PackDDElParam(WM_DDE_POKE, reinterpret_cast<UINT_PTR>(block), item);
+    const LPARAM lparam =
+        PackDDElParam(WM_DDE_POKE, reinterpret_cast<UINT_PTR>(block.get()), item.get());
     if (!PostMessageA(partner_, WM_DDE_POKE, reinterpret_cast<WPARAM>(window_.get()), lparam)) {
         FreeDDElParam(WM_DDE_POKE, lparam);
-        GlobalFree(block);
-        GlobalDeleteAtom(item);
         return false;
     }
-    pendingData_ = block;
+    // On its way: the data is the server's once it takes the poke; the atom comes back with
+    // the acknowledgement, which deletes it.
+    item.release();
+    pendingData_ = block.release();
     awaitingAck_ = true;
     SetTimer(window_.get(), kAckTimer, kPokeTimeoutMs, nullptr);
     SetTimer(window_.get(), kWatchTimer, kWatchMs, nullptr);

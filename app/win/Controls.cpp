@@ -1,4 +1,4 @@
-// Controls: handle owners, the clipboard, hookable controls and panels.
+// Controls: fonts, the clipboard, hookable controls and panels.
 #include "app/win/Controls.h"
 
 #include <cstring>

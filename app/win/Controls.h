@@ -1,6 +1,6 @@
-// Controls: the small pieces the chat window and the About window share: owners of menu,
-// font, module and global-memory handles, an open clipboard, a control whose messages a
-// form can hook, and a panel that hands its children's notifications to its form.
+// Controls: the small pieces the chat window and the About window share: fonts, an open
+// clipboard, a control whose messages a form can hook, and a panel that hands its
+// children's notifications to its form.
 #pragma once
 
 #include "app/win/Forms.h"
@@ -10,46 +10,6 @@
 #include <string_view>
 
 namespace velkor {
-
-// Owns a handle and releases it with `Free`; copy deleted, move allowed.
-template <typename Handle, auto Free> class UniqueHandle {
-  public:
-    UniqueHandle() = default;
-    explicit UniqueHandle(Handle handle) : handle_(handle) {}
-    ~UniqueHandle() { reset(); }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-    UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
-    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-        if (this != &other) reset(other.release());
-        return *this;
-    }
-
-    Handle get() const { return handle_; }
-    Handle release() {
-        Handle h = handle_;
-        handle_ = nullptr;
-        return h;
-    }
-    void reset(Handle handle = nullptr) {
-        if (handle_) Free(handle_);
-        handle_ = handle;
-    }
-    explicit operator bool() const { return handle_ != nullptr; }
-
-  private:
-    Handle handle_ = nullptr;
-};
-
-using UniqueMenu = UniqueHandle<HMENU, DestroyMenu>;
-inline void FreeFontHandle(HFONT font) {
-    DeleteObject(font);
-}
-
-using UniqueFont = UniqueHandle<HFONT, FreeFontHandle>;
-using UniqueModule = UniqueHandle<HMODULE, FreeLibrary>;
-using UniqueGlobal = UniqueHandle<HGLOBAL, GlobalFree>;
-using UniqueFile = UniqueHandle<HANDLE, CloseHandle>;
 
 // A font by face name and point size, for `dpi` dots per inch (0: the screen's).
 UniqueFont CreatePointFont(const char* face, int points, UINT dpi = 0, bool bold = false);

@@ -35,26 +35,6 @@ void RegisterFormClass(WNDPROC proc) {
 
 } // namespace
 
-// ---- UniqueHwnd ----
-
-UniqueHwnd& UniqueHwnd::operator=(UniqueHwnd&& other) noexcept {
-    if (this != &other) reset(other.release());
-    return *this;
-}
-
-HWND UniqueHwnd::release() {
-    HWND hwnd = hwnd_;
-    hwnd_ = nullptr;
-    return hwnd;
-}
-
-void UniqueHwnd::reset(HWND hwnd) {
-    if (hwnd == hwnd_) return;
-    HWND old = hwnd_;
-    hwnd_ = hwnd;
-    if (old && IsWindow(old)) DestroyWindow(old);
-}
-
 // ---- TComponent ----
 
 TComponent::TComponent(TComponent* owner) : owner_(nullptr) {

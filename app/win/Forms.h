@@ -3,6 +3,8 @@
 // with its ordered list of forms and a message loop that survives GetMessage errors.
 #pragma once
 
+#include "app/win/Handles.h"
+
 #include <windows.h>
 
 #include <chrono>
@@ -14,26 +16,6 @@ namespace velkor {
 
 class TComponent;
 using TNotifyEvent = std::function<void(TComponent& sender)>;
-
-// Owns one window handle and destroys the window with it.
-class UniqueHwnd {
-  public:
-    UniqueHwnd() = default;
-    explicit UniqueHwnd(HWND hwnd) : hwnd_(hwnd) {}
-    ~UniqueHwnd() { reset(); }
-    UniqueHwnd(const UniqueHwnd&) = delete;
-    UniqueHwnd& operator=(const UniqueHwnd&) = delete;
-    UniqueHwnd(UniqueHwnd&& other) noexcept : hwnd_(other.release()) {}
-    UniqueHwnd& operator=(UniqueHwnd&& other) noexcept;
-
-    HWND get() const { return hwnd_; }
-    HWND release();
-    void reset(HWND hwnd = nullptr);
-    explicit operator bool() const { return hwnd_ != nullptr; }
-
-  private:
-    HWND hwnd_ = nullptr;
-};
 
 // A named object with an owner. The owner destroys its components, last created first;
 // deleting a component takes it out of its owner. Components are created on the heap
