@@ -3,7 +3,7 @@
 // usage: ddepoke [--service mirc] [--topic command] [--item ITEM] [--timeout MS] [--pad N]
 //                [--escapes] TEXT...
 // --escapes turns \r, \n and \\ in the texts into CR, LF and a backslash; --pad N appends N 'x'.
-#include "tools/ircpeer/DdeHandles.h"
+#include "dde/DdeHandles.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -55,15 +55,19 @@ int main(int argc, char** argv) {
         else
             texts.push_back(arg);
     }
-    ircpeer::DdeInstance instance(&Callback, APPCLASS_STANDARD | APPCMD_CLIENTONLY);
-    ircpeer::DdeString serviceHsz(instance.Id(), service);
-    ircpeer::DdeString topicHsz(instance.Id(), topic);
-    ircpeer::DdeString itemHsz(instance.Id(), item);
-    ircpeer::DdeConversation conv(
-        DdeConnect(instance.Id(), serviceHsz.Get(), topicHsz.Get(), nullptr));
-    if (!conv.Get()) {
+    velkor::DdeInstance instance;
+    if (const UINT rc = velkor::InitializeDdeInstance(instance, &Callback,
+                                                      APPCLASS_STANDARD | APPCMD_CLIENTONLY)) {
+        std::printf("DdeInitialize failed, error 0x%X\n", rc);
+        return 2;
+    }
+    velkor::DdeString serviceHsz(instance.get(), service);
+    velkor::DdeString topicHsz(instance.get(), topic);
+    velkor::DdeString itemHsz(instance.get(), item);
+    velkor::DdeConv conv(DdeConnect(instance.get(), serviceHsz.get(), topicHsz.get(), nullptr));
+    if (!conv) {
         std::printf("connect %s|%s failed, error 0x%X\n", service.c_str(), topic.c_str(),
-                    DdeGetLastError(instance.Id()));
+                    DdeGetLastError(instance.get()));
         return 2;
     }
     int rc = 0;
@@ -72,11 +76,11 @@ int main(int argc, char** argv) {
         text.append(pad, 'x');
         DWORD result = 0;
         HDDEDATA done = DdeClientTransaction(reinterpret_cast<LPBYTE>(text.data()),
-                                             static_cast<DWORD>(text.size() + 1), conv.Get(),
-                                             itemHsz.Get(), CF_TEXT, XTYP_POKE, timeout, &result);
+                                             static_cast<DWORD>(text.size() + 1), conv.get(),
+                                             itemHsz.get(), CF_TEXT, XTYP_POKE, timeout, &result);
         // A refused poke still returns non-zero: only the result word tells.
         if (!done) {
-            std::printf("poke failed, error 0x%X\n", DdeGetLastError(instance.Id()));
+            std::printf("poke failed, error 0x%X\n", DdeGetLastError(instance.get()));
             rc = 1;
         } else if (!(result & DDE_FACK)) {
             std::printf("poke refused 0x%04lX\n", static_cast<unsigned long>(result));

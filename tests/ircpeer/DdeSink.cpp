@@ -1,7 +1,7 @@
 // Test DDE server standing in for the chat add-on: registers a service, accepts one topic,
 // writes every text poke (and whether its item handle was 0) to a file, and acknowledges it.
 // usage: ddesink --out FILE [--service velkor] [--topic velkor] [--count N] [--seconds S]
-#include "tools/ircpeer/DdeHandles.h"
+#include "dde/DdeHandles.h"
 #include "tools/ircpeer/IrcMessage.h"
 
 #include <cstdio>
@@ -45,7 +45,7 @@ HDDEDATA CALLBACK Callback(UINT type, UINT format, HCONV, HSZ hsz1, HSZ hsz2, HD
         const std::size_t zero = raw.find('\0');
         const std::string text = raw.substr(0, zero);
         std::fprintf(g_sink.out, "poke item0=%d item=%s size=%lu text=%s\n", hsz2 ? 0 : 1,
-                     ircpeer::QueryDdeString(g_sink.instance, hsz2).c_str(),
+                     velkor::DdeQueryText(g_sink.instance, hsz2).c_str(),
                      static_cast<unsigned long>(size), ircpeer::Printable(text).c_str());
         std::fflush(g_sink.out);
         if (g_sink.count && ++g_sink.received >= g_sink.count) PostQuitMessage(0);
@@ -87,15 +87,18 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        ircpeer::DdeInstance instance(
-            &Callback, APPCLASS_STANDARD | CBF_FAIL_ADVISES | CBF_FAIL_REQUESTS |
-                           CBF_FAIL_EXECUTES | CBF_SKIP_REGISTRATIONS | CBF_SKIP_UNREGISTRATIONS);
-        ircpeer::DdeString service(instance.Id(), g_sink.service);
-        ircpeer::DdeString topic(instance.Id(), g_sink.topic);
-        g_sink.instance = instance.Id();
-        g_sink.serviceHsz = service.Get();
-        g_sink.topicHsz = topic.Get();
-        if (!DdeNameService(instance.Id(), service.Get(), nullptr, DNS_REGISTER))
+        velkor::DdeInstance instance;
+        if (const UINT rc = velkor::InitializeDdeInstance(
+                instance, &Callback,
+                APPCLASS_STANDARD | CBF_FAIL_ADVISES | CBF_FAIL_REQUESTS | CBF_FAIL_EXECUTES |
+                    CBF_SKIP_REGISTRATIONS | CBF_SKIP_UNREGISTRATIONS))
+            throw std::runtime_error("DdeInitialize failed, error " + std::to_string(rc));
+        velkor::DdeString service(instance.get(), g_sink.service);
+        velkor::DdeString topic(instance.get(), g_sink.topic);
+        g_sink.instance = instance.get();
+        g_sink.serviceHsz = service.get();
+        g_sink.topicHsz = topic.get();
+        if (!DdeNameService(instance.get(), service.get(), nullptr, DNS_REGISTER))
             throw std::runtime_error("cannot register the service");
         std::printf("ready %s|%s\n", g_sink.service.c_str(), g_sink.topic.c_str());
         std::fflush(stdout);
@@ -108,7 +111,7 @@ int main(int argc, char** argv) {
             if (msg.message == WM_TIMER && !msg.hwnd) break;
             DispatchMessageA(&msg);
         }
-        DdeNameService(instance.Id(), service.Get(), nullptr, DNS_UNREGISTER);
+        DdeNameService(instance.get(), service.get(), nullptr, DNS_UNREGISTER);
         std::printf("done after %ld poke(s)\n", g_sink.received);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "ddesink: %s\n", e.what());

@@ -16,24 +16,27 @@ HDDEDATA Answer(UINT flags) {
 } // namespace
 
 DdeCommandServer::DdeCommandServer(const std::string& service, Handler handler)
-    : handler_(std::move(handler)),
-      instance_(&Callback, APPCLASS_STANDARD | CBF_FAIL_ADVISES | CBF_FAIL_REQUESTS |
-                               CBF_SKIP_REGISTRATIONS | CBF_SKIP_UNREGISTRATIONS),
-      service_(instance_.Id(), service), topic_(instance_.Id(), kTopic) {
+    : handler_(std::move(handler)) {
     if (active_) throw std::logic_error("a DDE command server exists already");
-    if (!service_.Get() || !topic_.Get())
-        throw std::runtime_error("cannot make DDE string handles");
+    if (const UINT rc =
+            velkor::InitializeDdeInstance(instance_, &Callback,
+                                          APPCLASS_STANDARD | CBF_FAIL_ADVISES | CBF_FAIL_REQUESTS |
+                                              CBF_SKIP_REGISTRATIONS | CBF_SKIP_UNREGISTRATIONS))
+        throw std::runtime_error("DdeInitialize failed, error " + std::to_string(rc));
+    service_ = velkor::DdeString(instance_.get(), service);
+    topic_ = velkor::DdeString(instance_.get(), kTopic);
+    if (!service_ || !topic_) throw std::runtime_error("cannot make DDE string handles");
     active_ = this;
-    if (!DdeNameService(instance_.Id(), service_.Get(), nullptr, DNS_REGISTER)) {
+    if (!DdeNameService(instance_.get(), service_.get(), nullptr, DNS_REGISTER)) {
         active_ = nullptr;
         throw std::runtime_error("cannot register DDE service " + service + ", error " +
-                                 std::to_string(DdeGetLastError(instance_.Id())));
+                                 std::to_string(DdeGetLastError(instance_.get())));
     }
     registered_ = true;
 }
 
 DdeCommandServer::~DdeCommandServer() {
-    if (registered_) DdeNameService(instance_.Id(), service_.Get(), nullptr, DNS_UNREGISTER);
+    if (registered_) DdeNameService(instance_.get(), service_.get(), nullptr, DNS_UNREGISTER);
     active_ = nullptr;
 }
 
@@ -48,11 +51,11 @@ HDDEDATA DdeCommandServer::OnTransaction(UINT type, UINT format, HSZ hsz1, HSZ h
     switch (type) {
     case XTYP_CONNECT:
         // hsz1 is the topic, hsz2 the service; names compare without regard to case.
-        return Answer(DdeCmpStringHandles(hsz1, topic_.Get()) == 0 &&
-                      (!hsz2 || DdeCmpStringHandles(hsz2, service_.Get()) == 0));
+        return Answer(DdeCmpStringHandles(hsz1, topic_.get()) == 0 &&
+                      (!hsz2 || DdeCmpStringHandles(hsz2, service_.get()) == 0));
     case XTYP_POKE:
         // Any item: the chat add-on pokes on item "" (two double-quote characters).
-        if (format != CF_TEXT || DdeCmpStringHandles(hsz1, topic_.Get()) != 0)
+        if (format != CF_TEXT || DdeCmpStringHandles(hsz1, topic_.get()) != 0)
             return Answer(DDE_FNOTPROCESSED);
         return Answer(Run(data) ? DDE_FACK : DDE_FNOTPROCESSED);
     case XTYP_EXECUTE:

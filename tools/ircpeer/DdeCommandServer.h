@@ -2,7 +2,7 @@
 // handed to a handler that runs it as an IRC command line.
 #pragma once
 
-#include "tools/ircpeer/DdeHandles.h"
+#include "dde/DdeHandles.h"
 
 #include <functional>
 #include <string>
@@ -33,9 +33,9 @@ class DdeCommandServer {
     static DdeCommandServer* active_;
 
     Handler handler_;
-    DdeInstance instance_;
-    DdeString service_;
-    DdeString topic_;
+    velkor::DdeInstance instance_;
+    velkor::DdeString service_;
+    velkor::DdeString topic_;
     bool registered_ = false;
 };
 

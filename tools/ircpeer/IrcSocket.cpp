@@ -17,18 +17,6 @@ WinsockSession::~WinsockSession() {
     WSACleanup();
 }
 
-UniqueSocket& UniqueSocket::operator=(UniqueSocket&& other) noexcept {
-    if (this != &other) {
-        Reset();
-        s_ = std::exchange(other.s_, INVALID_SOCKET);
-    }
-    return *this;
-}
-
-void UniqueSocket::Reset() {
-    if (s_ != INVALID_SOCKET) closesocket(std::exchange(s_, INVALID_SOCKET));
-}
-
 IrcSocket::IrcSocket(const std::string& host, std::uint16_t port, HWND notify, UINT message) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -40,24 +28,24 @@ IrcSocket::IrcSocket(const std::string& host, std::uint16_t port, HWND notify, U
     if (rc != 0)
         throw std::runtime_error("cannot resolve " + host + ", error " + std::to_string(rc));
     int lastError = 0;
-    for (addrinfo* a = found; a && socket_.Get() == INVALID_SOCKET; a = a->ai_next) {
+    for (addrinfo* a = found; a && !socket_; a = a->ai_next) {
         UniqueSocket s(socket(a->ai_family, a->ai_socktype, a->ai_protocol));
-        if (s.Get() == INVALID_SOCKET) {
+        if (!s) {
             lastError = WSAGetLastError();
             continue;
         }
-        if (connect(s.Get(), a->ai_addr, static_cast<int>(a->ai_addrlen)) == SOCKET_ERROR) {
+        if (connect(s.get(), a->ai_addr, static_cast<int>(a->ai_addrlen)) == SOCKET_ERROR) {
             lastError = WSAGetLastError();
             continue;
         }
         socket_ = std::move(s);
     }
     freeaddrinfo(found);
-    if (socket_.Get() == INVALID_SOCKET)
+    if (!socket_)
         throw std::runtime_error("cannot connect to " + host + ":" + service + ", error " +
                                  std::to_string(lastError));
     // Also makes the socket non-blocking.
-    if (WSAAsyncSelect(socket_.Get(), notify, message, FD_READ | FD_WRITE | FD_CLOSE) != 0)
+    if (WSAAsyncSelect(socket_.get(), notify, message, FD_READ | FD_WRITE | FD_CLOSE) != 0)
         throw std::runtime_error("WSAAsyncSelect failed, error " +
                                  std::to_string(WSAGetLastError()));
 }
@@ -69,7 +57,7 @@ void IrcSocket::SendLine(std::string_view line) {
 
 void IrcSocket::Flush() {
     while (!outgoing_.empty() && Open()) {
-        int n = send(socket_.Get(), outgoing_.data(), static_cast<int>(outgoing_.size()), 0);
+        int n = send(socket_.get(), outgoing_.data(), static_cast<int>(outgoing_.size()), 0);
         if (n == SOCKET_ERROR)
             return; // WSAEWOULDBLOCK: FD_WRITE follows; a real failure shows as FD_CLOSE
         outgoing_.erase(0, static_cast<std::size_t>(n));
@@ -79,7 +67,7 @@ void IrcSocket::Flush() {
 void IrcSocket::Receive(Received& out) {
     char buffer[4096];
     for (;;) {
-        int n = recv(socket_.Get(), buffer, sizeof buffer, 0);
+        int n = recv(socket_.get(), buffer, sizeof buffer, 0);
         if (n > 0) {
             out.bytes.append(buffer, static_cast<std::size_t>(n));
             continue;
@@ -113,7 +101,7 @@ IrcSocket::Received IrcSocket::OnNotify(LPARAM lParam) {
         if (!outgoing_.empty())
             out.error += (out.error.empty() ? "" : "; ") + std::to_string(outgoing_.size()) +
                          " bytes not sent";
-        socket_.Reset();
+        socket_.reset();
     }
     return out;
 }

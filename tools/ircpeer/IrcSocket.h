@@ -6,10 +6,11 @@
 
 #include <windows.h>
 
+#include "app/win/Handles.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <utility>
 
 namespace ircpeer {
 
@@ -22,22 +23,7 @@ class WinsockSession {
     WinsockSession& operator=(const WinsockSession&) = delete;
 };
 
-class UniqueSocket {
-  public:
-    UniqueSocket() = default;
-    explicit UniqueSocket(SOCKET s) : s_(s) {}
-    ~UniqueSocket() { Reset(); }
-    UniqueSocket(const UniqueSocket&) = delete;
-    UniqueSocket& operator=(const UniqueSocket&) = delete;
-    UniqueSocket(UniqueSocket&& other) noexcept : s_(std::exchange(other.s_, INVALID_SOCKET)) {}
-    UniqueSocket& operator=(UniqueSocket&& other) noexcept;
-
-    SOCKET Get() const { return s_; }
-    void Reset();
-
-  private:
-    SOCKET s_ = INVALID_SOCKET;
-};
+using UniqueSocket = velkor::UniqueHandle<SOCKET, velkor::FreeWith<closesocket>, INVALID_SOCKET>;
 
 class IrcSocket {
   public:
@@ -57,7 +43,7 @@ class IrcSocket {
     // Handles the notification `message` (its lParam).
     Received OnNotify(LPARAM lParam);
 
-    bool Open() const { return socket_.Get() != INVALID_SOCKET; }
+    bool Open() const { return static_cast<bool>(socket_); }
 
   private:
     void Flush();

@@ -1,8 +1,8 @@
 // Pokes texts on an empty item name into a DDE server with raw DDE messages.
 #include "tools/ircpeer/RawDdePoker.h"
 
+#include "app/win/Handles.h"
 #include "dde/DdeInitiate.h"
-#include "tools/ircpeer/DdeHandles.h"
 
 #include <dde.h>
 
@@ -85,12 +85,12 @@ void RawDdePoker::GiveUpStale() {
 }
 
 bool RawDdePoker::Initiate() {
-    GlobalAtom service(service_);
-    GlobalAtom topic(topic_);
-    if (!service.Get() || !topic.Get()) return false;
+    velkor::UniqueAtom service(GlobalAddAtomA(service_.c_str()));
+    velkor::UniqueAtom topic(GlobalAddAtomA(topic_.c_str()));
+    if (!service || !topic) return false;
     initiating_ = true;
     // Each window gets a short time of its own: a hung program does not hold us up.
-    velkor::BroadcastInitiate(Handle(), service.Get(), topic.Get());
+    velkor::BroadcastInitiate(Handle(), service.get(), topic.get());
     initiating_ = false;
     if (server_ && !perLine_)
         log_("remote event: conversation with " + service_ + "|" + topic_ + " opened");
@@ -101,23 +101,24 @@ bool RawDdePoker::PostPoke(const std::string& text) {
     // The data starts at DDEPOKE::Value; sizeof(DDEPOKE) would add its 2 padding bytes,
     // which arrive at the server as part of the text.
     const SIZE_T header = offsetof(DDEPOKE, Value);
-    GlobalBlock block(GMEM_MOVEABLE | GMEM_DDESHARE, header + text.size() + 1);
-    if (!block.Get()) return false;
-    auto* poke = static_cast<DDEPOKE*>(GlobalLock(block.Get()));
+    velkor::UniqueGlobal block(
+        GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, header + text.size() + 1));
+    if (!block) return false;
+    auto* poke = static_cast<DDEPOKE*>(GlobalLock(block.get()));
     if (!poke) return false;
     std::memset(poke, 0, header);
     poke->fRelease = 1;
     poke->cfFormat = CF_TEXT;
     std::memcpy(poke->Value, text.c_str(), text.size() + 1);
-    GlobalUnlock(block.Get());
+    GlobalUnlock(block.get());
 
     // Item atom 0: the empty item name, which DDEML passes to its server as hsz2 = 0.
-    LPARAM lParam = PackDDElParam(WM_DDE_POKE, reinterpret_cast<UINT_PTR>(block.Get()), 0);
+    LPARAM lParam = PackDDElParam(WM_DDE_POKE, reinterpret_cast<UINT_PTR>(block.get()), 0);
     if (!PostMessageA(server_, WM_DDE_POKE, reinterpret_cast<WPARAM>(Handle()), lParam)) {
         FreeDDElParam(WM_DDE_POKE, lParam);
         return false;
     }
-    pending_ = block.Release();
+    pending_ = block.release();
     awaitingAck_ = true;
     SetTimer(Handle(), kAckTimer, kAckTimeoutMs, nullptr);
     return true;
