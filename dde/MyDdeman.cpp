@@ -31,8 +31,6 @@ namespace {
 
 constexpr char kSweepClass[] = "VelkorDdeSweep";
 constexpr UINT_PTR kSweepTimer = 1;
-// A terminate posted for a vanished client is posted again after this long.
-constexpr ULONGLONG kEndRetryMs = 5000;
 
 LRESULT CALLBACK SweepProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     if (msg == WM_TIMER && wparam == kSweepTimer) {
@@ -115,25 +113,42 @@ HDDEDATA TDdeMgr::WildConnect(HSZ topic, HSZ service) const {
                                nullptr, CF_TEXT, 0);
 }
 
+void TDdeMgr::AddTopic(TDdeServerConv& topic) {
+    topicConvs_.push_back(&topic);
+}
+
+void TDdeMgr::RemoveTopic(TDdeServerConv& topic) {
+    std::erase(topicConvs_, &topic);
+    for (const auto& record : serverConvs_)
+        record->Forget(&topic);
+}
+
+void TDdeMgr::AddEndpoint(HCONV conv, TDdeConvEndpoint& endpoint) {
+    endpoints_.push_back(&endpoint);
+    DdeSetUserHandle(conv, QID_SYNC, reinterpret_cast<DWORD_PTR>(&endpoint));
+}
+
+void TDdeMgr::RemoveEndpoint(HCONV conv, TDdeConvEndpoint& endpoint) {
+    // Fails harmlessly for a conversation that DDEML has forgotten.
+    DdeSetUserHandle(conv, QID_SYNC, 0);
+    std::erase(endpoints_, &endpoint);
+}
+
 void TDdeMgr::ConnectConfirm(HCONV conv, HSZ topic) {
     auto record = std::make_unique<TDdeSrvrConv>(*this, conv, DdeQueryText(DdeInstId(), topic));
     // Records name these components: hear of their destruction.
     if (record->ServerConv()) FreeNotification(record->ServerConv());
     if (record->Form()) FreeNotification(record->Form());
-    DdeSetUserHandle(conv, QID_SYNC, reinterpret_cast<DWORD_PTR>(&record->Endpoint()));
     TDdeServerConv* serverConv = record->ServerConv();
     serverConvs_.push_back(std::move(record));
     if (serverConv && serverConv->OnOpen) serverConv->OnOpen(*serverConv);
 }
 
-void TDdeMgr::ServerDisconnected(TDdeSrvrConv& record) {
-    if (record.ServerConv() && record.ServerConv()->OnClose)
-        record.ServerConv()->OnClose(*record.ServerConv());
-    DdeSetUserHandle(record.conv_, QID_SYNC, 0);
-    record.conv_ = nullptr;
-    auto it = std::find_if(serverConvs_.begin(), serverConvs_.end(),
-                           [&record](const auto& r) { return r.get() == &record; });
-    if (it != serverConvs_.end()) serverConvs_.erase(it);
+void TDdeMgr::DropConversation(TDdeSrvrConv& record) {
+    if (TDdeServerConv* topic = record.ServerConv(); topic && topic->OnClose)
+        topic->OnClose(*topic);
+    record.Ended();
+    std::erase_if(serverConvs_, [&record](const auto& r) { return r.get() == &record; });
 }
 
 void TDdeMgr::PostDataChange(TDdeServerItem& item) {
@@ -163,38 +178,19 @@ void TDdeMgr::PostDataChange(TDdeServerItem& item) {
 
 void TDdeMgr::DropVanishedClients() {
     const ULONGLONG now = GetTickCount64();
-    for (auto it = serverConvs_.begin(); it != serverConvs_.end();) {
-        TDdeSrvrConv& record = **it;
-        CONVINFO info{};
-        info.cb = sizeof info;
-        if (!record.conv_) {
-            ++it;
-            continue;
-        }
-        if (!DdeQueryConvInfo(record.conv_, QID_SYNC, &info)) {
-            // DDEML has forgotten the conversation: nothing will end the record.
-            record.conv_ = nullptr;
-            it = serverConvs_.erase(it);
-            continue;
-        }
-        if (!IsWindow(info.hwndPartner) &&
-            (!record.endAsked_ || now - record.endAsked_ >= kEndRetryMs)) {
-            // Wine's DdeDisconnect does nothing for a server conversation. The client's own
-            // goodbye does: DDEML answers it with XTYP_DISCONNECT, which drops the record,
-            // and destroys the conversation's window.
-            record.endAsked_ = now;
-            PostMessageA(info.hwnd, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(info.hwndPartner),
-                         0);
-        }
-        ++it;
+    for (std::size_t i = 0; i < serverConvs_.size();) {
+        TDdeSrvrConv& record = *serverConvs_[i];
+        // DDEML has forgotten the conversation: nothing else will end the record.
+        if (record.Conv() && !record.CheckClient(now))
+            DropConversation(record);
+        else
+            ++i;
     }
 }
 
 void TDdeMgr::Notification(TComponent* component, TOperation operation) {
     TComponent::Notification(component, operation);
     if (operation != TOperation::Remove) return;
-    topicConvs_.erase(std::remove(topicConvs_.begin(), topicConvs_.end(), component),
-                      topicConvs_.end());
     for (const auto& record : serverConvs_)
         record->Forget(component);
 }
@@ -205,10 +201,9 @@ TDdeConvEndpoint* TDdeMgr::EndpointOf(HCONV conv) const {
     info.cb = sizeof info;
     if (!DdeQueryConvInfo(conv, QID_SYNC, &info) || !info.hUser) return nullptr;
     auto* endpoint = reinterpret_cast<TDdeConvEndpoint*>(info.hUser);
-    // Only a record of this manager that is still alive is trusted.
-    for (const auto& record : serverConvs_)
-        if (&record->Endpoint() == endpoint) return endpoint;
-    return nullptr;
+    // Only an endpoint that is still alive is trusted.
+    return std::find(endpoints_.begin(), endpoints_.end(), endpoint) != endpoints_.end() ? endpoint
+                                                                                         : nullptr;
 }
 
 HDDEDATA CALLBACK TDdeMgr::Callback(UINT type, UINT format, HCONV conv, HSZ hsz1, HSZ hsz2,

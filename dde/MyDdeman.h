@@ -64,6 +64,20 @@ class TDdeMgr : public TComponent {
 
     const std::vector<std::unique_ptr<TDdeSrvrConv>>& ServerConvs() const { return serverConvs_; }
 
+    // Named topics: a topic component adds itself when it is made and removes itself when
+    // it goes; the records of its conversations then forget it.
+    void AddTopic(TDdeServerConv& topic);
+    void RemoveTopic(TDdeServerConv& topic);
+
+    // The objects that conversations' user handles (QID_SYNC) name. The callback hands a
+    // transaction only to an endpoint added here and not removed since.
+    void AddEndpoint(HCONV conv, TDdeConvEndpoint& endpoint);
+    void RemoveEndpoint(HCONV conv, TDdeConvEndpoint& endpoint);
+
+    // Ends the record of a server conversation that is over (its client said goodbye, or
+    // DDEML has forgotten it): its topic component hears OnClose, the record is destroyed.
+    void DropConversation(TDdeSrvrConv& record);
+
     // The named topic component, else the form, whose name or caption equals `topic`
     // without regard to case (user locale); both none when the topic is not served.
     struct TopicOwner {
@@ -83,9 +97,6 @@ class TDdeMgr : public TComponent {
     static constexpr UINT kSweepMs = 3000;
 
   private:
-    friend class TDdeServerConv;
-    friend class TDdeSrvrConv;
-
     static HDDEDATA CALLBACK Callback(UINT type, UINT format, HCONV conv, HSZ hsz1, HSZ hsz2,
                                       HDDEDATA data, ULONG_PTR data1, ULONG_PTR data2);
     HDDEDATA HandleTransaction(UINT type, UINT format, HCONV conv, HSZ hsz1, HSZ hsz2,
@@ -95,7 +106,6 @@ class TDdeMgr : public TComponent {
     bool ConnectAccepted(HSZ topic, HSZ service) const;
     HDDEDATA WildConnect(HSZ topic, HSZ service) const;
     void ConnectConfirm(HCONV conv, HSZ topic);
-    void ServerDisconnected(TDdeSrvrConv& record);
     void ResetAppName();
 
     void Notification(TComponent* component, TOperation operation) override;
@@ -106,6 +116,7 @@ class TDdeMgr : public TComponent {
     DdeInstance ddeInstance_;
     std::string appName_;
     DdeString appNameHandle_;
+    std::vector<TDdeConvEndpoint*> endpoints_;
     std::vector<std::unique_ptr<TDdeSrvrConv>> serverConvs_;
     std::vector<TDdeServerConv*> topicConvs_;
     UniqueHwnd sweepWindow_; // its timer runs DropVanishedClients

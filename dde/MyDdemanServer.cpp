@@ -5,10 +5,14 @@
 #include "app/chat/DdeText.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace velkor {
 
 namespace {
+
+// A goodbye posted for a vanished client is posted again after this long.
+constexpr ULONGLONG kEndRetryMs = 5000;
 
 HDDEDATA AsResult(UINT_PTR value) {
     return reinterpret_cast<HDDEDATA>(value);
@@ -26,13 +30,12 @@ HDDEDATA ValueData(DWORD instance, const TDdeServerItem& item, HSZ itemHandle, U
 // ---- TDdeServerConv ----
 
 TDdeServerConv::TDdeServerConv(TComponent* owner) : TComponent(owner) {
-    if (TDdeMgr* manager = TDdeMgr::Instance()) {
-        manager->topicConvs_.push_back(this);
-        manager->FreeNotification(this);
-    }
+    if (TDdeMgr* manager = TDdeMgr::Instance()) manager->AddTopic(*this);
 }
 
-TDdeServerConv::~TDdeServerConv() = default;
+TDdeServerConv::~TDdeServerConv() {
+    if (TDdeMgr* manager = TDdeMgr::Instance()) manager->RemoveTopic(*this);
+}
 
 // ---- TDdeServerItem ----
 
@@ -111,14 +114,33 @@ TDdeSrvrConv::TDdeSrvrConv(TDdeMgr& manager, HCONV conv, std::string topic)
     const TDdeMgr::TopicOwner owner = manager_.MatchTopic(topic_);
     serverConv_ = owner.serverConv;
     if (!serverConv_) form_ = owner.form;
+    manager_.AddEndpoint(conv_, *this);
 }
 
 TDdeSrvrConv::~TDdeSrvrConv() {
     links_.clear();
-    if (conv_) {
-        DdeSetUserHandle(conv_, QID_SYNC, 0);
-        DdeDisconnect(conv_);
+    // Still open only when the manager goes first.
+    const HCONV conv = conv_;
+    Ended();
+    if (conv) DdeDisconnect(conv);
+}
+
+void TDdeSrvrConv::Ended() {
+    if (conv_) manager_.RemoveEndpoint(std::exchange(conv_, nullptr), *this);
+}
+
+bool TDdeSrvrConv::CheckClient(ULONGLONG now) {
+    CONVINFO info{};
+    info.cb = sizeof info;
+    if (!DdeQueryConvInfo(conv_, QID_SYNC, &info)) return false;
+    if (!IsWindow(info.hwndPartner) && (!endAsked_ || now - endAsked_ >= kEndRetryMs)) {
+        // Wine's DdeDisconnect does nothing for a server conversation. The client's own
+        // goodbye does: DDEML answers it with XTYP_DISCONNECT, which drops the record, and
+        // destroys the conversation's window.
+        endAsked_ = now;
+        PostMessageA(info.hwnd, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(info.hwndPartner), 0);
     }
+    return true;
 }
 
 TDdeServerItem* TDdeSrvrConv::FindItem(const std::string& name) const {
@@ -152,7 +174,7 @@ HDDEDATA TDdeSrvrConv::DdeTransaction(UINT type, UINT format, HSZ, HSZ hsz2, HDD
         return nullptr;
     case XTYP_DISCONNECT:
         // Destroys this record: nothing of it may be touched afterwards.
-        manager_.ServerDisconnected(*this);
+        manager_.DropConversation(*this);
         return nullptr;
     default:
         return nullptr;

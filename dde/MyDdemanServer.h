@@ -87,19 +87,23 @@ class TDdeSrvrConv : private TDdeConvEndpoint {
     HCONV Conv() const { return conv_; }
     const std::vector<std::unique_ptr<TDdeSrvrItem>>& AdviseLinks() const { return links_; }
 
-    TDdeConvEndpoint& Endpoint() { return *this; }
     TDdeServerItem* FindItem(const std::string& name) const;
 
-  private:
-    friend class TDdeMgr;
+    // A component this record names was destroyed.
+    void Forget(TComponent* component);
+    // Whether DDEML still knows the conversation. When the client's window is gone (a
+    // client that was killed or crashed says no goodbye, and Wine would keep the record and
+    // its window for ever), posts the client's goodbye for it, again every few seconds.
+    bool CheckClient(ULONGLONG now);
+    // The conversation is over: nothing to disconnect any more.
+    void Ended();
 
+  private:
     HDDEDATA DdeTransaction(UINT type, UINT format, HSZ hsz1, HSZ hsz2, HDDEDATA data) override;
     HDDEDATA Poke(UINT format, HSZ item, HDDEDATA data);
     HDDEDATA Request(UINT format, HSZ item);
     HDDEDATA AdviseStart(UINT format, HSZ item);
     void AdviseStop(HSZ item);
-    // A component this record names was destroyed.
-    void Forget(TComponent* component);
 
     TDdeMgr& manager_;
     std::string topic_;
