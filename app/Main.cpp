@@ -59,6 +59,9 @@ void TfMain::CreateControls() {
         new TControl(this, *ToolBar, "BUTTON", WS_VISIBLE | BS_DEFPUSHBUTTON, 0, controlid::Send);
     Send->SetName("Send");
     Send->SetCaption("Send");
+    Send->OnCommand = [this](WORD code) {
+        if (code == BN_CLICKED) SendClick();
+    };
     // A button takes the focus when pressed; this one must never keep it, or Space and
     // Enter would go to it instead of the input box.
     Send->OnMessage = [this](UINT msg, WPARAM, LPARAM) -> std::optional<LRESULT> {
@@ -72,6 +75,11 @@ void TfMain::CreateControls() {
                            WS_EX_CLIENTEDGE, controlid::Display);
     Display->SetName("Display");
     SendMessageA(Display->Handle(), EM_SETEVENTMASK, 0, ENM_SELCHANGE);
+    Display->OnNotify = [this](NMHDR& header) -> LRESULT {
+        // Our own appends, trims and clears move the selection too: not the user's.
+        if (header.code == EN_SELCHANGE && !updatingDisplay_) DisplaySelectionChange();
+        return 0;
+    };
     Display->OnMessage = [this](UINT msg, WPARAM, LPARAM lparam) -> std::optional<LRESULT> {
         if (msg == WM_CONTEXTMENU) {
             POINT p{static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam))};
@@ -320,19 +328,6 @@ LRESULT TfMain::WndProc(UINT msg, WPARAM wparam, LPARAM lparam) {
     case WM_SETFOCUS:
         if (InputBox) FocusInputBox();
         return 0;
-    case WM_COMMAND:
-        if (LOWORD(wparam) == controlid::Send && HIWORD(wparam) == BN_CLICKED)
-            RunHandler(Handle(), [this] { SendClick(); });
-        else if (lparam == 0 && HIWORD(wparam) == 0)
-            Command(LOWORD(wparam));
-        return 0;
-    case WM_NOTIFY: {
-        const auto* header = reinterpret_cast<const NMHDR*>(lparam);
-        if (Display && header->hwndFrom == Display->Handle() && header->code == EN_SELCHANGE &&
-            !updatingDisplay_)
-            RunHandler(Handle(), [this] { DisplaySelectionChange(); });
-        return 0;
-    }
     case kFocusInputMessage:
         FocusInputBox();
         return 0;

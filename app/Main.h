@@ -64,7 +64,6 @@ class TfMain : public TForm {
     // Fonts and status panels for the window's DPI.
     void ApplyDpi();
     void Layout();
-    void Command(int id);
     void RunSettingDialog(chat::TSettingDialog dialog);
     void SetInputText(const std::string& text);
     std::string InputText() const;

@@ -15,17 +15,12 @@ namespace {
 
 using namespace menuid;
 
-struct TMenuEntry {
-    int id; // 0: separator
-    const char* caption;
+// A menu item and the handler it runs; no id: a separator.
+struct TMenuItem {
+    int id = 0;
+    const char* caption = nullptr;
+    void (TfMain::*handler)() = nullptr;
 };
-
-HMENU Submenu(std::initializer_list<TMenuEntry> entries) {
-    HMENU menu = CreatePopupMenu();
-    for (const TMenuEntry& e : entries)
-        AppendMenuA(menu, e.id ? MF_STRING : MF_SEPARATOR, static_cast<UINT_PTR>(e.id), e.caption);
-    return menu;
-}
 
 void AppendSubmenu(HMENU menu, HMENU submenu, const char* caption) {
     AppendMenuA(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(submenu), caption);
@@ -34,83 +29,67 @@ void AppendSubmenu(HMENU menu, HMENU submenu, const char* caption) {
 } // namespace
 
 void TfMain::CreateMenus() {
+    // Each item is made with its handler: the pop-up items have ids of their own (their
+    // check marks are their own) and run their main-menu namesake's handler.
+    const auto items = [this](HMENU menu, std::initializer_list<TMenuItem> entries) {
+        for (const TMenuItem& e : entries) {
+            if (!e.id) {
+                AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+                continue;
+            }
+            AppendMenuA(menu, MF_STRING, static_cast<UINT_PTR>(e.id), e.caption);
+            AddCommand(e.id, [this, handler = e.handler] { (this->*handler)(); });
+        }
+        return menu;
+    };
+    const auto submenu = [&items](std::initializer_list<TMenuItem> entries) {
+        return items(CreatePopupMenu(), entries);
+    };
+
     UniqueMenu bar(CreateMenu());
     AppendSubmenu(bar.get(),
-                  Submenu({{Clearbuffer1, "&Clear buffer"},
-                           {Savebuffer1, "&Save buffer"},
-                           {0, nullptr},
-                           {Exit1, "E&xit"}}),
+                  submenu({{Clearbuffer1, "&Clear buffer", &TfMain::Clearbuffer1Click},
+                           {Savebuffer1, "&Save buffer", &TfMain::Savebuffer1Click},
+                           {},
+                           {Exit1, "E&xit", &TfMain::Exit1Click}}),
                   "&File");
-    AppendSubmenu(bar.get(), Submenu({{Setkey1, "&Set key"}, {On1, "&On"}}), "&Encryption");
-    AppendSubmenu(bar.get(), Submenu({{Channel1, "&Channel"}}), "&IRC");
-    HMENU options = Submenu({{Bufferlines1, "&Buffer lines"}, {Commandbuffer1, "&Command buffer"}});
-    AppendSubmenu(options, Submenu({{ServerID1, "&ServerID"}, {Manualconnect1, "&Manual connect"}}),
+    AppendSubmenu(
+        bar.get(),
+        submenu({{Setkey1, "&Set key", &TfMain::Setkey1Click}, {On1, "&On", &TfMain::On1Click}}),
+        "&Encryption");
+    AppendSubmenu(bar.get(), submenu({{Channel1, "&Channel", &TfMain::Channel1Click}}), "&IRC");
+    HMENU options = submenu({{Bufferlines1, "&Buffer lines", &TfMain::Bufferlines1Click},
+                             {Commandbuffer1, "&Command buffer", &TfMain::Commandbuffer1Click}});
+    AppendSubmenu(options,
+                  submenu({{ServerID1, "&ServerID", &TfMain::ServerID1Click},
+                           {Manualconnect1, "&Manual connect", &TfMain::Manualconnect1Click}}),
                   "&DDE");
-    AppendMenuA(options, MF_STRING, HideStatusBar1, "&Hide StatusBar");
+    items(options, {{HideStatusBar1, "&Hide StatusBar", &TfMain::HideStatusBar1Click}});
     AppendSubmenu(bar.get(), options, "&Options");
-    AppendSubmenu(bar.get(), Submenu({{About1, "&About..."}}), "&Help");
+    AppendSubmenu(bar.get(), submenu({{About1, "&About...", &TfMain::About1Click}}), "&Help");
     if (!SetMenu(Handle(), bar.get())) throw std::runtime_error("The menu cannot be shown.");
     MainMenu1 = bar.release(); // destroyed with the window from now on
 
     // The pop-up menu of the display.
     PopupMenu1.reset(CreatePopupMenu());
     HMENU popup = PopupMenu1.get();
-    AppendMenuA(popup, MF_STRING, Clearbuffer2, "Clear buffer");
-    AppendMenuA(popup, MF_STRING, Savebuffer2, "Save buffer");
-    AppendSubmenu(popup, Submenu({{Setkey2, "Set key"}, {On2, "On"}}), "Encryption");
-    AppendSubmenu(popup, Submenu({{Channel2, "Channel"}}), "IRC");
-    HMENU options2 = Submenu({{Bufferlines2, "Buffer lines"}, {Commandbuffer2, "Command buffer"}});
-    AppendSubmenu(options2, Submenu({{ServerID2, "ServerID"}, {Manualconnect2, "Manual connect"}}),
+    items(popup, {{Clearbuffer2, "Clear buffer", &TfMain::Clearbuffer1Click},
+                  {Savebuffer2, "Save buffer", &TfMain::Savebuffer1Click}});
+    AppendSubmenu(
+        popup,
+        submenu({{Setkey2, "Set key", &TfMain::Setkey1Click}, {On2, "On", &TfMain::On1Click}}),
+        "Encryption");
+    AppendSubmenu(popup, submenu({{Channel2, "Channel", &TfMain::Channel1Click}}), "IRC");
+    HMENU options2 = submenu({{Bufferlines2, "Buffer lines", &TfMain::Bufferlines1Click},
+                              {Commandbuffer2, "Command buffer", &TfMain::Commandbuffer1Click}});
+    AppendSubmenu(options2,
+                  submenu({{ServerID2, "ServerID", &TfMain::ServerID1Click},
+                           {Manualconnect2, "Manual connect", &TfMain::Manualconnect1Click}}),
                   "DDE");
-    AppendMenuA(options2, MF_STRING, Hidestatusbar2, "Hide statusbar");
+    items(options2, {{Hidestatusbar2, "Hide statusbar", &TfMain::HideStatusBar1Click}});
     AppendSubmenu(popup, options2, "Options");
-    AppendSubmenu(popup, Submenu({{About2, "About..."}}), "Help");
-    AppendMenuA(popup, MF_STRING, Exit2, "Exit");
-}
-
-void TfMain::Command(int id) {
-    RunHandler(Handle(), [this, id] {
-        switch (MainMenuItemOf(id)) {
-        case Clearbuffer1:
-            Clearbuffer1Click();
-            break;
-        case Savebuffer1:
-            Savebuffer1Click();
-            break;
-        case Exit1:
-            Exit1Click();
-            break;
-        case Setkey1:
-            Setkey1Click();
-            break;
-        case On1:
-            On1Click();
-            break;
-        case Channel1:
-            Channel1Click();
-            break;
-        case Bufferlines1:
-            Bufferlines1Click();
-            break;
-        case Commandbuffer1:
-            Commandbuffer1Click();
-            break;
-        case ServerID1:
-            ServerID1Click();
-            break;
-        case Manualconnect1:
-            Manualconnect1Click();
-            break;
-        case HideStatusBar1:
-            HideStatusBar1Click();
-            break;
-        case About1:
-            About1Click();
-            break;
-        default:
-            break;
-        }
-    });
+    AppendSubmenu(popup, submenu({{About2, "About...", &TfMain::About1Click}}), "Help");
+    items(popup, {{Exit2, "Exit", &TfMain::Exit1Click}});
 }
 
 void TfMain::RunSettingDialog(chat::TSettingDialog dialog) {

@@ -1,5 +1,6 @@
-// Menuids: command identifiers of the chat window's menu items. The pop-up items have ids
-// of their own (their check marks are their own) and run their main-menu namesake's handler.
+// Menuids: command identifiers of the chat window's menu items, and the child window ids by
+// which other programs find its controls. The pop-up items have ids of their own (their
+// check marks are their own) and run their main-menu namesake's handler.
 #pragma once
 
 namespace velkor::menuid {
@@ -32,14 +33,9 @@ enum : int {
     About2,
 };
 
-// The main-menu item whose handler a pop-up item runs.
-constexpr int MainMenuItemOf(int id) {
-    return id >= Clearbuffer2 ? id - 100 : id;
-}
-
 } // namespace velkor::menuid
 
-// Child window ids of the chat window, for the controls' notifications.
+// Child window ids of the chat window's controls.
 namespace velkor::controlid {
 enum : int { Send = 10, Display, InputBox, StatusBar1 };
 }

@@ -87,6 +87,9 @@ TfHelp::TfHelp(TApplication& application, TForm& owner)
                             kRemoteId);
     OK->SetCaption("OK");
     RemoteCB->SetCaption("Copy Remote Command to Clipboard");
+    OK->OnCommand = [this](WORD) { OKClick(); };
+    RemoteCB->OnCommand = [this](WORD) { RemoteCBClick(); };
+    AddCommand(IDCANCEL, [this] { OKClick(); }); // Escape
     for (TControl* c : {Memo1, OK, RemoteCB})
         c->SetFont(font_.get());
     for (TControl* button : {OK, RemoteCB})
@@ -165,12 +168,6 @@ LRESULT TfHelp::WndProc(UINT msg, WPARAM wparam, LPARAM lparam) {
         return 0;
     case DM_GETDEFID:
         return MAKELRESULT(GetDlgCtrlID(defaultButton_->Handle()), DC_HASDEFID);
-    case WM_COMMAND:
-        if (LOWORD(wparam) == kOkId || LOWORD(wparam) == IDCANCEL)
-            RunHandler(Handle(), [this] { OKClick(); });
-        else if (LOWORD(wparam) == kRemoteId)
-            RunHandler(Handle(), [this] { RemoteCBClick(); });
-        return 0;
     case WM_CLOSE:
         FormClose();
         return 0;

@@ -86,28 +86,15 @@ LRESULT TControl::WndProc(UINT msg, WPARAM wparam, LPARAM lparam) {
     return TWinControl::WndProc(msg, wparam, lparam);
 }
 
+void TControl::Command(WORD code) {
+    if (OnCommand) OnCommand(code);
+}
+
+LRESULT TControl::Notify(NMHDR& header) {
+    return OnNotify ? OnNotify(header) : 0;
+}
+
 TPanel::TPanel(TComponent* owner, TWinControl& parent, DWORD exStyle)
     : TControl(owner, parent, "STATIC", WS_VISIBLE | WS_CLIPCHILDREN, exStyle) {}
-
-LRESULT TPanel::WndProc(UINT msg, WPARAM wparam, LPARAM lparam) {
-    switch (msg) {
-    case WM_COMMAND:
-    case WM_NOTIFY:
-    case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORSTATIC:
-    case WM_CTLCOLORBTN:
-        return SendMessageA(GetParent(Handle()), msg, wparam, lparam);
-    default:
-        return TControl::WndProc(msg, wparam, lparam);
-    }
-}
-
-void RunHandler(HWND owner, const std::function<void()>& handler) {
-    try {
-        handler();
-    } catch (const std::exception& e) {
-        MessageBoxA(owner, e.what(), "velkor", MB_OK | MB_ICONERROR);
-    }
-}
 
 } // namespace velkor

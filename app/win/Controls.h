@@ -1,6 +1,5 @@
 // Controls: the small pieces the chat window and the About window share: fonts, an open
-// clipboard, a control whose messages a form can hook, and a panel that hands its
-// children's notifications to its form.
+// clipboard, a control whose messages and notifications its form can hook, and a panel.
 #pragma once
 
 #include "app/win/Forms.h"
@@ -35,32 +34,30 @@ void CopyTextToClipboard(HWND owner, std::string_view text);
 
 // A control of a system class whose messages its form may take first: OnMessage answers
 // a message by returning a result, or lets the control handle it by returning nullopt.
+// OnCommand and OnNotify take the control's own notifications (a button's BN_CLICKED, a
+// rich-text box's EN_SELCHANGE), whichever window they were sent to.
 class TControl : public TWinControl {
   public:
     TControl(TComponent* owner, TWinControl& parent, const char* className, DWORD style,
              DWORD exStyle = 0, int id = 0);
 
     std::function<std::optional<LRESULT>(UINT msg, WPARAM wparam, LPARAM lparam)> OnMessage;
+    std::function<void(WORD code)> OnCommand;
+    std::function<LRESULT(NMHDR& header)> OnNotify;
 
     void SetBounds(int left, int top, int width, int height);
     void SetFont(HFONT font);
 
   protected:
     LRESULT WndProc(UINT msg, WPARAM wparam, LPARAM lparam) override;
+    void Command(WORD code) override;
+    LRESULT Notify(NMHDR& header) override;
 };
 
-// A static panel that holds controls: their commands and notifications go to its parent,
-// so the form handles them as if the controls were its own.
+// A static panel that holds controls; their notifications go back to them through it.
 class TPanel : public TControl {
   public:
     TPanel(TComponent* owner, TWinControl& parent, DWORD exStyle = 0);
-
-  protected:
-    LRESULT WndProc(UINT msg, WPARAM wparam, LPARAM lparam) override;
 };
-
-// Runs a handler; an exception it raises is shown in a message box with its text and the
-// program goes on, as an application's default error handling does.
-void RunHandler(HWND owner, const std::function<void()>& handler);
 
 } // namespace velkor

@@ -165,7 +165,28 @@ void TWinControl::CreateOwnWindow(const std::string& caption, DWORD style, DWORD
 }
 
 LRESULT TWinControl::WndProc(UINT msg, WPARAM wparam, LPARAM lparam) {
+    if (const auto reflected = Reflect(msg, wparam, lparam)) return *reflected;
     return DefaultProc(msg, wparam, lparam);
+}
+
+std::optional<LRESULT> TWinControl::Reflect(UINT msg, WPARAM wparam, LPARAM lparam) {
+    HWND from = nullptr;
+    if (msg == WM_COMMAND)
+        from = reinterpret_cast<HWND>(lparam); // 0 for a menu
+    else if (msg == WM_NOTIFY)
+        from = reinterpret_cast<const NMHDR*>(lparam)->hwndFrom;
+    // Inside this window: a panel's child, or a form's control in a panel when the dialog
+    // keys name the default button.
+    TWinControl* control = from && IsChild(Handle(), from) ? FromHandle(from) : nullptr;
+    if (!control) return std::nullopt;
+    LRESULT result = 0;
+    RunHandler(GetAncestor(Handle(), GA_ROOT), [&] {
+        if (msg == WM_COMMAND)
+            control->Command(HIWORD(wparam));
+        else
+            result = control->Notify(*reinterpret_cast<NMHDR*>(lparam));
+    });
+    return result;
 }
 
 LRESULT TWinControl::DefaultProc(UINT msg, WPARAM wparam, LPARAM lparam) {
@@ -229,7 +250,29 @@ void TForm::Close() {
     if (Handle()) SendMessageA(Handle(), WM_CLOSE, 0, 0);
 }
 
+void TForm::AddCommand(int id, std::function<void()> handler) {
+    commands_[id] = std::move(handler);
+}
+
+void TForm::RunCommand(WPARAM wparam) {
+    const int id = LOWORD(wparam);
+    if (const auto it = commands_.find(id); it != commands_.end()) {
+        RunHandler(Handle(), it->second);
+        return;
+    }
+    for (TComponent* component : Components())
+        if (auto* control = dynamic_cast<TWinControl*>(component);
+            control && control->Handle() && GetDlgCtrlID(control->Handle()) == id) {
+            Reflect(WM_COMMAND, wparam, reinterpret_cast<LPARAM>(control->Handle()));
+            return;
+        }
+}
+
 LRESULT TForm::WndProc(UINT msg, WPARAM wparam, LPARAM lparam) {
+    if (msg == WM_COMMAND && lparam == 0) {
+        RunCommand(wparam);
+        return 0;
+    }
     if (msg == WM_DESTROY && application_.MainForm() == this) PostQuitMessage(0);
     if (msg == WM_DPICHANGED) {
         // Moved to a monitor of another DPI (or its scale changed): take the size the
@@ -315,6 +358,14 @@ bool TApplication::PumpUntil(const std::function<bool()>& done, std::chrono::mil
         }
     }
     return true;
+}
+
+void RunHandler(HWND owner, const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        MessageBoxA(owner, e.what(), "velkor", MB_OK | MB_ICONERROR);
+    }
 }
 
 int ShowStartupError(const std::string& className, const void* address,

@@ -1,6 +1,7 @@
 // Forms: the small window toolkit the program is built on. Components with an owner and a
-// name, windowed controls and top-level windows (forms) with a caption, the application
-// with its ordered list of forms and a message loop that survives GetMessage errors.
+// name, windowed controls that get their own notifications back from their parent, top-level
+// windows (forms) with a caption and a table of menu commands, the application with its
+// ordered list of forms and a message loop that survives GetMessage errors.
 #pragma once
 
 #include "app/win/Handles.h"
@@ -9,6 +10,8 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,7 +65,9 @@ class TComponent {
 
 // A component with a real window. The one window procedure trampoline binds the object
 // to its window (at WM_NCCREATE for the toolkit's own class, by subclassing for system
-// control classes) and forwards every message to the virtual WndProc.
+// control classes) and forwards every message to the virtual WndProc. A control's
+// notifications, which Windows sends to its parent (WM_COMMAND, WM_NOTIFY), are handed back
+// to the control's own object: Command and Notify, run as handlers (RunHandler).
 class TWinControl : public TComponent {
   public:
     // A child control of a system class ("EDIT", "RichEdit20A", ...) inside `parent`.
@@ -84,6 +89,14 @@ class TWinControl : public TComponent {
     virtual LRESULT WndProc(UINT msg, WPARAM wparam, LPARAM lparam);
     // The handling the window would get without this object.
     LRESULT DefaultProc(UINT msg, WPARAM wparam, LPARAM lparam);
+
+    // A notification of this control: the code of its WM_COMMAND, or the header of its
+    // WM_NOTIFY and the answer to give.
+    virtual void Command(WORD) {}
+    virtual LRESULT Notify(NMHDR&) { return 0; }
+    // Hands a WM_COMMAND or WM_NOTIFY that this window got to the control that sent it, if
+    // that is an object inside this window; nullopt when it is not.
+    std::optional<LRESULT> Reflect(UINT msg, WPARAM wparam, LPARAM lparam);
 
   private:
     static LRESULT CALLBACK OwnClassProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
@@ -114,6 +127,10 @@ class TForm : public TWinControl {
     UINT Dpi() const { return dpi_; }
     int Scaled(int pixelsAt96) const { return MulDiv(pixelsAt96, static_cast<int>(dpi_), 96); }
 
+    // The handler of a command without a control (a menu item, or IsDialogMessage's IDCANCEL
+    // for Escape), registered where the item is made.
+    void AddCommand(int id, std::function<void()> handler);
+
     // The message loop gives this form's keyboard messages to IsDialogMessage first: Tab
     // and Shift+Tab move between its tab stops, Enter presses the default button
     // (DM_GETDEFID, else IDOK) and Escape sends IDCANCEL.
@@ -125,8 +142,14 @@ class TForm : public TWinControl {
     virtual void DpiChanged() {}
 
   private:
+    // A WM_COMMAND without a control's window: the handler of its id; else it goes to the
+    // control of this form with that id (IsDialogMessage may name the default button by its
+    // id alone).
+    void RunCommand(WPARAM wparam);
+
     TApplication& application_;
     UINT dpi_ = 96;
+    std::map<int, std::function<void()>> commands_;
 };
 
 // The application object: owns the components created with it as owner and keeps the
@@ -162,6 +185,10 @@ class TApplication : public TComponent {
     std::string title_;
     std::vector<TForm*> forms_;
 };
+
+// Runs a handler; an exception it raises is shown in a message box with its text and the
+// program goes on, as an application's default error handling does.
+void RunHandler(HWND owner, const std::function<void()>& handler);
 
 // Shows the start-up error text (chat::StartupErrorText) in the task-modal "Application
 // Error" box; returns the exit code, 1.
