@@ -5,7 +5,6 @@
 #include "app/Menuids.h"
 #include "app/Richdisplay.h"
 #include "app/chat/Chatlines.h"
-#include "app/chat/Linecodec.h"
 #include "app/help.h"
 
 #include <commctrl.h>
@@ -233,18 +232,14 @@ void TfMain::FocusInputBox() {
 }
 
 void TfMain::SendClick() {
-    const std::string line = InputText();
-    const chat::TSendDecision decision =
-        chat::DecideSend(line, settings_, [this](const std::string& text, const std::string& key) {
-            return chat::EncryptLine(Blowfish1, text, key);
-        });
-    if (!decision.Accepted) {
-        MessageBoxA(Handle(), std::string(chat::OverLimitMessage).c_str(), "velkor", MB_OK);
+    const chat::TOutgoingLine out = session_.Outgoing(InputText());
+    if (!out.Accepted) {
+        MessageBoxA(Handle(), std::string(out.Refusal).c_str(), "velkor", MB_OK);
         return;
     }
-    say->PokeText("\"\"", decision.Command); // not linked or refused: silent
-    AddToDisplay(decision.Echo);
-    AddToHistory(line);
+    say->PokeText("\"\"", out.Command); // not linked or refused: silent
+    AddToDisplay(out.Echo);
+    AddToHistory(out.History);
     SetInputText("");
 }
 
@@ -263,11 +258,7 @@ void TfMain::InputBoxKeyUp(WORD) {
 }
 
 void TfMain::NONEPokeData() {
-    const auto shown = chat::IncomingDisplayLine(
-        NONE->Text(), settings_, [this](const std::string& text, const std::string& key) {
-            return chat::DecryptLine(Blowfish1, text, key);
-        });
-    if (shown) AddToDisplay(*shown);
+    if (const auto shown = session_.Incoming(NONE->Text())) AddToDisplay(*shown);
 }
 
 void TfMain::AddToDisplay(const std::string& text) {

@@ -3,6 +3,7 @@
 // the server item NONE, and both reach the display through AddToDisplay.
 #pragma once
 
+#include "app/chat/Chatsession.h"
 #include "app/chat/Chatsettings.h"
 #include "app/chat/History.h"
 #include "app/win/Controls.h"
@@ -80,6 +81,8 @@ class TfMain : public TForm {
     chat::TChatSettings settings_;
     std::unique_ptr<chat::TCommandHistory> CommandHistory;
     TIDEA Blowfish1;
+    // The line paths on these settings and Blowfish1.
+    chat::TChatSession session_{settings_, Blowfish1};
 
     TPanel* ToolBar = nullptr;
     TControl* Send = nullptr;

@@ -1,0 +1,35 @@
+// Chatsession: the line paths with the line codec on the window's cipher component.
+#include "app/chat/Chatsession.h"
+
+#include "app/chat/Linecodec.h"
+
+namespace velkor::chat {
+
+TChatSession::TChatSession(const TChatSettings& settings, TIDEA& cipher)
+    : settings_(settings), cipher_(cipher) {}
+
+TOutgoingLine TChatSession::Outgoing(const std::string& line) {
+    const TSendDecision decision =
+        DecideSend(line, settings_, [this](const std::string& text, const std::string& key) {
+            return EncryptLine(cipher_, text, key);
+        });
+    TOutgoingLine out;
+    if (!decision.Accepted) {
+        out.Refusal = OverLimitMessage;
+        return out;
+    }
+    out.Accepted = true;
+    out.Command = decision.Command;
+    out.Echo = decision.Echo;
+    out.History = line;
+    return out;
+}
+
+std::optional<std::string> TChatSession::Incoming(std::string_view poked) {
+    return IncomingDisplayLine(poked, settings_,
+                               [this](const std::string& text, const std::string& key) {
+                                   return DecryptLine(cipher_, text, key);
+                               });
+}
+
+} // namespace velkor::chat

@@ -1,0 +1,40 @@
+// Chatsession: the chat window's two line paths on its settings and its cipher component: a
+// typed line becomes what goes to the IRC client, the echo and the history entry, or the
+// refusal; a line poked by the IRC client becomes the display line, or nothing.
+#pragma once
+
+#include "app/chat/Chatlines.h"
+#include "crypto/Ideaunit.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace velkor::chat {
+
+// What the send action does with a typed line. Accepted: poke Command to the IRC client,
+// AddToDisplay(Echo), AddToHistory(History), clear the input box. Refused: show Refusal;
+// nothing is sent, echoed or recorded and the input box keeps its text.
+struct TOutgoingLine {
+    bool Accepted = false;
+    std::string Command;
+    std::string Echo;
+    std::string History;
+    std::string_view Refusal;
+};
+
+class TChatSession {
+  public:
+    // Reads the settings as they are at each call; borrows the cipher for each line.
+    TChatSession(const TChatSettings& settings, TIDEA& cipher);
+
+    TOutgoingLine Outgoing(const std::string& line);
+    // The display line of a poke ("<nick> text"), or nullopt when the poke is dropped.
+    std::optional<std::string> Incoming(std::string_view poked);
+
+  private:
+    const TChatSettings& settings_;
+    TIDEA& cipher_;
+};
+
+} // namespace velkor::chat
