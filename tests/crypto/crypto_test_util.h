@@ -2,6 +2,7 @@
 #pragma once
 
 #include "crypto/Ideaunit.h"
+#include "tests/kit/Vectors.h"
 
 #include <algorithm>
 #include <array>
@@ -21,13 +22,6 @@ inline void PrintTo(IdeaLevel level, std::ostream* os) {
 namespace velkor::test {
 
 using Bytes = std::vector<std::uint8_t>;
-
-inline Bytes FromHex(const std::string& hex) {
-    Bytes out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return out;
-}
 
 inline Bytes RandomBytes(std::mt19937& rng, std::size_t n) {
     Bytes b(n);

@@ -3,38 +3,17 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 namespace velkor::test {
 namespace {
 
-struct Kat {
-    std::string key, plain, cipher;
-};
-
-std::vector<Kat> LoadKats() {
-    std::ifstream in(std::string(VELKOR_TEST_DATA) + "/idea-kat.txt");
-    std::vector<Kat> kats;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        std::istringstream fields(line);
-        Kat k;
-        fields >> k.key >> k.plain >> k.cipher;
-        kats.push_back(k);
-    }
-    return kats;
-}
-
 TEST(Idea, PublishedVectorsBothWaysThroughTheComponent) {
-    auto kats = LoadKats();
+    const auto kats = LoadVectors("idea-kat.txt", 3); // key, plaintext, ciphertext
     ASSERT_GE(kats.size(), 4u) << "vector file missing or empty";
     for (const auto& k : kats) {
-        SCOPED_TRACE(k.key + " " + k.plain);
-        RawKeyIDEA idea(FromHex(k.key));
-        EXPECT_EQ(RunBytes(idea, true, FromHex(k.plain)), FromHex(k.cipher));
-        EXPECT_EQ(RunBytes(idea, false, FromHex(k.cipher)), FromHex(k.plain));
+        SCOPED_TRACE(k[0] + " " + k[1]);
+        RawKeyIDEA idea(HexBytes(k[0]));
+        EXPECT_EQ(RunBytes(idea, true, HexBytes(k[1])), HexBytes(k[2]));
+        EXPECT_EQ(RunBytes(idea, false, HexBytes(k[2])), HexBytes(k[1]));
     }
 }
 

@@ -71,8 +71,7 @@ TEST_P(Level, EveryLengthUpToAChunkMatchesScalar) {
 TEST_P(Level, KeysWithZeroSubKeysMatchScalar) {
     std::mt19937 rng(42);
     std::vector<Bytes> keys = {Bytes(16, 0x00), Bytes(16, 0xFF),
-                               FromHex("0000000100020003000400050006000"
-                                       "7")};
+                               HexBytes("00000001000200030004000500060007")};
     for (int i = 0; i < 20; ++i) {
         Bytes k = RandomBytes(rng, 16);
         std::size_t word = rng() % 8;

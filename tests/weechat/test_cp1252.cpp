@@ -1,6 +1,6 @@
 // Code page 1252 and UTF-8: every byte against Python's codec, and the conversions of
 // typed text, refusals included.
-#include "tests/codec/Vectors.h"
+#include "tests/kit/Vectors.h"
 #include "tools/weechat/Cp1252.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +9,7 @@ namespace velkor {
 namespace {
 
 TEST(Cp1252, EveryByteAgainstAnIndependentTable) {
-    auto rows = test::LoadVectors("../weechat/cp1252.txt");
+    auto rows = test::LoadVectors("../weechat/cp1252.txt", 2);
     ASSERT_EQ(rows.size(), 256u);
     for (const auto& row : rows) {
         auto b = static_cast<unsigned char>(std::stoul(row[0], nullptr, 16));

@@ -1,0 +1,59 @@
+// Vectors: the one loader of the test data files, natively and under Wine. A file holds
+// whitespace-separated fields a row; "#" lines are comments, and one of them must say where
+// the data came from ("# source: ...").
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace velkor::test {
+
+using Row = std::vector<std::string>;
+
+// The rows of `name`, a path below tests/vectors; with `fields` set, every row must have
+// that many (a row that has not is reported and left out).
+inline std::vector<Row> LoadVectors(const std::string& name, std::size_t fields = 0) {
+    std::ifstream in(std::string(VELKOR_TEST_DATA) + "/" + name, std::ios::binary);
+    EXPECT_TRUE(in) << "cannot open " << name;
+    std::vector<Row> rows;
+    bool sourced = false;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind("# source:", 0) == 0) sourced = true;
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream words(line);
+        Row row;
+        for (std::string f; words >> f;)
+            row.push_back(f);
+        if (fields == 0 || row.size() == fields)
+            rows.push_back(row);
+        else
+            ADD_FAILURE() << name << ": not " << fields << " fields: " << line.substr(0, 60);
+    }
+    EXPECT_TRUE(sourced) << name << " has no source line";
+    EXPECT_FALSE(rows.empty()) << name << " has no vectors";
+    return rows;
+}
+
+// The bytes of a hexadecimal field; "-" stands for none.
+inline std::vector<std::uint8_t> HexBytes(const std::string& hex) {
+    std::vector<std::uint8_t> out;
+    if (hex == "-") return out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    return out;
+}
+
+// The same bytes as a string.
+inline std::string FromHex(const std::string& hex) {
+    const auto bytes = HexBytes(hex);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+} // namespace velkor::test
