@@ -7,8 +7,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 jobs="${VELKOR_JOBS:-2}"
-cmake --preset windows >/dev/null
-cmake --build --preset windows -j"$jobs" --target velkor ircpeer chat_driver bench_display >/dev/null
+# VELKOR_BUILD names another Windows build folder (configured already).
+if [ -n "${VELKOR_BUILD:-}" ]; then
+    cmake --build "$VELKOR_BUILD" -j"$jobs" --target velkor ircpeer chat_driver bench_display >/dev/null
+else
+    cmake --preset windows >/dev/null
+    cmake --build --preset windows -j"$jobs" --target velkor ircpeer chat_driver bench_display >/dev/null
+fi
 if [ -n "${DISPLAY:-}" ]; then
     exec python3 bench/e2e/bench_e2e.py "$@"
 fi

@@ -10,11 +10,14 @@
 //   memory   velkor's working set after start and after the flood's shown lines
 //
 // usage: bench_display [--flood N] [--naive N] [--launches N]
-#include "tests/window/window_driver.h"
-
 #include "app/Menuids.h"
 #include "app/chat/Linecodec.h"
 #include "crypto/Ideaunit.h"
+#include "tests/kit/DdeClients.h"
+#include "tests/kit/DdeServers.h"
+#include "tests/kit/Desktop.h"
+#include "tests/kit/Pump.h"
+#include "tests/kit/Velkor.h"
 
 #include <psapi.h>
 #include <richedit.h>
@@ -28,6 +31,7 @@
 
 using namespace velkor;
 using namespace velkor::chat;
+using namespace velkor::kit;
 
 namespace {
 
@@ -51,19 +55,6 @@ std::vector<std::string> ShownLines(int n) {
     return lines;
 }
 
-bool SetKeyAndEncrypt(Velkor& app) {
-    app.Menu(menuid::Setkey1);
-    HWND dialog = nullptr;
-    if (!WaitFor(
-            [&] { return (dialog = FindTopWindow(app.ProcessId(), "#32770", "Encryption Key")); }))
-        return false;
-    SendMessageA(GetDlgItem(dialog, 100), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(kKey.c_str()));
-    PostMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
-    WaitFor([&] { return !IsWindow(dialog); });
-    app.Menu(menuid::On1);
-    return WaitFor([&] { return app.StatusText(1).ends_with("Encryption: On"); });
-}
-
 struct Memory {
     double workingSetMb = 0, peakMb = 0, privateMb = 0;
 };
@@ -84,14 +75,6 @@ Memory MemoryOf(DWORD pid) {
     return m;
 }
 
-void Pump() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
-}
-
 // The naive display: every change straight into a visible RichEdit, which repaints it.
 double NaiveAppend(const std::vector<std::string>& shown, int width, int height) {
     LoadLibraryA("riched20.dll");
@@ -105,7 +88,7 @@ double NaiveAppend(const std::vector<std::string>& shown, int width, int height)
         CreateFontA(-13, 0, 0, 0, FW_NORMAL, 0, 0, 0, ANSI_CHARSET, 0, 0, 0, 0, "Courier New");
     SendMessageA(edit, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     SendMessageA(edit, EM_EXLIMITTEXT, 0, 2000000);
-    Pump();
+    PumpFor(0);
     const auto start = Clock::now();
     for (const std::string& line : shown) {
         const auto count = SendMessageA(edit, EM_GETLINECOUNT, 0, 0) - 1;
@@ -119,7 +102,7 @@ double NaiveAppend(const std::vector<std::string>& shown, int width, int height)
         const std::string text = line + "\r\n";
         SendMessageA(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
         SendMessageA(edit, EM_LINESCROLL, 0, SendMessageA(edit, EM_GETLINECOUNT, 0, 0) - before);
-        Pump(); // the next poke arrives through the message loop
+        PumpFor(0); // the next poke arrives through the message loop
     }
     const double rate = shown.size() / Seconds(Clock::now() - start);
     DestroyWindow(frame);
@@ -129,58 +112,30 @@ double NaiveAppend(const std::vector<std::string>& shown, int width, int height)
 
 // Launch to the first successful DdeConnect to velkor|velkor, in seconds.
 double LaunchToConnect() {
-    std::string path = VELKOR_EXE;
-    std::replace(path.begin(), path.end(), '/', '\\');
-    std::string command = "\"" + path + "\"";
-    DWORD instance = 0;
-    DdeInitializeA(
-        &instance,
-        [](UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR) -> HDDEDATA {
-            return nullptr;
-        },
-        APPCMD_CLIENTONLY, 0);
-    HSZ name = DdeCreateStringHandleA(instance, "velkor", CP_WINANSI);
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION info{};
+    DdemlClient client;
     const auto start = Clock::now();
+    Process velkor(VelkorExe());
     double seconds = -1;
-    if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                       &info)) {
-        while (Seconds(Clock::now() - start) < 20) {
-            if (HCONV conv = DdeConnect(instance, name, name, nullptr)) {
-                seconds = Seconds(Clock::now() - start);
-                // The connect can land while the program is still inside its own start-up
-                // link; a terminate posted then goes unanswered under Wine (DdeDisconnect
-                // waits its 10 s). Leave once the window has shown its status line.
-                WaitFor([&] {
-                    HWND main = FindTopWindow(info.dwProcessId, "VelkorForm", "velkor");
-                    HWND status = main ? GetDlgItem(main, controlid::StatusBar1) : nullptr;
-                    return status && GetWindowTextLengthA(status) > 0;
-                });
-                WaitFor([] { return false; }, std::chrono::milliseconds(200));
-                DdeDisconnect(conv);
-                break;
-            }
-            // Not Sleep: the starting program broadcasts WM_DDE_INITIATE for its own link,
-            // and waits until this thread's DDE window has answered it.
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
-            Pump();
-        }
-        HWND main = nullptr;
-        WaitFor([&] { return (main = FindTopWindow(info.dwProcessId, "VelkorForm", "velkor")); });
-        if (main) PostMessageA(main, WM_CLOSE, 0, 0);
-        // Pumping: the program's DDE goodbye (unregistering its service) is sent to every
-        // DDE window, this thread's among them.
-        const bool ended =
-            WaitFor([&] { return WaitForSingleObject(info.hProcess, 0) == WAIT_OBJECT_0; },
-                    std::chrono::milliseconds(10000));
-        if (!ended) TerminateProcess(info.hProcess, 3);
-        CloseHandle(info.hThread);
-        CloseHandle(info.hProcess);
+    // Handling messages while it tries: the starting program broadcasts WM_DDE_INITIATE
+    // for its own link, and waits until this thread's DDE window has answered it.
+    if (velkor.Started() &&
+        WaitFor([&] { return client.Connect(); }, std::chrono::milliseconds(20000),
+                {std::chrono::milliseconds(1)})) {
+        seconds = Seconds(Clock::now() - start);
+        // The connect can land while the program is still inside its own start-up link; a
+        // terminate posted then goes unanswered under Wine (DdeDisconnect waits its 10 s).
+        // Leave once the window has shown its status line.
+        WaitFor([&] {
+            HWND main = FindTopWindow(velkor.Id(), "VelkorForm", "velkor");
+            HWND status = main ? GetDlgItem(main, controlid::StatusBar1) : nullptr;
+            return status && GetWindowTextLengthA(status) > 0;
+        });
+        PumpFor(200);
+        client.Disconnect();
     }
-    DdeFreeStringHandle(instance, name);
-    DdeUninitialize(instance);
+    HWND main = nullptr;
+    WaitFor([&] { return (main = FindTopWindow(velkor.Id(), "VelkorForm", "velkor")); });
+    velkor.End(main, 10000);
     return seconds;
 }
 
@@ -202,7 +157,7 @@ int main(int argc, char** argv) {
             launches = std::atoi(argv[i + 1]);
     }
     timeBeginPeriod(1);
-    MircServer mirc; // the IRC client's command server, as when the user runs it
+    CommandServer mirc; // the IRC client's command server, as when the user runs it
 
     // Start-up, with the IRC client's server answering the link.
     std::vector<double> starts;
@@ -213,7 +168,7 @@ int main(int argc, char** argv) {
            starts.empty() ? 0 : *std::max_element(starts.begin(), starts.end()) * 1000, "ms");
 
     Velkor app;
-    if (!SetKeyAndEncrypt(app)) {
+    if (!app.SetKey(kKey) || !app.Encryption(true)) {
         std::fprintf(stderr, "cannot set the key\n");
         return 1;
     }

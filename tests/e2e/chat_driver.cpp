@@ -2,41 +2,16 @@
 // that prefix to see the window and its DDE service. Commands come one a line on stdin and
 // each gets exactly one reply line on stdout, "ok [fields]" or "err message". Texts travel
 // as hexadecimal in both directions ("-" for the empty text), so spaces, trailing blanks
-// and noise bytes survive.
-//
-//   start                      launch velkor.exe               -> ok PID
-//   setkey HEX | channel HEX   settings dialogs, confirmed     -> ok STATUS
-//   bufferlines N              the display size dialog         -> ok STATUS
-//   encryption on|off          set the "On" check mark         -> ok STATUS
-//   menu ID                    post a menu command             -> ok
-//   type HEX                   type a line and press Enter     -> ok sent | ok refused MSG
-//   burst N                    then N lines of HEX, typed one after the other
-//                                                              -> ok SENT MILLISECONDS
-//   dismiss                    close the message box           -> ok
-//   input | status             input box / status line text    -> ok HEX
-//   lines                      display lines                   -> ok COUNT HEX...
-//   waitlines N MS             until the display shows N lines -> ok COUNT | err ...
-//   alive                      the window answers              -> ok
-//   wire KEYHEX HEX            the codec on a line: wire text, whether the cipher bytes
-//                              hold a zero, the line read back -> ok WIREHEX 0|1 BACKHEX
-//   typetimed HEX              type; the host clock (us) just before Enter -> ok T
-//   waitgrow COUNT MS          until the control's line count exceeds COUNT; the host
-//                              clock (us) when seen, and the new count -> ok T COUNT
-//   linecount                  the control's line count        -> ok COUNT
-//   twoway N PERIOD JITTER SEED HEX
-//                              types N lines "TEXT 0001".. with PERIOD ms +- JITTER ms
-//                              between them; per line the ms from Enter to the input
-//                              box emptied                     -> ok SENT MS,MS,...
-//   place X Y W H              move and size the window, repainted -> ok
-//   quit                       close velkor and end            -> ok
-#include "tests/window/window_driver.h"
-
+// and noise bytes survive. The verbs are the table kVerbs below.
 #include "app/Menuids.h"
 #include "app/chat/Linecodec.h"
 #include "crypto/Ideaunit.h"
+#include "tests/kit/Pump.h"
+#include "tests/kit/Velkor.h"
 
 #include <richedit.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <deque>
 #include <iostream>
@@ -51,13 +26,24 @@
 
 using namespace velkor;
 using namespace velkor::chat;
+using namespace velkor::kit;
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+struct Failure {
+    std::string message;
+};
+
+void Require(bool holds, const std::string& message) {
+    if (!holds) throw Failure{message};
+}
 
 std::string Hex(const std::string& bytes) {
     static const char digits[] = "0123456789abcdef";
     std::string out;
-    out.reserve(bytes.size() * 2);
     for (unsigned char c : bytes) {
         out += digits[c >> 4];
         out += digits[c & 15];
@@ -70,18 +56,19 @@ std::string Field(const std::string& bytes) {
     return bytes.empty() ? "-" : Hex(bytes);
 }
 
-std::optional<std::string> Unhex(const std::string& hex) {
-    if (hex.size() % 2) return std::nullopt;
+std::string Unhex(const std::string& field) {
+    const std::string hex = field == "-" ? "" : field;
     auto value = [](char c) -> int {
         if (c >= '0' && c <= '9') return c - '0';
         if (c >= 'a' && c <= 'f') return c - 'a' + 10;
         if (c >= 'A' && c <= 'F') return c - 'A' + 10;
         return -1;
     };
+    Require(hex.size() % 2 == 0, "bad hex");
     std::string out;
     for (size_t i = 0; i < hex.size(); i += 2) {
         const int hi = value(hex[i]), lo = value(hex[i + 1]);
-        if (hi < 0 || lo < 0) return std::nullopt;
+        Require(hi >= 0 && lo >= 0, "bad hex");
         out += static_cast<char>(hi << 4 | lo);
     }
     return out;
@@ -96,266 +83,7 @@ long long HostMicroseconds() {
     return static_cast<long long>(t.QuadPart / 10);
 }
 
-void Reply(const std::string& line) {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
-
-struct Failure {
-    std::string message;
-};
-
-std::string ReadLine(); // the next line of stdin
-
-class Driver {
-  public:
-    std::string Handle(const std::string& verb, std::istringstream& args);
-
-  private:
-    Velkor& App() {
-        if (!app_) throw Failure{"not started"};
-        return *app_;
-    }
-    std::string Text(std::istringstream& args) {
-        std::string hex;
-        args >> hex;
-        const auto text = Unhex(hex == "-" ? "" : hex);
-        if (!text) throw Failure{"bad hex"};
-        return *text;
-    }
-    void Dialog(int menuId, const char* caption, const std::string& entry);
-    std::string Type(const std::string& line);
-    HWND MessageBoxWindow() { return FindTopWindow(App().ProcessId(), "#32770", "velkor"); }
-    long long LineCount() { return SendMessageA(App().Display(), EM_GETLINECOUNT, 0, 0); }
-
-    std::unique_ptr<Velkor> app_;
-    TIDEA idea_;
-};
-
-void Driver::Dialog(int menuId, const char* caption, const std::string& entry) {
-    App().Menu(menuId);
-    HWND dialog = nullptr;
-    if (!WaitFor([&] { return (dialog = FindTopWindow(App().ProcessId(), "#32770", caption)); },
-                 std::chrono::milliseconds(15000)))
-        throw Failure{std::string("no dialog ") + caption};
-    HWND field = GetDlgItem(dialog, 100);
-    if (!field) throw Failure{"no edit field"};
-    SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(entry.c_str()));
-    PostMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
-    if (!WaitFor([&] { return !IsWindow(dialog); }, std::chrono::milliseconds(15000)))
-        throw Failure{"the dialog stays open"};
-    SendMessageA(App().Main(), WM_NULL, 0, 0); // the handler's last step has run
-}
-
-std::string Driver::Type(const std::string& line) {
-    if (App().Type(line)) return "ok sent";
-    if (HWND box = MessageBoxWindow()) {
-        // The message box's text is its static control 0xFFFF.
-        return "ok refused " + Field(WindowText(GetDlgItem(box, 0xFFFF)));
-    }
-    // A slow send (the IRC client's poke times out after 10 s): wait it out.
-    HWND box = nullptr;
-    WaitFor([&] { return (box = MessageBoxWindow()) || App().InputText().empty(); },
-            std::chrono::milliseconds(30000));
-    if (box) return "ok refused " + Field(WindowText(GetDlgItem(box, 0xFFFF)));
-    if (App().InputText().empty()) return "ok sent";
-    return "err not sent; input " + Field(App().InputText());
-}
-
-std::string Driver::Handle(const std::string& verb, std::istringstream& args) {
-    if (verb == "start") {
-        if (!app_) app_ = std::make_unique<Velkor>();
-        return "ok " + std::to_string(app_->ProcessId());
-    }
-    if (verb == "setkey") {
-        Dialog(menuid::Setkey1, "Encryption Key", Text(args));
-        return "ok " + Field(App().StatusText(1));
-    }
-    if (verb == "channel") {
-        Dialog(menuid::Channel1, "Monitoring Channel", Text(args));
-        return "ok " + Field(App().StatusText(1));
-    }
-    if (verb == "bufferlines") {
-        std::string n;
-        args >> n;
-        Dialog(menuid::Bufferlines1, "Display Buffer Size", n);
-        return "ok " + Field(App().StatusText(1));
-    }
-    if (verb == "encryption") {
-        std::string want;
-        args >> want;
-        const bool on = App().StatusText(1).ends_with("Encryption: On");
-        if (on != (want == "on")) {
-            App().Menu(menuid::On1);
-            const std::string tail = want == "on" ? "Encryption: On" : "Encryption: Off";
-            if (!WaitFor([&] { return App().StatusText(1).ends_with(tail); }))
-                throw Failure{"the check mark did not change"};
-        }
-        return "ok " + Field(App().StatusText(1));
-    }
-    if (verb == "menu") {
-        int id = 0;
-        args >> id;
-        App().Menu(id);
-        SendMessageA(App().Main(), WM_NULL, 0, 0); // posted before: handled by now
-        return "ok";
-    }
-    if (verb == "type") return Type(Text(args));
-    if (verb == "typetimed") {
-        const std::string line = Text(args);
-        SendMessageA(App().InputBox(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(line.c_str()));
-        const long long t = HostMicroseconds();
-        PostMessageA(App().InputBox(), WM_KEYDOWN, VK_RETURN, 1);
-        if (!WaitFor([&] { return App().InputText().empty(); }, std::chrono::milliseconds(15000)))
-            throw Failure{"not sent"};
-        return "ok " + std::to_string(t);
-    }
-    if (verb == "burst") {
-        int n = 0;
-        args >> n;
-        std::vector<std::string> lines;
-        for (int i = 0; i < n; ++i) {
-            std::string hex = ReadLine();
-            while (!hex.empty() && (hex.back() == '\r' || hex.back() == ' '))
-                hex.pop_back();
-            const auto line = Unhex(hex == "-" ? "" : hex);
-            if (!line) throw Failure{"bad hex in burst line " + std::to_string(i)};
-            lines.push_back(*line);
-        }
-        const auto start = std::chrono::steady_clock::now();
-        int sent = 0;
-        for (const std::string& line : lines) {
-            if (!App().Type(line)) break;
-            ++sent;
-        }
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::steady_clock::now() - start)
-                            .count();
-        return "ok " + std::to_string(sent) + " " + std::to_string(ms);
-    }
-    if (verb == "dismiss") {
-        HWND box = MessageBoxWindow();
-        if (!box) throw Failure{"no message box"};
-        PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
-        if (!WaitFor([&] { return !IsWindow(box); })) throw Failure{"the message box stays open"};
-        return "ok";
-    }
-    if (verb == "input") return "ok " + Field(App().InputText());
-    if (verb == "status") return "ok " + Field(App().StatusText(1));
-    if (verb == "lines") {
-        const auto lines = App().DisplayLines();
-        std::string out = "ok " + std::to_string(lines.size());
-        for (const std::string& line : lines)
-            out += " " + Field(line);
-        return out;
-    }
-    if (verb == "waitlines") {
-        size_t want = 0;
-        int ms = 0;
-        args >> want >> ms;
-        // The control's count includes wrapped lines, so it reaches `want` first and is
-        // cheap to ask; the text, read only then, counts the chat lines.
-        size_t have = 0;
-        auto lastRead = std::chrono::steady_clock::now() - std::chrono::seconds(1);
-        const bool done = WaitFor(
-            [&] {
-                if (static_cast<size_t>(LineCount()) < want) return false;
-                if (std::chrono::steady_clock::now() - lastRead < std::chrono::milliseconds(200))
-                    return false;
-                lastRead = std::chrono::steady_clock::now();
-                have = App().DisplayLines().size();
-                return have >= want;
-            },
-            std::chrono::milliseconds(ms));
-        if (!done)
-            return "err timeout with " + std::to_string(App().DisplayLines().size()) + " lines";
-        return "ok " + std::to_string(have);
-    }
-    if (verb == "twoway") {
-        int n = 0, period = 0, jitter = 0;
-        unsigned seed = 0;
-        args >> n >> period >> jitter >> seed;
-        const std::string text = Text(args);
-        std::mt19937 rng(seed);
-        std::uniform_int_distribution<int> gap(period - jitter, period + jitter);
-        std::string times;
-        int sent = 0;
-        auto next = std::chrono::steady_clock::now();
-        for (int i = 1; i <= n; ++i) {
-            next += std::chrono::milliseconds(gap(rng));
-            // Messages keep flowing while waiting: this thread has DDE windows too.
-            WaitFor([&] { return std::chrono::steady_clock::now() >= next; },
-                    std::chrono::milliseconds(60000));
-            char line[32];
-            std::snprintf(line, sizeof line, " %04d", i);
-            const std::string typed = text + line;
-            SendMessageA(App().InputBox(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(typed.c_str()));
-            const auto t0 = std::chrono::steady_clock::now();
-            PostMessageA(App().InputBox(), WM_KEYDOWN, VK_RETURN, 1);
-            if (!WaitFor([&] { return App().InputText().empty(); },
-                         std::chrono::milliseconds(30000)))
-                break;
-            const double ms =
-                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
-                    .count();
-            char field[32];
-            std::snprintf(field, sizeof field, "%s%.1f", times.empty() ? "" : ",", ms);
-            times += field;
-            ++sent;
-        }
-        return "ok " + std::to_string(sent) + " " + (times.empty() ? "-" : times);
-    }
-    if (verb == "linecount") return "ok " + std::to_string(LineCount());
-    if (verb == "waitgrow") {
-        long long count = 0;
-        int ms = 0;
-        args >> count >> ms;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-        for (;;) {
-            const long long now = LineCount();
-            if (now > count)
-                return "ok " + std::to_string(HostMicroseconds()) + " " + std::to_string(now);
-            if (std::chrono::steady_clock::now() > deadline)
-                return "err timeout at count " + std::to_string(now);
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
-            MSG msg;
-            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-                DispatchMessageA(&msg);
-        }
-    }
-    if (verb == "alive") {
-        DWORD_PTR result = 0;
-        if (!IsWindow(App().Main()) ||
-            !SendMessageTimeoutA(App().Main(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result))
-            throw Failure{"the window does not answer"};
-        return "ok";
-    }
-    if (verb == "wire") {
-        const std::string key = Text(args), line = Text(args);
-        const std::string wire = EncryptLine(idea_, line, key);
-        const std::string cipher = EncipherText(idea_, line, key);
-        const bool zero = cipher.find('\0') != std::string::npos;
-        return "ok " + Field(wire) + " " + (zero ? "1" : "0") + " " +
-               Field(DecryptLine(idea_, wire, key));
-    }
-    if (verb == "place") {
-        int x = 0, y = 0, w = 0, h = 0;
-        args >> x >> y >> w >> h;
-        SetWindowPos(App().Main(), nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
-        RedrawWindow(App().Main(), nullptr, nullptr,
-                     RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
-        SendMessageA(App().Main(), WM_NULL, 0, 0);
-        return "ok";
-    }
-    if (verb == "quit") {
-        app_.reset();
-        return "ok";
-    }
-    throw Failure{"unknown command " + verb};
-}
-
-// Lines of stdin, read on a thread of their own: the main thread keeps pumping its
+// Lines of stdin, read on a thread of their own: the main thread keeps handling its
 // messages while it waits, as every thread with a window must. The driver's DDE window
 // is one, and a program that broadcasts WM_DDE_INITIATE waits for each window to answer.
 class StdinLines {
@@ -364,29 +92,28 @@ class StdinLines {
         std::thread([this] {
             std::string line;
             while (std::getline(std::cin, line))
-                Push(std::optional<std::string>(line));
+                Push(line);
             Push(std::nullopt);
         }).detach();
     }
 
-    // The next line, or nullopt at the end of input.
+    // The next line without its CR, or nothing at the end of input.
     std::optional<std::string> Next() {
-        for (;;) {
-            {
-                std::lock_guard lock(mutex_);
-                if (!lines_.empty()) {
-                    auto line = lines_.front();
-                    lines_.pop_front();
-                    return line;
-                }
-            }
-            MsgWaitForMultipleObjects(1, &ready_, FALSE, INFINITE, QS_ALLINPUT);
-            MSG msg;
-            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-                TranslateMessage(&msg);
-                DispatchMessageA(&msg);
-            }
-        }
+        std::unique_lock lock(mutex_, std::defer_lock);
+        const auto queued = [&] {
+            lock.lock();
+            const bool any = !lines_.empty();
+            lock.unlock();
+            return any;
+        };
+        if (!WaitFor(queued, std::chrono::hours(24 * 365), {milliseconds(1000), ready_}))
+            return std::nullopt;
+        lock.lock();
+        auto line = lines_.front();
+        lines_.pop_front();
+        while (line && !line->empty() && line->back() == '\r')
+            line->pop_back();
+        return line;
     }
 
   private:
@@ -401,32 +128,250 @@ class StdinLines {
     std::deque<std::optional<std::string>> lines_;
 };
 
-StdinLines* g_input = nullptr;
+// A command's fields after its verb.
+class Args {
+  public:
+    Args(const std::string& line, StdinLines& input) : fields_(line), input_(input) {}
+    std::string Word() {
+        std::string w;
+        fields_ >> w;
+        return w;
+    }
+    std::string Text() { return Unhex(Word()); }
+    long long Number() {
+        long long n = 0;
+        fields_ >> n;
+        return n;
+    }
+    // A further line of stdin that belongs to this command.
+    std::string Line() {
+        auto line = input_.Next();
+        Require(line.has_value(), "end of input");
+        while (!line->empty() && line->back() == ' ')
+            line->pop_back();
+        return *line;
+    }
 
-std::string ReadLine() {
-    auto line = g_input->Next();
-    if (!line) throw Failure{"end of input"};
-    return *line;
+  private:
+    std::istringstream fields_;
+    StdinLines& input_;
+};
+
+struct Driver {
+    Velkor& App() {
+        Require(app != nullptr, "not started");
+        return *app;
+    }
+    std::string Status() { return "ok " + Field(App().StatusText(1)); }
+    std::string Setting(int menuId, const char* caption, const std::string& entry) {
+        Require(App().Setting(menuId, caption, entry).has_value(),
+                std::string("no dialog ") + caption + ", or it stays open");
+        return Status();
+    }
+    long long LineCount() { return SendMessageA(App().Display(), EM_GETLINECOUNT, 0, 0); }
+
+    std::unique_ptr<Velkor> app;
+    TIDEA idea;
+};
+
+struct Verb {
+    const char* name;
+    const char* usage; // its arguments and its reply
+    std::string (*run)(Driver& d, Args& args);
+};
+
+const Verb kVerbs[] = {
+    {"start", "launch velkor.exe -> ok PID",
+     [](Driver& d, Args&) {
+         if (!d.app) d.app = std::make_unique<Velkor>();
+         return "ok " + std::to_string(d.app->ProcessId());
+     }},
+    {"setkey", "HEX: the key dialog, confirmed -> ok STATUS",
+     [](Driver& d, Args& a) { return d.Setting(menuid::Setkey1, "Encryption Key", a.Text()); }},
+    {"channel", "HEX: the channel dialog, confirmed -> ok STATUS",
+     [](Driver& d, Args& a) {
+         return d.Setting(menuid::Channel1, "Monitoring Channel", a.Text());
+     }},
+    {"bufferlines", "N: the display size dialog, confirmed -> ok STATUS",
+     [](Driver& d, Args& a) {
+         return d.Setting(menuid::Bufferlines1, "Display Buffer Size", a.Word());
+     }},
+    {"encryption", "on|off: set the \"On\" check mark -> ok STATUS",
+     [](Driver& d, Args& a) {
+         Require(d.App().Encryption(a.Word() == "on"), "the check mark did not change");
+         return d.Status();
+     }},
+    {"menu", "ID: the menu command, handled -> ok",
+     [](Driver& d, Args& a) {
+         d.App().Command(static_cast<int>(a.Number()));
+         return std::string("ok");
+     }},
+    {"type", "HEX: type a line and press Enter -> ok sent | ok refused MSG",
+     [](Driver& d, Args& a) {
+         // A slow send (the IRC client's poke times out after 10 s) is waited out.
+         if (d.App().Type(a.Text(), milliseconds(35000))) return std::string("ok sent");
+         Require(d.App().MessageBoxWindow(), "not sent; input " + Field(d.App().InputText()));
+         return "ok refused " + Field(d.App().MessageBoxText());
+     }},
+    {"burst", "N, then N lines of HEX typed one after the other -> ok SENT MILLISECONDS",
+     [](Driver& d, Args& a) {
+         std::vector<std::string> lines;
+         for (long long i = a.Number(); i > 0; --i)
+             lines.push_back(Unhex(a.Line()));
+         const auto start = Clock::now();
+         int sent = 0;
+         while (sent < static_cast<int>(lines.size()) && d.App().Type(lines[sent]))
+             ++sent;
+         const auto ms = std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
+         return "ok " + std::to_string(sent) + " " + std::to_string(ms);
+     }},
+    {"dismiss", "close the message box -> ok",
+     [](Driver& d, Args&) {
+         Require(d.App().DismissMessageBox(), "no message box, or it stays open");
+         return std::string("ok");
+     }},
+    {"input", "the input box's text -> ok HEX",
+     [](Driver& d, Args&) { return "ok " + Field(d.App().InputText()); }},
+    {"status", "the status line -> ok HEX", [](Driver& d, Args&) { return d.Status(); }},
+    {"lines", "the display's lines -> ok COUNT HEX...",
+     [](Driver& d, Args&) {
+         const auto lines = d.App().DisplayLines();
+         std::string out = "ok " + std::to_string(lines.size());
+         for (const std::string& line : lines)
+             out += " " + Field(line);
+         return out;
+     }},
+    {"waitlines", "N MS: until the display shows N lines -> ok COUNT",
+     [](Driver& d, Args& a) {
+         const auto want = static_cast<size_t>(a.Number());
+         const milliseconds ms(a.Number());
+         // The control's count includes wrapped lines, so it reaches `want` first and is
+         // cheap to ask; the text, read only then (at most every 200 ms), counts the chat
+         // lines.
+         size_t have = 0;
+         auto lastRead = Clock::now() - std::chrono::seconds(1);
+         const bool done = WaitFor(
+             [&] {
+                 if (static_cast<size_t>(d.LineCount()) < want ||
+                     Clock::now() - lastRead < milliseconds(200))
+                     return false;
+                 lastRead = Clock::now();
+                 return (have = d.App().DisplayLines().size()) >= want;
+             },
+             ms);
+         Require(done, "timeout with " + std::to_string(d.App().DisplayLines().size()) + " lines");
+         return "ok " + std::to_string(have);
+     }},
+    {"alive", "the window answers -> ok",
+     [](Driver& d, Args&) {
+         Require(d.App().Alive(), "the window does not answer");
+         return std::string("ok");
+     }},
+    {"wire",
+     "KEYHEX HEX: the codec on a line: wire text, whether the cipher bytes hold a "
+     "zero, the line read back -> ok WIREHEX 0|1 BACKHEX",
+     [](Driver& d, Args& a) {
+         const std::string key = a.Text(), line = a.Text();
+         const std::string wire = EncryptLine(d.idea, line, key);
+         const bool zero = EncipherText(d.idea, line, key).find('\0') != std::string::npos;
+         return "ok " + Field(wire) + (zero ? " 1 " : " 0 ") +
+                Field(DecryptLine(d.idea, wire, key));
+     }},
+    {"typetimed", "HEX: type; the host clock (us) just before Enter -> ok T",
+     [](Driver& d, Args& a) {
+         d.App().SetInput(a.Text());
+         const long long t = HostMicroseconds();
+         d.App().PressEnter();
+         Require(d.App().WaitSent(), "not sent");
+         return "ok " + std::to_string(t);
+     }},
+    {"waitgrow",
+     "COUNT MS: until the control's line count exceeds COUNT; the host clock (us) "
+     "when seen, and the new count -> ok T COUNT",
+     [](Driver& d, Args& a) {
+         const long long count = a.Number();
+         long long now = 0;
+         Require(WaitFor([&] { return (now = d.LineCount()) > count; }, milliseconds(a.Number()),
+                         {milliseconds(1)}),
+                 "timeout at count " + std::to_string(now));
+         return "ok " + std::to_string(HostMicroseconds()) + " " + std::to_string(now);
+     }},
+    {"linecount", "the control's line count -> ok COUNT",
+     [](Driver& d, Args&) { return "ok " + std::to_string(d.LineCount()); }},
+    {"twoway",
+     "N PERIOD JITTER SEED HEX: types N lines \"TEXT 0001\".. with PERIOD ms +- "
+     "JITTER ms between them; per line the ms from Enter to the input box emptied "
+     "-> ok SENT MS,MS,...",
+     [](Driver& d, Args& a) {
+         const int n = static_cast<int>(a.Number()), period = static_cast<int>(a.Number()),
+                   jitter = static_cast<int>(a.Number());
+         std::mt19937 rng(static_cast<unsigned>(a.Number()));
+         const std::string text = a.Text();
+         std::uniform_int_distribution<int> gap(period - jitter, period + jitter);
+         std::string times;
+         int sent = 0;
+         auto next = Clock::now();
+         for (int i = 1; i <= n; ++i) {
+             next += milliseconds(gap(rng));
+             // Messages keep flowing while waiting: this thread has DDE windows too.
+             WaitFor([&] { return Clock::now() >= next; }, milliseconds(60000));
+             char number[16];
+             std::snprintf(number, sizeof number, " %04d", i);
+             d.App().SetInput(text + number);
+             const auto t0 = Clock::now();
+             d.App().PressEnter();
+             if (!d.App().WaitSent(milliseconds(30000))) break;
+             char field[32];
+             std::snprintf(field, sizeof field, "%s%.1f", times.empty() ? "" : ",",
+                           std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+             times += field;
+             ++sent;
+         }
+         return "ok " + std::to_string(sent) + " " + (times.empty() ? "-" : times);
+     }},
+    {"place", "X Y W H: move and size the window, repainted -> ok",
+     [](Driver& d, Args& a) {
+         const int x = static_cast<int>(a.Number()), y = static_cast<int>(a.Number()),
+                   w = static_cast<int>(a.Number()), h = static_cast<int>(a.Number());
+         SetWindowPos(d.App().Main(), nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+         RedrawWindow(d.App().Main(), nullptr, nullptr,
+                      RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+         d.App().Sync();
+         return std::string("ok");
+     }},
+    {"quit", "close velkor and end -> ok",
+     [](Driver& d, Args&) {
+         d.app.reset();
+         return std::string("ok");
+     }},
+};
+
+void Reply(const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
 }
 
 } // namespace
 
-int main() {
+int main(int argc, char**) {
+    if (argc > 1) { // --help: the verbs
+        for (const Verb& v : kVerbs)
+            std::printf("%-12s %s\n", v.name, v.usage);
+        return 0;
+    }
     timeBeginPeriod(1); // Sleep(1) between polls, not a 15 ms tick
     StdinLines input;
-    g_input = &input;
     Driver driver;
-    while (const auto next = input.Next()) {
-        std::string line = *next;
-        while (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty()) continue;
-        std::istringstream args(line);
-        std::string verb;
-        args >> verb;
+    while (const auto line = input.Next()) {
+        Args args(*line, input);
+        const std::string verb = args.Word();
+        if (verb.empty()) continue;
         try {
-            const std::string reply = driver.Handle(verb, args);
-            Reply(reply);
+            const auto v = std::find_if(std::begin(kVerbs), std::end(kVerbs),
+                                        [&](const Verb& v) { return verb == v.name; });
+            Require(v != std::end(kVerbs), "unknown command " + verb);
+            Reply(v->run(driver, args));
             if (verb == "quit") return 0;
         } catch (const Failure& f) {
             Reply("err " + f.message);

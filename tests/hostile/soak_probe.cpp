@@ -10,13 +10,19 @@
 //   soak_probe linger TAG               opens a conversation to velkor as mIRC's remote
 //                                       event does, pokes "#velkor linger TAG", prints
 //                                       "poked" and keeps it open until killed
-#include "tests/hostile/hostile_dde.h"
+#include "app/Menuids.h"
+#include "tests/kit/DdeClients.h"
+#include "tests/kit/Desktop.h"
+#include "tests/kit/Pump.h"
 
 #include <psapi.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+using namespace velkor;
+using namespace velkor::kit;
 
 namespace {
 
@@ -35,7 +41,7 @@ bool Before(DWORD deadline) {
 int Wait(const char* seconds) {
     const DWORD end = Deadline(seconds);
     while (Before(end)) {
-        if (HWND w = ChatWindow(); w && IsWindowVisible(w) && GetDlgItem(w, 12)) {
+        if (HWND w = ChatWindow(); w && IsWindowVisible(w) && GetDlgItem(w, controlid::InputBox)) {
             std::puts("up");
             return 0;
         }
@@ -76,7 +82,7 @@ int Stats() {
     GetProcessHandleCount(process, &handles);
     const DWORD gdi = GetGuiResources(process, GR_GDIOBJECTS);
     const DWORD user = GetGuiResources(process, GR_USEROBJECTS);
-    const LRESULT display = SendMessageA(GetDlgItem(w, 11), WM_GETTEXTLENGTH, 0, 0);
+    const LRESULT display = SendMessageA(GetDlgItem(w, controlid::Display), WM_GETTEXTLENGTH, 0, 0);
     std::printf("working_set_kb=%zu private_kb=%zu handles=%lu gdi=%lu user=%lu windows=%d "
                 "display=%ld\n",
                 memory.WorkingSetSize / 1024, privateBytes / 1024, handles, gdi, user,
@@ -91,7 +97,7 @@ int Type(const char* seconds, const char* intervalMs) {
     int typed = 0, stuck = 0;
     while (Before(end)) {
         HWND w = ChatWindow();
-        HWND box = w ? GetDlgItem(w, 12) : nullptr;
+        HWND box = w ? GetDlgItem(w, controlid::InputBox) : nullptr;
         if (!box) break;
         const std::string line = "alice line " + std::to_string(typed + 1);
         SendMessageA(box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(line.c_str()));

@@ -36,82 +36,15 @@ constexpr long long kMaxSendMs = 1000;
 // velkor looks for vanished clients on every transaction and every 3 s.
 constexpr std::chrono::milliseconds kSweepWait(8000);
 
-std::string TempFile(const char* name) {
-    char dir[MAX_PATH] = "";
-    GetTempPathA(MAX_PATH, dir);
-    return std::string(dir) + "velkor-conditions-" + std::to_string(GetCurrentProcessId()) + "-" +
-           name;
-}
-
 // mIRC as it runs: one thread. Its DDE server takes velkor's command pokes whenever this
 // thread handles messages, and its remote event opens a conversation to velkor for each
 // channel line on the same thread.
-class OneThreadMirc {
-  public:
-    struct Arrival {
-        std::string text;
-        std::optional<Clock::time_point> at;
-    };
+std::unique_ptr<CommandServer> OneThreadMirc() {
+    return std::make_unique<CommandServer>(kMircService, CommandServer::Thread::Caller);
+}
 
-    OneThreadMirc() {
-        instance_ = this;
-        if (DdeInitializeA(&inst_, Callback,
-                           APPCLASS_STANDARD | CBF_FAIL_ADVISES | CBF_FAIL_REQUESTS |
-                               CBF_SKIP_REGISTRATIONS | CBF_SKIP_UNREGISTRATIONS,
-                           0) != DMLERR_NO_ERROR)
-            throw std::runtime_error("DdeInitialize failed");
-        service_ = DdeCreateStringHandleA(inst_, kMircService, CP_WINANSI);
-        topic_ = DdeCreateStringHandleA(inst_, "command", CP_WINANSI);
-        SwitchOn();
-    }
-    // mIRC closed: its DDE instance ends every conversation with a goodbye.
-    ~OneThreadMirc() {
-        DdeFreeStringHandle(inst_, service_);
-        DdeFreeStringHandle(inst_, topic_);
-        DdeUninitialize(inst_);
-        instance_ = nullptr;
-    }
-    OneThreadMirc(const OneThreadMirc&) = delete;
-    OneThreadMirc& operator=(const OneThreadMirc&) = delete;
-
-    // "/ddeserver off": the name goes, and with it every conversation on it.
-    void SwitchOff() { DdeNameService(inst_, service_, nullptr, DNS_UNREGISTER); }
-    void SwitchOn() { DdeNameService(inst_, service_, nullptr, DNS_REGISTER); }
-
-    std::vector<Arrival> Arrivals() const { return arrivals_; }
-    void ForgetArrivals() { arrivals_.clear(); }
-
-    // Run inside each command poke, before it is answered.
-    std::function<void(const std::string&)> onCommand;
-
-  private:
-    static HDDEDATA CALLBACK Callback(UINT type, UINT format, HCONV, HSZ hsz1, HSZ, HDDEDATA data,
-                                      ULONG_PTR, ULONG_PTR) {
-        OneThreadMirc* self = instance_;
-        if (!self) return nullptr;
-        if (type == XTYP_CONNECT)
-            return reinterpret_cast<HDDEDATA>(DdeCmpStringHandles(hsz1, self->topic_) == 0);
-        if (type != XTYP_POKE) return nullptr;
-        if (format != CF_TEXT) return reinterpret_cast<HDDEDATA>(DDE_FNOTPROCESSED);
-        DWORD size = 0;
-        const auto* bytes = reinterpret_cast<const char*>(DdeAccessData(data, &size));
-        std::string text(bytes ? bytes : "", bytes ? size : 0);
-        DdeUnaccessData(data);
-        text.resize(std::min(text.size(), text.find('\0')));
-        self->arrivals_.push_back({text, Clock::now()});
-        if (self->onCommand) self->onCommand(text);
-        return reinterpret_cast<HDDEDATA>(DDE_FACK);
-    }
-
-    static inline OneThreadMirc* instance_ = nullptr;
-    DWORD inst_ = 0;
-    HSZ service_ = nullptr;
-    HSZ topic_ = nullptr;
-    std::vector<Arrival> arrivals_;
-};
-
-std::vector<OneThreadMirc::Arrival> ArrivalsOf(const DdeSinkProcess& sink) {
-    std::vector<OneThreadMirc::Arrival> arrivals;
+std::vector<CommandServer::Arrival> ArrivalsOf(const DdeSinkProcess& sink) {
+    std::vector<CommandServer::Arrival> arrivals;
     for (std::string& text : sink.Texts())
         arrivals.push_back({std::move(text), std::nullopt});
     return arrivals;
@@ -124,12 +57,10 @@ class Traffic {
 
     // Types a line into velkor; `target` names who must receive it ("" for nobody).
     void Type(const std::string& text, const std::string& target) {
-        SendMessageA(app_.InputBox(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+        app_.SetInput(text);
         const auto at = Clock::now();
-        PostMessageA(app_.InputBox(), WM_KEYDOWN, VK_RETURN, 1);
-        const bool sent =
-            WaitFor([&] { return app_.InputText().empty(); }, std::chrono::milliseconds(15000));
-        EXPECT_TRUE(sent) << text;
+        app_.PressEnter();
+        EXPECT_TRUE(app_.WaitSent()) << text;
         worstSend = std::max(worstSend, MsSince(at));
         typed_.push_back({text, target, at});
     }
@@ -142,19 +73,19 @@ class Traffic {
         const auto reply = linked ? client.Poke("", "#velkor bob " + text + '\0') : std::nullopt;
         client.Terminate();
         worstSay = std::max(worstSay, MsSince(at));
-        EXPECT_TRUE(reply && reply->message == WM_DDE_ACK && (reply->status & 0x8000))
-            << "channel line " << text << (linked ? " not acknowledged" : ": no conversation");
+        EXPECT_TRUE(Acked(reply)) << "channel line " << text
+                                  << (linked ? " not acknowledged" : ": no conversation");
         said_.push_back(text);
     }
 
     // Waits until `received` holds every line typed for `target`, then checks them: all
     // of them, in the order typed, nothing else.
     void ExpectArrived(const std::string& target,
-                       const std::function<std::vector<OneThreadMirc::Arrival>()>& received) {
+                       const std::function<std::vector<CommandServer::Arrival>()>& received) {
         std::vector<const TypedLine*> want;
         for (const TypedLine& t : typed_)
             if (t.target == target) want.push_back(&t);
-        std::vector<OneThreadMirc::Arrival> got;
+        std::vector<CommandServer::Arrival> got;
         WaitFor([&] { return (got = received()).size() >= want.size(); },
                 std::chrono::milliseconds(15000));
         PumpFor(100); // time for a line too many to show
@@ -214,59 +145,19 @@ int JitterSeconds() {
     return seconds > 0 ? seconds : 30;
 }
 
-// soak_probe linger: a client in a process of its own, keeping its conversation open.
-class LingeringClient {
-  public:
-    explicit LingeringClient(int tag) {
-        std::string command =
-            "\"" + std::string(SOAK_PROBE_EXE) + "\" linger " + std::to_string(tag);
-        for (char& c : command)
-            if (c == '/') c = '\\';
-        // Its "poked" goes nowhere: the test sees the poke in velkor's display.
-        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-        HANDLE nul = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
-                                 nullptr);
-        STARTUPINFOA si{};
-        si.cb = sizeof si;
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdOutput = si.hStdError = nul;
-        started_ = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                  nullptr, &si, &info_);
-        CloseHandle(nul);
-    }
-    ~LingeringClient() {
-        Kill();
-        if (started_) {
-            CloseHandle(info_.hThread);
-            CloseHandle(info_.hProcess);
-        }
-    }
-    LingeringClient(const LingeringClient&) = delete;
-    LingeringClient& operator=(const LingeringClient&) = delete;
-    // Killed: its windows go without a goodbye.
-    void Kill() {
-        if (started_ && TerminateProcess(info_.hProcess, 9))
-            WaitForSingleObject(info_.hProcess, 10000);
-    }
-
-  private:
-    PROCESS_INFORMATION info_{};
-    bool started_ = false;
-};
-
 } // namespace
 
 TEST_F(Hostile, RealConditionsTable) {
     struct Run {
         Traffic& traffic;
-        std::unique_ptr<OneThreadMirc>& mirc;
+        std::unique_ptr<CommandServer>& mirc;
         std::map<std::string, long long>& figures;
     };
     const auto relink = [] {
         App().Menu(menuid::Manualconnect1); // posted: handled before a line typed after it
     };
-    const auto mircArrivals = [](const std::unique_ptr<OneThreadMirc>& m) {
-        return [&m] { return m ? m->Arrivals() : std::vector<OneThreadMirc::Arrival>{}; };
+    const auto mircArrivals = [](const std::unique_ptr<CommandServer>& m) {
+        return [&m] { return m ? m->Arrivals() : std::vector<CommandServer::Arrival>{}; };
     };
     struct Row {
         const char* name;
@@ -320,7 +211,7 @@ TEST_F(Hostile, RealConditionsTable) {
              r.mirc.reset();
              r.traffic.Type("while closed", "");
              r.traffic.Say("while closed");
-             r.mirc = std::make_unique<OneThreadMirc>();
+             r.mirc = OneThreadMirc();
              relink();
              for (int i = 1; i <= 3; ++i)
                  r.traffic.Type("after the relink " + std::to_string(i), "mirc");
@@ -330,7 +221,7 @@ TEST_F(Hostile, RealConditionsTable) {
         {"killed client, then relink",
          [&](Run& r) {
              r.mirc.reset();
-             DdeSinkProcess sink(DDESINK_EXE, kMircService, TempFile("killed-sink.txt"));
+             DdeSinkProcess sink(DDESINK_EXE, kMircService, TempPath("killed-sink.txt"));
              ASSERT_TRUE(sink.Up());
              relink();
              r.traffic.Type("to the doomed one 1", "sink");
@@ -339,7 +230,7 @@ TEST_F(Hostile, RealConditionsTable) {
              sink.Kill();
              r.traffic.Type("while killed", "");
              r.traffic.Say("while killed");
-             r.mirc = std::make_unique<OneThreadMirc>();
+             r.mirc = OneThreadMirc();
              relink();
              r.traffic.Type("after the relink 1", "mirc");
              r.traffic.Type("after the relink 2", "mirc");
@@ -361,9 +252,12 @@ TEST_F(Hostile, RealConditionsTable) {
          }},
         {"10 clients vanish with their conversations open",
          [&](Run& r) {
-             std::vector<std::unique_ptr<LingeringClient>> clients;
+             // soak_probe linger: a client in a process of its own that keeps its
+             // conversation open; its "poked" goes nowhere, the display shows the poke.
+             std::vector<std::unique_ptr<Process>> clients;
              for (int i = 1; i <= 10; ++i)
-                 clients.push_back(std::make_unique<LingeringClient>(i));
+                 clients.push_back(std::make_unique<Process>(
+                     SOAK_PROBE_EXE, "linger " + std::to_string(i), Process::Output::Discard));
              ASSERT_TRUE(WaitFor(
                  [] {
                      const auto lines = App().DisplayLines();
@@ -414,13 +308,13 @@ TEST_F(Hostile, RealConditionsTable) {
     Restart();
     const long long plainStartMs = MsSince(plainStart);
     ASSERT_NO_FATAL_FAILURE(Setting(menuid::Bufferlines1, "Display Buffer Size", "5000", true));
-    std::unique_ptr<OneThreadMirc> mirc = std::make_unique<OneThreadMirc>();
+    std::unique_ptr<CommandServer> mirc = OneThreadMirc();
     ASSERT_NO_FATAL_FAILURE(Setting(menuid::ServerID1, "DDEServer Name", kMircService, true));
     std::printf("start-up without a hung program: %lld ms\n", plainStartMs);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         ClearDisplay();
-        if (!mirc) mirc = std::make_unique<OneThreadMirc>();
+        if (!mirc) mirc = OneThreadMirc();
         mirc->ForgetArrivals();
         Traffic traffic(App());
         std::map<std::string, long long> figures;
@@ -437,8 +331,8 @@ TEST_F(Hostile, RealConditionsTable) {
             WaitFor([&] { return ProcessWindows(App().ProcessId()) <= before; }, kSweepWait);
         EXPECT_TRUE(flat) << ProcessWindows(App().ProcessId()) << " windows of velkor, " << before
                           << " before";
-        EXPECT_TRUE(Alive());
-        EXPECT_FALSE(MessageBox());
+        EXPECT_TRUE(App().Alive());
+        EXPECT_FALSE(App().MessageBoxWindow());
         std::printf("%s: %zu typed, %zu said; worst send %lld ms, delivery %lld ms, channel "
                     "line %lld ms; windows %d before, %d after",
                     row.name, traffic.TypedCount(), traffic.SaidCount(), traffic.worstSend,

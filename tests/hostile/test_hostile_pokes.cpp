@@ -61,18 +61,18 @@ TEST_F(Hostile, PokesOfEverySize) {
             EXPECT_TRUE(Matches(row.ack, r.Acked()))
                 << "status 0x" << std::hex << r.status << " error 0x" << r.error;
         }
-        ASSERT_TRUE(Alive(30000));
+        ASSERT_TRUE(App().Alive(30000));
         if (row.shown > 0) {
             // All of it, in paragraphs of at most 1024 characters, each with its break.
-            EXPECT_GE(StoredLength(), row.shown + 1);
-            EXPECT_LE(StoredLength(), row.shown + row.shown / 1024 + 2);
+            EXPECT_GE(App().StoredLength(), row.shown + 1);
+            EXPECT_LE(App().StoredLength(), row.shown + row.shown / 1024 + 2);
         } else if (row.ack != Ack::Either) {
-            EXPECT_EQ(DisplayLength(), 0u);
+            EXPECT_EQ(App().DisplayLength(), 0u);
         }
-        EXPECT_LE(DisplayLength(), 2000000u);
+        EXPECT_LE(App().DisplayLength(), 2000000u);
         EXPECT_TRUE(PokeAndSee(row.name));
     }
-    EXPECT_FALSE(MessageBox());
+    EXPECT_FALSE(App().MessageBoxWindow());
 }
 
 TEST_F(Hostile, RawPokesWithoutAZeroByteAreTakenAsSent) {
@@ -130,7 +130,7 @@ TEST_F(Hostile, OtherFormatsAreRefused) {
         if (row.raw) {
             const auto reply = raw.Poke("", text, static_cast<short>(row.format));
             ASSERT_TRUE(reply) << "no answer";
-            acked = reply->message == WM_DDE_ACK && (reply->status & 0x8000);
+            acked = Acked(reply);
         } else {
             acked = client.Poke("NONE", text, row.format).Acked();
         }
@@ -172,7 +172,7 @@ TEST_F(Hostile, UnknownItemsAreRefused) {
         if (row.raw) {
             const auto reply = raw.Poke(row.item, text);
             ASSERT_TRUE(reply) << "no answer";
-            acked = reply->message == WM_DDE_ACK && (reply->status & 0x8000);
+            acked = Acked(reply);
         } else {
             acked = client.Poke(row.item, text).Acked();
         }
@@ -222,5 +222,5 @@ TEST_F(Hostile, BinaryBytesAndLineBreakStorms) {
         }
         ASSERT_TRUE(PokeAndSee(row.name));
     }
-    EXPECT_FALSE(MessageBox());
+    EXPECT_FALSE(App().MessageBoxWindow());
 }

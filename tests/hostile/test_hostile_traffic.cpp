@@ -93,7 +93,7 @@ TEST_F(Hostile, BurstFromSeveralClientsLosesNothingAcknowledged) {
     EXPECT_EQ(shown, acked);
     EXPECT_GE(acked, static_cast<std::size_t>(kClients * kEach * 9 / 10 * 99 / 100))
         << "most pokes are answered in time";
-    EXPECT_FALSE(MessageBox());
+    EXPECT_FALSE(App().MessageBoxWindow());
     EXPECT_TRUE(PokeAndSee("after burst"));
     ASSERT_NO_FATAL_FAILURE(Setting(menuid::Bufferlines1, "Display Buffer Size", "200", true));
 }
@@ -279,5 +279,5 @@ TEST_F(Hostile, RequestsAndAdviseLoopsOnNone) {
     raw.Abandon();
     poke("six");
     EXPECT_TRUE(PokeAndSee("after advise loops"));
-    EXPECT_FALSE(MessageBox());
+    EXPECT_FALSE(App().MessageBoxWindow());
 }

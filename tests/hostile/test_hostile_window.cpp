@@ -5,6 +5,7 @@
 
 #include "app/Menuids.h"
 #include "app/chat/Chatlines.h"
+#include "app/win/Inputquery.h"
 
 #include <algorithm>
 #include <chrono>
@@ -57,7 +58,8 @@ TEST_F(Hostile, PokesAreShownWhileASettingsDialogIsOpen) {
                 std::string(row.channelAfter == row.channelBefore ? "#nowhere" : row.channelAfter) +
                 " dialog not yet"));
             EXPECT_TRUE(IsWindow(dialog)) << "the dialog stays open";
-            EXPECT_EQ(WindowText(GetDlgItem(dialog, 100)), row.entry) << "the entry is kept";
+            EXPECT_EQ(WindowText(GetDlgItem(dialog, InputQueryFieldId)), row.entry)
+                << "the entry is kept";
             EXPECT_EQ(App().DisplayLines(),
                       (std::vector<std::string>{"<dialog> " + during, "<dialog> second"}));
         };
@@ -69,12 +71,10 @@ TEST_F(Hostile, PokesAreShownWhileASettingsDialogIsOpen) {
 
     // The one message box of the program is modal too.
     EXPECT_FALSE(App().Type(std::string(257, 'b')));
-    HWND box = MessageBox();
-    ASSERT_TRUE(box);
+    ASSERT_TRUE(App().MessageBoxWindow());
     EXPECT_TRUE(PokeNone("#velkor box shown"));
     EXPECT_EQ(App().DisplayLines().back(), "<box> shown");
-    PostMessageA(FindChild(box, "Button", "OK"), BM_CLICK, 0, 0);
-    ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }));
+    ASSERT_TRUE(App().DismissMessageBox());
     EXPECT_TRUE(PokeAndSee("after the box"));
 }
 
@@ -83,22 +83,10 @@ TEST_F(Hostile, PokesAreShownWhileASettingsDialogIsOpen) {
 TEST_F(Hostile, IrcClientThatNeverAcknowledgesCostsOneTimeout) {
     struct Row {
         const char* service;
-        std::function<std::shared_ptr<void>()> start; // the stand-in, alive while held
-        std::function<int(const std::shared_ptr<void>&)> pokes;
         bool takesQueued; // its thread still takes pokes (it only never answers them)
     };
-    const Row rows[] = {
-        {"stuckdde", [] { return std::make_shared<BlockingDdemlServer>("stuckdde"); },
-         [](const std::shared_ptr<void>& s) {
-             return static_cast<BlockingDdemlServer*>(s.get())->Pokes();
-         },
-         false},
-        {"stuckraw", [] { return std::make_shared<SilentDdeServer>("stuckraw", "command"); },
-         [](const std::shared_ptr<void>& s) {
-             return static_cast<SilentDdeServer*>(s.get())->Pokes();
-         },
-         true},
-    };
+    // A DDEML server whose thread hangs in the poke, and a raw one that never answers.
+    const Row rows[] = {{"stuckdde", false}, {"stuckraw", true}};
     using Clock = std::chrono::steady_clock;
     const auto msSince = [](Clock::time_point t) {
         return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
@@ -106,7 +94,15 @@ TEST_F(Hostile, IrcClientThatNeverAcknowledgesCostsOneTimeout) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.service);
         ClearDisplay();
-        std::shared_ptr<void> server = row.start();
+        std::optional<CommandServer> stuckdde;
+        std::optional<SilentDdeServer> stuckraw;
+        if (row.takesQueued)
+            stuckraw.emplace(row.service, "command");
+        else
+            stuckdde.emplace(row.service, CommandServer::Thread::Own, CommandServer::Answer::Never);
+        const auto pokes = [&] {
+            return stuckraw ? stuckraw->Pokes() : static_cast<int>(stuckdde->Count());
+        };
         ASSERT_NO_FATAL_FAILURE(Setting(menuid::ServerID1, "DDEServer Name", row.service, true));
         // The relink runs after the dialog has gone.
         ASSERT_TRUE(WaitFor([&] {
@@ -114,12 +110,12 @@ TEST_F(Hostile, IrcClientThatNeverAcknowledgesCostsOneTimeout) {
         })) << App().StatusText(1);
 
         const std::string line = std::string("to ") + row.service;
-        SendMessageA(App().InputBox(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(line.c_str()));
+        App().SetInput(line);
         const auto sent = Clock::now();
-        PostMessageA(App().InputBox(), WM_KEYDOWN, VK_RETURN, 1);
-        ASSERT_TRUE(WaitFor([&] { return App().InputText().empty(); }));
+        App().PressEnter();
+        ASSERT_TRUE(App().WaitSent(std::chrono::milliseconds(5000)));
         const long long sendMs = msSince(sent);
-        ASSERT_TRUE(WaitFor([&] { return row.pokes(server) == 1; })) << "the line went out";
+        ASSERT_TRUE(WaitFor([&] { return pokes() == 1; })) << "the line went out";
         // A channel line arrives meanwhile and is shown at once, not after a time-out.
         const auto during = Clock::now();
         EXPECT_TRUE(PokeAndSee(std::string("during ") + row.service));
@@ -131,21 +127,21 @@ TEST_F(Hostile, IrcClientThatNeverAcknowledgesCostsOneTimeout) {
         EXPECT_LT(duringMs, 2000);
         if (row.takesQueued) {
             // The queued line goes out once the first is given up: 10 s after it was sent.
-            ASSERT_TRUE(
-                WaitFor([&] { return row.pokes(server) == 2; }, std::chrono::milliseconds(20000)));
+            ASSERT_TRUE(WaitFor([&] { return pokes() == 2; }, std::chrono::milliseconds(20000)));
             const long long queuedMs = msSince(sent);
             std::printf("%s: the queued line went out after %lld ms\n", row.service, queuedMs);
             EXPECT_GE(queuedMs, 9000) << "one poke on its way at a time";
             EXPECT_LE(queuedMs, 16000) << "given up after 10000 ms";
         } else {
-            EXPECT_EQ(row.pokes(server), 1) << "its thread hangs in the first";
+            EXPECT_EQ(pokes(), 1) << "its thread hangs in the first";
         }
         const auto lines = App().DisplayLines();
         EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << "echoed";
-        EXPECT_FALSE(MessageBox());
+        EXPECT_FALSE(App().MessageBoxWindow());
 
         // Back to the IRC client that answers: the next line goes out at once.
-        server.reset();
+        stuckdde.reset();
+        stuckraw.reset();
         ASSERT_NO_FATAL_FAILURE(Setting(menuid::ServerID1, "DDEServer Name", "mirc", true));
         ASSERT_TRUE(WaitFor([] { return App().StatusText(1).rfind("Server: mirc", 0) == 0; }));
         const std::size_t before = Mirc().Count();
@@ -173,12 +169,12 @@ TEST_F(Hostile, FullDisplayDropsTheOldestLinesWithoutAMessageBox) {
     std::optional<Unpainted> unpainted(std::in_place);
     for (int i = 0; i < kLines; ++i) {
         acked += client.Poke("NONE", "#velkor long " + text(i) + '\0').Acked();
-        if (i % 10 == 9 && MessageBox()) break;
-        if (i % 10 == 9 || i + 1 == kLines) longest = std::max(longest, StoredLength());
+        if (i % 10 == 9 && App().MessageBoxWindow()) break;
+        if (i % 10 == 9 || i + 1 == kLines) longest = std::max(longest, App().StoredLength());
     }
     unpainted.reset();
     EXPECT_EQ(acked, kLines);
-    EXPECT_FALSE(MessageBox()) << "no error box per line";
+    EXPECT_FALSE(App().MessageBoxWindow()) << "no error box per line";
     EXPECT_LE(longest, kLimit);
     // Full but not emptied: the newest line last and whole (in paragraphs of the display's
     // longest), the oldest gone.
@@ -192,8 +188,9 @@ TEST_F(Hostile, FullDisplayDropsTheOldestLinesWithoutAMessageBox) {
         << "the oldest line is gone";
     for (const auto& line : lines)
         ASSERT_LE(line.size(), DisplayParagraphLimit);
-    EXPECT_GE(StoredLength(), kLimit - 3 * (kLength + 10)) << "no more dropped than needed";
-    std::printf("display: %zu characters after %d lines of %zu\n", StoredLength(), kLines, kLength);
+    EXPECT_GE(App().StoredLength(), kLimit - 3 * (kLength + 10)) << "no more dropped than needed";
+    std::printf("display: %zu characters after %d lines of %zu\n", App().StoredLength(), kLines,
+                kLength);
     EXPECT_TRUE(PokeAndSee("after a full display"));
     ASSERT_NO_FATAL_FAILURE(Setting(menuid::Bufferlines1, "Display Buffer Size", "200", true));
     ClearDisplay();

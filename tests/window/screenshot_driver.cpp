@@ -1,34 +1,26 @@
 // Plays a short encrypted conversation in a launched chat window for a screenshot: sets
 // the key, turns encryption on, types lines and pokes a partner's wire texts. Prints
 // "ready" when the window shows it and keeps it open for the given number of seconds.
-#include "tests/window/window_driver.h"
-
-#include "app/Menuids.h"
 #include "app/chat/Linecodec.h"
 #include "crypto/Ideaunit.h"
+#include "tests/kit/DdeServers.h"
+#include "tests/kit/Desktop.h"
+#include "tests/kit/Pump.h"
+#include "tests/kit/Velkor.h"
 
 #include <cstdio>
 #include <cstdlib>
 
 using namespace velkor;
 using namespace velkor::chat;
+using namespace velkor::kit;
 
 int main(int argc, char** argv) {
     const int holdSeconds = argc > 1 ? std::atoi(argv[1]) : 8;
     const std::string key = "correct horse";
-    MircServer mirc;
+    CommandServer mirc;
     Velkor app;
-
-    app.Menu(menuid::Setkey1);
-    HWND dialog = nullptr;
-    if (!WaitFor(
-            [&] { return (dialog = FindTopWindow(app.ProcessId(), "#32770", "Encryption Key")); }))
-        return 1;
-    SendMessageA(GetDlgItem(dialog, 100), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(key.c_str()));
-    PostMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
-    WaitFor([&] { return !IsWindow(dialog); });
-    app.Menu(menuid::On1);
-    WaitFor([&] { return app.StatusText(1).ends_with("Encryption: On"); });
+    if (!app.SetKey(key) || !app.Encryption(true)) return 1;
 
     TIDEA idea;
     auto partner = [&](const char* nick, const char* line) {
@@ -50,6 +42,6 @@ int main(int argc, char** argv) {
         std::printf("sent: %s\n", wire.c_str());
     std::printf("ready\n");
     std::fflush(stdout);
-    Sleep(static_cast<DWORD>(holdSeconds) * 1000);
+    PumpFor(static_cast<DWORD>(holdSeconds) * 1000);
     return 0;
 }

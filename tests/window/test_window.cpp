@@ -1,10 +1,11 @@
 // The chat window driven from another process under Wine: start-up, sending, receiving,
 // history, display trim, settings dialogs, selection to clipboard, About windows.
-#include "tests/window/window_driver.h"
-
 #include "app/Menuids.h"
 #include "app/chat/Linecodec.h"
 #include "crypto/Ideaunit.h"
+#include "tests/kit/DdeServers.h"
+#include "tests/kit/Desktop.h"
+#include "tests/kit/Velkor.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 
 using namespace velkor;
 using namespace velkor::chat;
+using namespace velkor::kit;
 
 namespace {
 
@@ -29,7 +31,7 @@ std::string Decrypt(const std::string& wire, const std::string& key) {
 class WindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        mirc = std::make_unique<MircServer>();
+        mirc = std::make_unique<CommandServer>();
         app = std::make_unique<Velkor>();
     }
     void TearDown() override {
@@ -37,31 +39,20 @@ class WindowTest : public ::testing::Test {
         mirc.reset();
     }
 
-    // Opens a settings dialog by its menu command, checks the field, enters `entry` and
-    // confirms (or cancels); waits until the dialog is gone.
+    // A settings dialog by its menu command: its field shows `startValue` fully selected
+    // and takes 255 characters; `entry` is confirmed (or cancelled).
     void Dialog(int menuId, const char* caption, const std::string& startValue,
                 const std::string& entry, bool confirm) {
-        app->Menu(menuId);
-        HWND dialog = nullptr;
-        ASSERT_TRUE(WaitFor([&] {
-            dialog = FindTopWindow(app->ProcessId(), "#32770", caption);
-            return dialog != nullptr;
-        })) << caption;
-        HWND field = GetDlgItem(dialog, 100);
-        ASSERT_TRUE(field);
-        EXPECT_EQ(WindowText(field), startValue) << caption;
-        const LRESULT sel = SendMessageA(field, EM_GETSEL, 0, 0);
-        EXPECT_EQ(LOWORD(sel), 0);
-        EXPECT_EQ(HIWORD(sel), startValue.size()) << "start value fully selected";
-        EXPECT_EQ(SendMessageA(field, EM_GETLIMITTEXT, 0, 0), 255);
-        SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(entry.c_str()));
-        PostMessageA(GetDlgItem(dialog, confirm ? IDOK : IDCANCEL), BM_CLICK, 0, 0);
-        ASSERT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
-        // The handler's last step (the status line) has run once the window answers.
-        SendMessageA(app->Main(), WM_NULL, 0, 0);
+        const auto field = app->Setting(menuId, caption, entry, confirm);
+        ASSERT_TRUE(field) << caption;
+        EXPECT_EQ(field->text, startValue) << caption;
+        EXPECT_EQ(field->selStart, 0);
+        EXPECT_EQ(field->selEnd, static_cast<int>(startValue.size()))
+            << "start value fully selected";
+        EXPECT_EQ(field->limit, 255);
     }
 
-    std::unique_ptr<MircServer> mirc;
+    std::unique_ptr<CommandServer> mirc;
     std::unique_ptr<Velkor> app;
 };
 
@@ -80,7 +71,7 @@ TEST_F(WindowTest, TypedLineIsEchoedAndPokedToTheChannel) {
     EXPECT_EQ(app->DisplayLines(), std::vector<std::string>{"hello there"});
 
     // Panel 0 after typing: length and caret.
-    SendMessageA(app->InputBox(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("hello"));
+    app->SetInput("hello");
     SendMessageA(app->InputBox(), EM_SETSEL, 5, 5);
     app->Key(VK_END);
     EXPECT_EQ(app->StatusText(0), "\t5 : 5");
@@ -88,8 +79,7 @@ TEST_F(WindowTest, TypedLineIsEchoedAndPokedToTheChannel) {
 
 TEST_F(WindowTest, EncryptedLineGoesOutAsWireTextUnderTheKey) {
     Dialog(menuid::Setkey1, "Encryption Key", "Enter Key!", "sesame", true);
-    app->Menu(menuid::On1);
-    ASSERT_TRUE(WaitFor([&] { return app->StatusText(1).ends_with("Encryption: On"); }));
+    ASSERT_TRUE(app->Encryption(true));
     EXPECT_EQ(app->StatusText(1), "Server: mirc   Channel: #velkor   Key: sesame   Encryption: On");
 
     ASSERT_TRUE(app->Type("meet at noon"));
@@ -116,13 +106,8 @@ TEST_F(WindowTest, LinesOverTheWireLimitAreRefusedWithAMessage) {
 
     const std::string tooLong(257, 'b');
     EXPECT_FALSE(app->Type(tooLong));
-    HWND box = FindTopWindow(app->ProcessId(), "#32770", "velkor");
-    ASSERT_TRUE(box);
-    EXPECT_TRUE(FindChild(box, "Static", "Your message exceeds IRC limits, please restate"));
-    HWND ok = FindChild(box, "Button", "OK");
-    ASSERT_TRUE(ok);
-    PostMessageA(ok, BM_CLICK, 0, 0);
-    ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }));
+    EXPECT_EQ(app->MessageBoxText(), "Your message exceeds IRC limits, please restate");
+    ASSERT_TRUE(app->DismissMessageBox());
     EXPECT_EQ(app->InputText(), tooLong) << "the text stays for the user to shorten";
     EXPECT_EQ(mirc->Count(), 1u);
     EXPECT_EQ(app->DisplayLines().size(), 1u);
@@ -150,8 +135,7 @@ TEST_F(WindowTest, PokedLinesOfTheChannelAreShown) {
 
     // With encryption on, only wire texts are shown, deciphered.
     Dialog(menuid::Setkey1, "Encryption Key", "Enter Key!", "sesame", true);
-    app->Menu(menuid::On1);
-    ASSERT_TRUE(WaitFor([&] { return app->StatusText(1).ends_with("Encryption: On"); }));
+    ASSERT_TRUE(app->Encryption(true));
     TIDEA idea;
     const std::string wire = EncryptLine(idea, "secret plan", "sesame");
     ASSERT_TRUE(app->Poke("#velkor bob hello"));
@@ -252,9 +236,7 @@ TEST_F(WindowTest, AboutWindowsOpenAndCloseIndependently) {
 
 TEST_F(WindowTest, SaveBufferWritesRtfWhateverTheExtension) {
     ASSERT_TRUE(app->Poke("#velkor bob saved line"));
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    const std::string path = std::string(temp) + "velkor-window-test.txt";
+    const std::string path = TempPath("window-test.txt");
     DeleteFileA(path.c_str());
     app->Menu(menuid::Savebuffer1);
     HWND dialog = nullptr;
@@ -270,14 +252,7 @@ TEST_F(WindowTest, SaveBufferWritesRtfWhateverTheExtension) {
     ASSERT_TRUE(WaitFor([&] { return !IsWindow(dialog); }));
     std::string content;
     ASSERT_TRUE(WaitFor([&] {
-        HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               nullptr, OPEN_EXISTING, 0, nullptr);
-        if (f == INVALID_HANDLE_VALUE) return false;
-        char buffer[4096];
-        DWORD n = 0;
-        ReadFile(f, buffer, sizeof buffer, &n, nullptr);
-        CloseHandle(f);
-        content.assign(buffer, n);
+        content = ReadWholeFile(path);
         return content.find("saved line") != std::string::npos;
     })) << content;
     EXPECT_EQ(content.rfind("{\\rtf", 0), 0u) << content;
@@ -345,7 +320,7 @@ class PersonTest : public WindowTest {
     // At `dpi`, a line of the input box's font shows whole, and panel 0's text for a line
     // of 99 characters fits in it (measured with the system's status-bar font for `dpi`).
     void ExpectTextFits(UINT dpi) const {
-        SendMessageA(app->InputBox(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("Hg\r\nHg"));
+        app->SetInput("Hg\r\nHg");
         const POINT line1 = app->CharPosition(app->InputBox(), 0);
         const POINT line2 = app->CharPosition(app->InputBox(), 4);
         RECT box;
@@ -355,7 +330,7 @@ class PersonTest : public WindowTest {
         EXPECT_LE(line2.y, box.bottom) << "the input box cuts its line of text";
 
         const std::string typed(99, 'x');
-        SendMessageA(app->InputBox(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(typed.c_str()));
+        app->SetInput(typed);
         SendMessageA(app->InputBox(), EM_SETSEL, 99, 99);
         app->Key(VK_END);
         ASSERT_EQ(app->StatusText(0), "\t99 : 99");
@@ -389,13 +364,13 @@ class PersonTest : public WindowTest {
 
 struct PersonCase {
     const char* name;
-    void (*play)(PersonTest& t, Velkor& app, MircServer& mirc);
+    void (*play)(PersonTest& t, Velkor& app, CommandServer& mirc);
     friend void PrintTo(const PersonCase& c, std::ostream* os) { *os << c.name; }
 };
 
 const PersonCase kPersonCases[] = {
     {"EnterSendsWhileTheFocusStaysInTheInputBox",
-     [](PersonTest& t, Velkor& app, MircServer& mirc) {
+     [](PersonTest& t, Velkor& app, CommandServer& mirc) {
          ASSERT_TRUE(app.Activate());
          TypeKeys("hello");
          PressKey(VK_RETURN);
@@ -411,7 +386,7 @@ const PersonCase kPersonCases[] = {
          EXPECT_TRUE(t.InputIs("hello")) << "Up recalls the line sent";
      }},
     {"TabTypesNothingAndTheFocusStays",
-     [](PersonTest& t, Velkor& app, MircServer&) {
+     [](PersonTest& t, Velkor& app, CommandServer&) {
          ASSERT_TRUE(app.Activate());
          TypeKeys("a");
          PressKey(VK_TAB);
@@ -421,7 +396,7 @@ const PersonCase kPersonCases[] = {
          EXPECT_EQ(app.Focus(), app.InputBox());
      }},
     {"MinimiseAndRestoreKeepTheInputHeight",
-     [](PersonTest& t, Velkor& app, MircServer&) {
+     [](PersonTest& t, Velkor& app, CommandServer&) {
          EXPECT_EQ(t.Height(app.InputBox()), 24);
          t.ShowMain(SW_MINIMIZE);
          t.ShowMain(SW_RESTORE);
@@ -429,7 +404,7 @@ const PersonCase kPersonCases[] = {
          t.ExpectTightLayout();
      }},
     {"OnlyTheSplitterChangesTheInputHeight",
-     [](PersonTest& t, Velkor& app, MircServer&) {
+     [](PersonTest& t, Velkor& app, CommandServer&) {
          const RECT bar = t.Rect(t.Splitter());
          const int x = (bar.right - bar.left) / 2, y = (bar.bottom - bar.top) / 2;
          Drag(t.Splitter(), {x, y}, {x, y - 40}); // up: the box grows
@@ -451,7 +426,7 @@ const PersonCase kPersonCases[] = {
          t.ExpectTightLayout();
      }},
     {"AClickThatSelectsNothingReturnsTheFocusAndKeepsTheClipboard",
-     [](PersonTest& t, Velkor& app, MircServer&) {
+     [](PersonTest& t, Velkor& app, CommandServer&) {
          ASSERT_TRUE(app.Poke("#velkor bob first"));
          ASSERT_TRUE(app.Poke("#velkor bob second"));
          ASSERT_TRUE(app.Activate());
@@ -469,7 +444,7 @@ const PersonCase kPersonCases[] = {
          EXPECT_EQ(ClipboardText(), "copied in another program");
      }},
     {"DraggedLinesReachTheClipboardWithCrLf",
-     [](PersonTest& t, Velkor& app, MircServer&) {
+     [](PersonTest& t, Velkor& app, CommandServer&) {
          for (const char* line : {"#velkor bob one", "#velkor bob two", "#velkor bob three"})
              ASSERT_TRUE(app.Poke(line));
          ASSERT_TRUE(app.Activate());
@@ -483,7 +458,7 @@ const PersonCase kPersonCases[] = {
          EXPECT_TRUE(t.InputIs("q")) << "typing goes on in the input box";
      }},
     {"AboutWindowTakesEnterEscapeAndTab",
-     [](PersonTest&, Velkor& app, MircServer&) {
+     [](PersonTest&, Velkor& app, CommandServer&) {
          ASSERT_TRUE(app.Activate());
          HWND about = nullptr, ok = nullptr, remote = nullptr;
          auto open = [&] {
@@ -519,7 +494,7 @@ const PersonCase kPersonCases[] = {
          EXPECT_TRUE(WaitFor([&] { return app.Focus() == app.InputBox(); }));
      }},
     {"ScrolledBackTheViewStaysWhileLinesArrive",
-     [](PersonTest& t, Velkor& app, MircServer&) {
+     [](PersonTest& t, Velkor& app, CommandServer&) {
          for (int i = 0; i < 205; ++i) // the display holds 201: each new line trims one
              ASSERT_TRUE(app.Poke("#velkor bob n" + std::to_string(i)));
          ASSERT_TRUE(app.Activate());
@@ -544,7 +519,7 @@ const PersonCase kPersonCases[] = {
          EXPECT_EQ(app.DisplayLines().back(), "<bob> burst 29");
      }},
     {"CheckMarksShowTheSameStateInBothMenus",
-     [](PersonTest& t, Velkor& app, MircServer&) {
+     [](PersonTest& t, Velkor& app, CommandServer&) {
          using namespace menuid;
          ASSERT_TRUE(app.Activate());
          ASSERT_TRUE(t.OpenPopup());
@@ -572,7 +547,7 @@ const PersonCase kPersonCases[] = {
          t.ExpectTightLayout();
      }},
     {"FixedSizesFollowTheDpi",
-     [](PersonTest& t, Velkor& app, MircServer&) {
+     [](PersonTest& t, Velkor& app, CommandServer&) {
          struct Sizes {
              int input, panel0, bar;
          };
@@ -670,7 +645,7 @@ TEST_F(At192Dpi, TheInputBoxAndPanel0FitTheirText) {
 
     ASSERT_TRUE(app->Poke("#velkor alice the text is sharp at 192 dpi"));
     ASSERT_TRUE(app->Type("and the input box holds a whole line"));
-    SendMessageA(app->InputBox(), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("typing on"));
+    app->SetInput("typing on");
     SendMessageA(app->InputBox(), EM_SETSEL, 9, 9);
     app->Key(VK_END);
     RedrawWindow(app->Main(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);

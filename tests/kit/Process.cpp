@@ -1,0 +1,92 @@
+// The launcher of the Wine tests' programs.
+#include "tests/kit/Process.h"
+
+#include "tests/kit/Pump.h"
+
+namespace velkor::kit {
+
+Process::Process(const std::string& exe, const std::string& args, Output output) {
+    std::string command = "\"" + WindowsPath(exe) + "\"" + (args.empty() ? "" : " " + args);
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    HANDLE nul = INVALID_HANDLE_VALUE;
+    if (output == Output::Discard) {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        nul = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
+                          nullptr);
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdOutput = si.hStdError = nul;
+    }
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, output == Output::Discard, 0,
+                        nullptr, nullptr, &si, &info_))
+        info_ = {};
+    if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
+}
+
+Process::~Process() {
+    if (!Started()) return;
+    Kill();
+    CloseHandle(info_.hThread);
+    CloseHandle(info_.hProcess);
+}
+
+void Process::End(HWND window, DWORD ms) {
+    if (!Started()) return;
+    if (window) {
+        PostMessageA(window, WM_CLOSE, 0, 0);
+    } else {
+        EnumWindows(
+            [](HWND hwnd, LPARAM id) -> BOOL {
+                DWORD owner = 0;
+                GetWindowThreadProcessId(hwnd, &owner);
+                if (owner == static_cast<DWORD>(id)) PostMessageA(hwnd, WM_CLOSE, 0, 0);
+                return TRUE;
+            },
+            static_cast<LPARAM>(info_.dwProcessId));
+    }
+    // Handling messages: its DDE goodbye (unregistering its service) is sent to every DDE
+    // window, this thread's among them.
+    if (!WaitExit(ms)) Kill();
+}
+
+void Process::Kill() {
+    if (Started() && TerminateProcess(info_.hProcess, 9))
+        WaitForSingleObject(info_.hProcess, 10000);
+}
+
+std::optional<DWORD> Process::WaitExit(DWORD ms) {
+    if (!Started() ||
+        !WaitFor([this] { return WaitForSingleObject(info_.hProcess, 0) == WAIT_OBJECT_0; },
+                 std::chrono::milliseconds(ms), {std::chrono::milliseconds(50), info_.hProcess}))
+        return std::nullopt;
+    DWORD code = 0;
+    GetExitCodeProcess(info_.hProcess, &code);
+    return code;
+}
+
+std::string WindowsPath(std::string path) {
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return path;
+}
+
+std::string TempPath(const std::string& name) {
+    char dir[MAX_PATH] = "";
+    GetTempPathA(MAX_PATH, dir);
+    return std::string(dir) + "velkor-" + std::to_string(GetCurrentProcessId()) + "-" + name;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::string text;
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return text;
+    char buffer[4096];
+    DWORD n = 0;
+    while (::ReadFile(f, buffer, sizeof buffer, &n, nullptr) && n > 0)
+        text.append(buffer, n);
+    CloseHandle(f);
+    return text;
+}
+
+} // namespace velkor::kit
