@@ -4,11 +4,13 @@
 #include "app/chat/Startuperror.h"
 #include "dde/MyDdemanServer.h"
 #include "tests/dde/dde_test_util.h"
-#include "tests/dde/raw_dde_client.h"
+#include "tests/kit/DdeClients.h"
+#include "tests/kit/Pump.h"
 
 #include <gtest/gtest.h>
 
 using namespace velkor;
+using namespace velkor::kit;
 using namespace std::string_literals;
 
 namespace {
@@ -37,7 +39,10 @@ class LocalServer : public testing::Test {
         none->OnPokeData = [this](TComponent&) { ++pokes; };
         none->OnChange = [this](TComponent&) { ++changes; };
     }
-    void TearDown() override { delete form; }
+    void TearDown() override {
+        client.Disconnect();
+        delete form;
+    }
 
     DdemlClient client;
     TForm* form = nullptr;
@@ -160,11 +165,10 @@ TEST_F(LocalServer, PokesReplaceTheItemsLines) {
         TDdeServerItem* target = this->*c.target;
         target->SetText("keep");
         pokes = changes = 0;
-        DdeConv conv = client.Connect(kService, c.topic);
-        ASSERT_TRUE(conv);
-        const auto status = client.Poke(conv.get(), c.item, c.bytes, 5000, c.format);
-        ASSERT_TRUE(status); // DDEML reports even a refused poke as done
-        EXPECT_EQ((*status & DDE_FACK) != 0, c.acknowledged);
+        ASSERT_TRUE(client.Connect(kService, c.topic));
+        const TransactionResult r = client.Poke(c.item, c.bytes, c.format);
+        ASSERT_TRUE(r.returned); // DDEML reports even a refused poke as done
+        EXPECT_EQ(r.Acked(), c.acknowledged);
         EXPECT_EQ(target->Lines(), c.lines);
         EXPECT_EQ(target->Text(), c.lines.empty() ? "" : c.lines.front());
         if (target == none) {
@@ -175,8 +179,7 @@ TEST_F(LocalServer, PokesReplaceTheItemsLines) {
 }
 
 TEST_F(LocalServer, RequestsAnswerLinesWithCrLfAndOneZeroByte) {
-    DdeConv conv = client.Connect(kService, "inproc");
-    ASSERT_TRUE(conv);
+    ASSERT_TRUE(client.Connect(kService, "inproc"));
     const struct {
         std::vector<std::string> lines;
         std::string answer;
@@ -187,11 +190,11 @@ TEST_F(LocalServer, RequestsAnswerLinesWithCrLfAndOneZeroByte) {
     };
     for (const auto& c : cases) {
         none->SetLines(c.lines);
-        EXPECT_EQ(client.Request(conv.get(), "NONE"), c.answer);
+        EXPECT_EQ(client.Request("NONE"), c.answer);
     }
     // "none" is not asked here: in one process the client's "none" handle reads "NONE"
     // while any handle of that spelling lives (atoms, first spelling wins).
-    EXPECT_EQ(client.Request(conv.get(), "Nothing"), std::nullopt);
+    EXPECT_EQ(client.Request("Nothing"), std::nullopt);
 }
 
 TEST_F(LocalServer, LinesAreTakenOnlyWhenTheyDiffer) {
@@ -208,76 +211,68 @@ TEST_F(LocalServer, LinesAreTakenOnlyWhenTheyDiffer) {
 }
 
 TEST_F(LocalServer, AdviseLinksCarryValueChanges) {
-    DdeConv conv = client.Connect(kService, "inproc");
-    ASSERT_TRUE(conv);
-    ASSERT_TRUE(client.AdviseStart(conv.get(), "NONE"));
-    EXPECT_FALSE(client.AdviseStart(conv.get(), "Nothing"));
+    ASSERT_TRUE(client.Connect(kService, "inproc"));
+    ASSERT_TRUE(client.AdviseStart("NONE"));
+    EXPECT_FALSE(client.AdviseStart("Nothing"));
     none->SetText("first");
-    Pump(200);
-    ASSERT_EQ(client.advised, std::vector<std::string>{"first\r\n\0"s});
+    PumpFor(200);
+    ASSERT_EQ(client.AdviseData(), std::vector<std::string>{"first\r\n\0"s});
 
     // A poke from another conversation is advised too. (Wine's DdeConnect hands one
     // instance the conversation it has already, so the other comes from the manager.)
     TDdeClientConv other(nullptr);
     ASSERT_TRUE(other.LinkTo(kService, "INPROC"));
     ASSERT_TRUE(other.PokeText("NONE", "poked"));
-    Pump(200);
-    EXPECT_EQ(client.advised.back(), "poked\r\n\0"s);
+    PumpFor(200);
+    EXPECT_EQ(client.AdviseData().back(), "poked\r\n\0"s);
 
-    ASSERT_TRUE(client.AdviseStop(conv.get(), "NONE"));
-    const size_t count = client.advised.size();
+    ASSERT_TRUE(client.AdviseStop("NONE"));
+    const size_t count = client.AdviseData().size();
     none->SetText("unseen");
-    Pump(200);
-    EXPECT_EQ(client.advised.size(), count);
+    PumpFor(200);
+    EXPECT_EQ(client.AdviseData().size(), count);
 }
 
 TEST_F(LocalServer, AdviseReachesALinkBehindAnEarlierConversationWithoutOne) {
     TDdeClientConv plain(nullptr);
     ASSERT_TRUE(plain.LinkTo(kService, "inproc"));
-    DdeConv linked = client.Connect(kService, "inproc");
-    ASSERT_TRUE(linked);
+    ASSERT_TRUE(client.Connect(kService, "inproc"));
     ASSERT_EQ(TDdeMgr::Instance()->ServerConvs().size(), 2u);
-    ASSERT_TRUE(client.AdviseStart(linked.get(), "NONE"));
+    ASSERT_TRUE(client.AdviseStart("NONE"));
     none->SetText("news");
-    Pump(200);
-    EXPECT_EQ(client.advised, std::vector<std::string>{"news\r\n\0"s});
+    PumpFor(200);
+    EXPECT_EQ(client.AdviseData(), std::vector<std::string>{"news\r\n\0"s});
 }
 
 TEST_F(LocalServer, ExecuteIsNotProcessed) {
-    DdeConv conv = client.Connect(kService, "inproc");
-    ASSERT_TRUE(conv);
-    const auto status = client.Execute(conv.get(), "[do something]");
-    EXPECT_FALSE(status && (*status & DDE_FACK));
+    ASSERT_TRUE(client.Connect(kService, "inproc"));
+    EXPECT_FALSE(client.Execute("[do something]").Acked());
 }
 
 TEST_F(LocalServer, TopicComponentEventsAndItsDestruction) {
     int opened = 0, closed = 0;
     chat->OnOpen = [&](TComponent&) { ++opened; };
     chat->OnClose = [&](TComponent&) { ++closed; };
-    {
-        DdeConv conv = client.Connect(kService, "chat");
-        ASSERT_TRUE(conv);
-        EXPECT_EQ(opened, 1);
-        EXPECT_EQ(closed, 0);
-    }
-    Pump(200);
+    ASSERT_TRUE(client.Connect(kService, "chat"));
+    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(closed, 0);
+    client.Disconnect();
+    PumpFor(200);
     EXPECT_EQ(closed, 1);
 
-    DdeConv conv = client.Connect(kService, "chat");
-    ASSERT_TRUE(conv);
+    ASSERT_TRUE(client.Connect(kService, "chat"));
     delete chat;
     chat = nullptr;
     EXPECT_EQ(topical->ServerConv(), nullptr);
     // The open conversation lost its topic: nothing is found, nothing crashes.
-    const auto status = client.Poke(conv.get(), "Topical", "x\0"s);
-    ASSERT_TRUE(status);
-    EXPECT_EQ(*status & DDE_FACK, 0u);
+    const TransactionResult r = client.Poke("Topical", "x\0"s);
+    ASSERT_TRUE(r.returned);
+    EXPECT_FALSE(r.Acked());
 }
 
 TEST_F(LocalServer, ConversationOutlivingItsWindowOrItem) {
-    DdeConv conv = client.Connect(kService, "inproc");
-    ASSERT_TRUE(conv);
-    ASSERT_TRUE(client.AdviseStart(conv.get(), "Deep"));
+    ASSERT_TRUE(client.Connect(kService, "inproc"));
+    ASSERT_TRUE(client.AdviseStart("Deep"));
     delete deep; // the advise link on it goes with it
     deep = nullptr;
     ASSERT_EQ(TDdeMgr::Instance()->ServerConvs().size(), 1u);
@@ -285,9 +280,9 @@ TEST_F(LocalServer, ConversationOutlivingItsWindowOrItem) {
 
     delete form;
     form = nullptr;
-    const auto status = client.Poke(conv.get(), "NONE", "late\0"s);
-    ASSERT_TRUE(status);
-    EXPECT_EQ(*status & DDE_FACK, 0u);
+    const TransactionResult r = client.Poke("NONE", "late\0"s);
+    ASSERT_TRUE(r.returned);
+    EXPECT_FALSE(r.Acked());
     form = new TForm(TestApplication(), &TestApplication(), "spare"); // for TearDown
 }
 
@@ -336,7 +331,7 @@ TEST_F(LocalServer, ClientConversationLinksAndPokes) {
     ASSERT_TRUE(say->PokeText("Nothing", "refused in the queue"));
     ASSERT_TRUE(say->PokeText("NONE", "last"));
     EXPECT_EQ(say->Pending(), 7u);
-    TApplication::PumpUntil([&] { return say->Pending() == 0; }, std::chrono::seconds(10));
+    WaitFor([&] { return say->Pending() == 0; }, std::chrono::seconds(10));
     EXPECT_EQ(seen, (std::vector<std::string>{"queued 0", "queued 1", "queued 2", "queued 3",
                                               "queued 4", "last"}));
     EXPECT_EQ(outcomes, (std::vector<bool>{true, true, true, true, true, false, true}));

@@ -3,13 +3,15 @@
 // through DDEML, through raw WM_DDE_* messages, and through TDdeClientConv.
 #include "dde/MyDdeman.h"
 #include "tests/dde/dde_test_util.h"
-#include "tests/dde/raw_dde_client.h"
+#include "tests/kit/DdeClients.h"
+#include "tests/kit/Pump.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 
 using namespace velkor;
+using namespace velkor::kit;
 using namespace std::string_literals;
 
 namespace {
@@ -18,13 +20,13 @@ namespace {
 struct VelkorServer {
     explicit VelkorServer(const std::string& fileName = "velkor.exe", const std::string& mode = "")
         : process(CopyServerApp(fileName), mode) {}
-    bool Ready() { return process.Started() && process.WaitFor("form"); }
+    bool Ready() { return process.Started() && process.WaitEvent("form"); }
 
     HelperProcess process;
 };
 
-std::string Value(DdemlClient& client, HCONV conv, const std::string& item) {
-    return client.Request(conv, item).value_or("<refused>");
+std::string Value(DdemlClient& client, const std::string& item) {
+    return client.Request(item).value_or("<refused>");
 }
 
 int CountLines(const std::string& path) {
@@ -39,7 +41,7 @@ int CountLines(const std::string& path) {
 
 TEST(RemoteServer, ConnectRefusedBeforeTheWindowExists) {
     VelkorServer server("velkor.exe", "wait");
-    ASSERT_TRUE(server.process.WaitFor("mgr")); // its service name is registered now
+    ASSERT_TRUE(server.process.WaitEvent("mgr")); // its service name is registered now
     DdemlClient client;
     EXPECT_FALSE(client.Connect("velkor", "velkor"));
     server.process.Signal("go");
@@ -72,19 +74,16 @@ TEST(RemoteServer, EmptyItemAndNONEReachNONE) {
     RawDdeClient raw;
     ASSERT_TRUE(raw.Initiate("velkor", "velkor"));
     DdemlClient client;
-    DdeConv conv = client.Connect("velkor", "velkor");
-    ASSERT_TRUE(conv);
+    ASSERT_TRUE(client.Connect("velkor", "velkor"));
 
-    EXPECT_EQ(raw.Poke("", "#velkor alice 0AbCd"), WORD(0x8000));
-    EXPECT_EQ(Value(client, conv.get(), "NONE"), "#velkor alice 0AbCd\r\n\0"s);
-    EXPECT_EQ(raw.Poke("NONE", "raw to NONE"), WORD(0x8000));
-    EXPECT_EQ(Value(client, conv.get(), "Text"), "raw to NONE\r\n\0"s);
-    const auto status = client.Poke(conv.get(), "NONE", "ddeml to NONE\0"s);
-    ASSERT_TRUE(status);
-    EXPECT_TRUE(*status & DDE_FACK);
-    EXPECT_EQ(Value(client, conv.get(), "Text"), "ddeml to NONE\r\n\0"s);
-    EXPECT_EQ(Value(client, conv.get(), "Pokes"), "3\r\n\0"s);
-    EXPECT_EQ(Value(client, conv.get(), "Changes"), "3\r\n\0"s);
+    EXPECT_EQ(AckStatus(raw.Poke("", "#velkor alice 0AbCd\0"s)), WORD(0x8000));
+    EXPECT_EQ(Value(client, "NONE"), "#velkor alice 0AbCd\r\n\0"s);
+    EXPECT_EQ(AckStatus(raw.Poke("NONE", "raw to NONE\0"s)), WORD(0x8000));
+    EXPECT_EQ(Value(client, "Text"), "raw to NONE\r\n\0"s);
+    EXPECT_TRUE(client.Poke("NONE", "ddeml to NONE\0"s).Acked());
+    EXPECT_EQ(Value(client, "Text"), "ddeml to NONE\r\n\0"s);
+    EXPECT_EQ(Value(client, "Pokes"), "3\r\n\0"s);
+    EXPECT_EQ(Value(client, "Changes"), "3\r\n\0"s);
 }
 
 // Item names are matched exactly, but they travel as atoms: case-insensitive, and the
@@ -99,16 +98,15 @@ TEST(RemoteServer, ItemNamesMatchExactly) {
     RawDdeClient raw;
     ASSERT_TRUE(raw.Initiate("velkor", "velkor"));
     DdemlClient client;
-    DdeConv conv = client.Connect("velkor", "velkor");
-    ASSERT_TRUE(conv);
+    ASSERT_TRUE(client.Connect("velkor", "velkor"));
 
     const std::string probe = "Probe" + server.process.Tag();
     std::string lower = probe;
     lower[0] = 'p';
     ASSERT_EQ(GlobalFindAtomA(probe.c_str()), 0);
-    EXPECT_EQ(raw.Poke(lower, "lower case"), WORD(0));
-    EXPECT_EQ(Value(client, conv.get(), probe), "\0"s); // still empty
-    EXPECT_EQ(Value(client, conv.get(), "Pokes"), "\0"s);
+    EXPECT_EQ(AckStatus(raw.Poke(lower, "lower case\0"s)), WORD(0));
+    EXPECT_EQ(Value(client, probe), "\0"s); // still empty
+    EXPECT_EQ(Value(client, "Pokes"), "\0"s);
 }
 
 TEST(RemoteServer, EmptyItemRequestAndAdviseAreNotProcessed) {
@@ -123,10 +121,10 @@ TEST(RemoteServer, EmptyItemRequestAndAdviseAreNotProcessed) {
     for (const auto& c : cases) {
         const auto request = raw.Request(c.item);
         ASSERT_TRUE(request) << '"' << c.item << '"';
-        EXPECT_EQ((*request & 0x8000) != 0, c.served) << '"' << c.item << '"';
+        EXPECT_EQ((request->status & 0x8000) != 0, c.served) << '"' << c.item << '"';
         const auto advise = raw.Advise(c.item);
         ASSERT_TRUE(advise) << '"' << c.item << '"';
-        EXPECT_EQ((*advise & 0x8000) != 0, c.served) << '"' << c.item << '"';
+        EXPECT_EQ(Acked(advise), c.served) << '"' << c.item << '"';
     }
 }
 
@@ -146,15 +144,12 @@ TEST(RemoteServer, ServerSurvivesAnOversizePoke) {
     VelkorServer server;
     ASSERT_TRUE(server.Ready());
     DdemlClient client;
-    DdeConv conv = client.Connect("velkor", "velkor");
-    ASSERT_TRUE(conv);
+    ASSERT_TRUE(client.Connect("velkor", "velkor"));
     // Beyond about 2 MB Wine loses the message: the server's GetMessage gives -1.
     const std::string huge(3 * 1024 * 1024, 'x');
-    client.Poke(conv.get(), "NONE", huge, 3000);
-    const auto after = client.Poke(conv.get(), "NONE", "still here\0"s);
-    ASSERT_TRUE(after);
-    EXPECT_TRUE(*after & DDE_FACK);
-    EXPECT_EQ(Value(client, conv.get(), "Text"), "still here\r\n\0"s);
+    client.Poke("NONE", huge, CF_TEXT, 3000);
+    EXPECT_TRUE(client.Poke("NONE", "still here\0"s).Acked());
+    EXPECT_EQ(Value(client, "Text"), "still here\r\n\0"s);
 }
 
 TEST(RemoteClient, PokeTextAcknowledgedRefusedAndAfterTheServerEnded) {
@@ -214,9 +209,8 @@ TEST(RemoteClient, FailedLinkLaunchesTheCommandLineOncePerAttempt) {
             EXPECT_EQ(say.DdeService(), "");
             EXPECT_EQ(say.DdeTopic(), "");
         }
-        TApplication::PumpUntil([&] { return CountLines(counter) >= c.launches; },
-                                std::chrono::seconds(10));
-        Pump(300); // time for a launch too many to show
+        WaitFor([&] { return CountLines(counter) >= c.launches; }, std::chrono::seconds(10));
+        PumpFor(300); // time for a launch too many to show
         EXPECT_EQ(CountLines(counter), c.launches);
     }
 }
@@ -225,7 +219,7 @@ TEST(StartupError, ShownInATaskModalBoxAndExitCodeOne) {
     HelperProcess helper(ExeDir() + "dde_server_app.exe", "fail");
     ASSERT_TRUE(helper.Started());
     HWND box = nullptr;
-    TApplication::PumpUntil(
+    WaitFor(
         [&] {
             box = FindWindowA(nullptr, "Application Error");
             return box != nullptr;
@@ -234,7 +228,7 @@ TEST(StartupError, ShownInATaskModalBoxAndExitCodeOne) {
     ASSERT_NE(box, nullptr);
     // FindWindow can answer before the box's controls exist: wait for the text.
     std::string shown;
-    TApplication::PumpUntil(
+    WaitFor(
         [&] {
             EnumChildWindows(
                 box,
