@@ -7,14 +7,19 @@
 //   -> about LINE
 // Exit status 0 when everything was read, 1 otherwise (with a message on stderr).
 #include "app/Menuids.h"
+#include "tests/kit/Desktop.h"
+#include "tests/kit/Pump.h"
+#include "tests/kit/Velkor.h"
 
 #include <windows.h>
 
-#include <chrono>
 #include <cstdio>
+#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
+
+using namespace velkor;
+using namespace velkor::kit;
 
 namespace {
 
@@ -51,103 +56,32 @@ bool PrintResource(const char* path) {
     return true;
 }
 
-struct Search {
-    DWORD Process;
-    const char* Caption;
-    HWND Found;
-};
-
-HWND TopWindow(DWORD process, const char* caption) {
-    Search s{process, caption, nullptr};
-    EnumWindows(
-        [](HWND hwnd, LPARAM p) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(p);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(hwnd, &owner);
-            char text[64] = {};
-            GetWindowTextA(hwnd, text, sizeof text);
-            if (owner != s->Process || std::string(text) != s->Caption || !IsWindowVisible(hwnd))
-                return TRUE;
-            s->Found = hwnd;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&s));
-    return s.Found;
-}
-
-bool Present(HWND h) {
-    return h != nullptr;
-}
-bool Present(const std::string& s) {
-    return !s.empty();
-}
-
-// Calls f every 50 ms for up to 15 s until it gives something.
-template <class F> auto Poll(F f) -> decltype(f()) {
-    for (int i = 0; i < 300; ++i) {
-        auto v = f();
-        if (Present(v)) return v;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return {};
-}
-
 bool PrintAboutLine(const char* exe) {
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    std::string command = std::string("\"") + exe + "\"";
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                        &pi))
-        return Fail(std::string("cannot start ") + exe);
-    bool ok = false;
-    HWND main = Poll([&] { return TopWindow(pi.dwProcessId, "velkor"); });
-    if (!main) {
-        Fail("the chat window did not appear");
-    } else {
-        PostMessageA(main, WM_COMMAND, velkor::menuid::About1, 0);
-        HWND about = Poll([&] { return TopWindow(pi.dwProcessId, "Velkor About"); });
-        // The text sits in the About window's one EDIT control.
-        auto editText = [about]() -> std::string {
-            std::string text;
-            EnumChildWindows(
-                about,
-                [](HWND hwnd, LPARAM p) -> BOOL {
-                    char cls[16] = {};
-                    GetClassNameA(hwnd, cls, sizeof cls);
-                    if (lstrcmpiA(cls, "Edit") != 0) return TRUE;
-                    // GetWindowText does not ask a control of another process.
-                    auto n = SendMessageA(hwnd, WM_GETTEXTLENGTH, 0, 0);
-                    std::string t(static_cast<std::size_t>(n) + 1, '\0');
-                    n = SendMessageA(hwnd, WM_GETTEXT, static_cast<WPARAM>(n + 1),
-                                     reinterpret_cast<LPARAM>(t.data()));
-                    t.resize(static_cast<std::size_t>(n));
-                    *reinterpret_cast<std::string*>(p) = t;
-                    return FALSE;
-                },
-                reinterpret_cast<LPARAM>(&text));
-            return text;
-        };
-        std::string text = about ? Poll(editText) : std::string();
-        std::size_t at = text.find("\r\nvelkor ");
-        if (!about) {
-            Fail("the About window did not appear");
-        } else if (at == std::string::npos) {
-            Fail("no version line in the About text");
-        } else {
-            std::string line = text.substr(at + 2, text.find('\r', at + 2) - at - 2);
-            std::printf("about %s\n", line.c_str());
-            ok = true;
-        }
-        PostMessageA(main, WM_CLOSE, 0, 0);
+    std::optional<Velkor> app;
+    try {
+        app.emplace(exe);
+    } catch (const std::exception& e) {
+        return Fail(e.what());
     }
-    if (WaitForSingleObject(pi.hProcess, 10000) != WAIT_OBJECT_0) {
-        TerminateProcess(pi.hProcess, 3);
-        ok = Fail("velkor.exe did not end after its window was closed");
-    }
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return ok;
+    app->Menu(menuid::About1);
+    std::vector<HWND> abouts;
+    if (!WaitFor(
+            [&] { return !(abouts = FindTopWindows(app->ProcessId(), "Velkor About")).empty(); },
+            std::chrono::seconds(15)))
+        return Fail("the About window did not appear");
+    // The text sits in the About window's one EDIT control.
+    std::string text;
+    WaitFor(
+        [&] {
+            HWND edit = FindChild(abouts.front(), "Edit");
+            return edit && !(text = WindowText(edit)).empty();
+        },
+        std::chrono::seconds(15));
+    const std::size_t at = text.find("\r\nvelkor ");
+    if (at == std::string::npos) return Fail("no version line in the About text");
+    std::printf("about %s\n", text.substr(at + 2, text.find('\r', at + 2) - at - 2).c_str());
+    if (!app->Quit()) return Fail("velkor.exe did not end after its window was closed");
+    return true;
 }
 
 } // namespace
