@@ -26,7 +26,8 @@ void Hostile::SetUp() {
 
 void Hostile::ClearDisplay() {
     App().Menu(velkor::menuid::Clearbuffer1);
-    WaitFor([] { return App().DisplayText().empty(); });
+    // By its length: reading a display of thousands of lines takes seconds under Wine.
+    WaitFor([] { return App().DisplayLength() == 0; });
 }
 
 ::testing::AssertionResult Hostile::PokeAndSee(const std::string& tag) {

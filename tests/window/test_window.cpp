@@ -263,7 +263,7 @@ TEST_F(WindowTest, SaveBufferWritesRtfWhateverTheExtension) {
 
 class PersonTest : public WindowTest {
   public:
-    HWND Status() const { return GetDlgItem(app->Main(), controlid::StatusBar1); }
+    HWND Status() const { return app->StatusBar(); }
     HWND Splitter() const { return FindChild(app->Main(), "VelkorForm", ""); }
     RECT Rect(HWND hwnd) const { return RectIn(hwnd, app->Main()); }
     int Height(HWND hwnd) const {
@@ -289,11 +289,11 @@ class PersonTest : public WindowTest {
     void ShowMain(int command) const {
         ShowWindow(app->Main(), command);
         ASSERT_TRUE(WaitFor([&] { return !IsIconic(app->Main()) == (command != SW_MINIMIZE); }));
-        SendMessageA(app->Main(), WM_NULL, 0, 0);
+        app->Sync();
     }
     void ResizeMain(int width, int height) const {
         SetWindowPos(app->Main(), nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER);
-        SendMessageA(app->Main(), WM_NULL, 0, 0);
+        app->Sync();
     }
     // Opens the display's pop-up menu with a right click; false if it does not show.
     bool OpenPopup() const {
