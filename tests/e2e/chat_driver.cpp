@@ -6,6 +6,7 @@
 #include "app/Menuids.h"
 #include "app/chat/Linecodec.h"
 #include "crypto/Ideaunit.h"
+#include "tests/kit/Hex.h"
 #include "tests/kit/Pump.h"
 #include "tests/kit/Velkor.h"
 
@@ -41,37 +42,15 @@ void Require(bool holds, const std::string& message) {
     if (!holds) throw Failure{message};
 }
 
-std::string Hex(const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
-
 // A reply field: "-" stands for the empty text, so fields never vanish when split.
 std::string Field(const std::string& bytes) {
-    return bytes.empty() ? "-" : Hex(bytes);
+    return test::ToHex(bytes);
 }
 
 std::string Unhex(const std::string& field) {
-    const std::string hex = field == "-" ? "" : field;
-    auto value = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
-    Require(hex.size() % 2 == 0, "bad hex");
-    std::string out;
-    for (size_t i = 0; i < hex.size(); i += 2) {
-        const int hi = value(hex[i]), lo = value(hex[i + 1]);
-        Require(hi >= 0 && lo >= 0, "bad hex");
-        out += static_cast<char>(hi << 4 | lo);
-    }
-    return out;
+    const auto bytes = test::ParseHex(field);
+    Require(bytes.has_value(), "bad hex");
+    return *bytes;
 }
 
 // Microseconds of the host's wall clock: comparable between processes of different Wine

@@ -3,6 +3,8 @@
 // the data came from ("# source: ...").
 #pragma once
 
+#include "tests/kit/Hex.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -41,19 +43,16 @@ inline std::vector<Row> LoadVectors(const std::string& name, std::size_t fields 
     return rows;
 }
 
-// The bytes of a hexadecimal field; "-" stands for none.
-inline std::vector<std::uint8_t> HexBytes(const std::string& hex) {
-    std::vector<std::uint8_t> out;
-    if (hex == "-") return out;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return out;
+// The bytes of a hexadecimal field ("-" for none), as a string or as bytes.
+inline std::string FromHex(const std::string& hex) {
+    const auto bytes = ParseHex(hex);
+    EXPECT_TRUE(bytes) << "not hexadecimal: " << hex.substr(0, 60);
+    return bytes.value_or("");
 }
 
-// The same bytes as a string.
-inline std::string FromHex(const std::string& hex) {
-    const auto bytes = HexBytes(hex);
-    return std::string(bytes.begin(), bytes.end());
+inline std::vector<std::uint8_t> HexBytes(const std::string& hex) {
+    const std::string bytes = FromHex(hex);
+    return {bytes.begin(), bytes.end()};
 }
 
 } // namespace velkor::test
