@@ -39,16 +39,14 @@ bool Before(DWORD deadline) {
 }
 
 int Wait(const char* seconds) {
-    const DWORD end = Deadline(seconds);
-    while (Before(end)) {
-        if (HWND w = ChatWindow(); w && IsWindowVisible(w) && GetDlgItem(w, controlid::InputBox)) {
-            std::puts("up");
-            return 0;
-        }
-        Sleep(100);
-    }
-    std::puts("no chat window");
-    return 1;
+    const bool up = WaitFor(
+        [] {
+            HWND w = ChatWindow();
+            return w && IsWindowVisible(w) && GetDlgItem(w, controlid::InputBox);
+        },
+        std::chrono::seconds(std::atoi(seconds)), {std::chrono::milliseconds(100)});
+    std::puts(up ? "up" : "no chat window");
+    return up ? 0 : 1;
 }
 
 int Stats() {
@@ -102,14 +100,12 @@ int Type(const char* seconds, const char* intervalMs) {
         const std::string line = "alice line " + std::to_string(typed + 1);
         SendMessageA(box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(line.c_str()));
         PostMessageA(box, WM_KEYDOWN, VK_RETURN, 1);
-        const DWORD sent = GetTickCount();
-        while (GetWindowTextLengthA(box) > 0 && GetTickCount() - sent < 15000)
-            Sleep(5);
-        if (GetWindowTextLengthA(box) > 0)
-            ++stuck;
-        else
+        if (WaitFor([box] { return GetWindowTextLengthA(box) == 0; }, std::chrono::seconds(15),
+                    {std::chrono::milliseconds(5)}))
             ++typed;
-        Sleep(interval);
+        else
+            ++stuck;
+        PumpFor(interval);
     }
     std::printf("typed=%d stuck=%d\n", typed, stuck);
     return 0;
@@ -122,7 +118,7 @@ int Say(const char* service, const char* seconds, const char* intervalMs) {
     int said = 0, refused = 0;
     while (Before(end)) {
         if (!client.Conv() && !client.Connect(service, "command")) {
-            Sleep(200);
+            PumpFor(200);
             continue;
         }
         const std::string command = "/msg #velkor bob line " + std::to_string(said + 1) + '\0';
@@ -130,7 +126,7 @@ int Say(const char* service, const char* seconds, const char* intervalMs) {
             ++said;
         else
             ++refused, client.Disconnect();
-        Sleep(interval);
+        PumpFor(interval);
     }
     std::printf("said=%d refused=%d\n", said, refused);
     return 0;
@@ -143,7 +139,7 @@ int Flood(const char* seconds) {
     long acked = 0, refused = 0, failed = 0, i = 0;
     while (Before(end)) {
         if (!client.Conv() && !client.Connect()) {
-            Sleep(100);
+            PumpFor(100);
             continue;
         }
         ++i;
