@@ -22,25 +22,6 @@ namespace {
 // client whose conversation it names is found.
 thread_local std::vector<DdemlClient*> t_clients;
 
-// A string handle for a transaction; none for "".
-class Name {
-  public:
-    Name(DWORD instance, const std::string& text)
-        : instance_(instance),
-          hsz_(text.empty() ? nullptr
-                            : DdeCreateStringHandleA(instance, text.c_str(), CP_WINANSI)) {}
-    ~Name() {
-        if (hsz_) DdeFreeStringHandle(instance_, hsz_);
-    }
-    Name(const Name&) = delete;
-    Name& operator=(const Name&) = delete;
-    HSZ get() const { return hsz_; }
-
-  private:
-    DWORD instance_;
-    HSZ hsz_;
-};
-
 std::string Bytes(HDDEDATA data) {
     std::string bytes(data ? DdeGetData(data, nullptr, 0, 0) : 0, '\0');
     if (!bytes.empty())
@@ -52,38 +33,35 @@ std::string Bytes(HDDEDATA data) {
 } // namespace
 
 DdemlClient::DdemlClient() {
-    if (DdeInitializeA(&instance_, Callback, APPCMD_CLIENTONLY, 0) != DMLERR_NO_ERROR)
+    if (InitializeDdeInstance(instance_, Callback, APPCMD_CLIENTONLY) != DMLERR_NO_ERROR)
         throw std::runtime_error("DdeInitialize failed");
     t_clients.push_back(this);
 }
 
 DdemlClient::~DdemlClient() {
-    Disconnect();
-    DdeUninitialize(instance_);
     std::erase(t_clients, this);
 }
 
 bool DdemlClient::Connect(const std::string& service, const std::string& topic) {
     Disconnect();
-    Name s(instance_, service), t(instance_, topic);
+    const DdeString s(instance_.get(), service), t(instance_.get(), topic);
     CONVCONTEXT context{};
     context.cb = sizeof context;
     context.iCodePage = CP_WINANSI;
-    conv_ = DdeConnect(instance_, s.get(), t.get(), &context);
-    return conv_ != nullptr;
+    conv_.reset(DdeConnect(instance_.get(), s.get(), t.get(), &context));
+    return bool(conv_);
 }
 
 void DdemlClient::Disconnect() {
-    if (conv_) DdeDisconnect(conv_);
-    conv_ = nullptr;
+    conv_.reset();
 }
 
 HDDEDATA DdemlClient::Transaction(const std::string& item, std::string_view bytes, UINT format,
                                   UINT type, DWORD timeoutMs, DWORD* status) {
-    Name i(instance_, item);
+    const DdeString i(instance_.get(), item);
     std::string copy(bytes); // DDEML reads from a non-const pointer; none for a request
     return DdeClientTransaction(bytes.data() ? reinterpret_cast<LPBYTE>(copy.data()) : nullptr,
-                                static_cast<DWORD>(copy.size()), conv_, i.get(), format, type,
+                                static_cast<DWORD>(copy.size()), conv_.get(), i.get(), format, type,
                                 timeoutMs, status);
 }
 
@@ -91,18 +69,16 @@ TransactionResult DdemlClient::Poke(const std::string& item, std::string_view by
                                     DWORD timeoutMs) {
     TransactionResult r;
     r.returned = Transaction(item, bytes, format, XTYP_POKE, timeoutMs, &r.status) != nullptr;
-    if (!r.returned) r.error = DdeGetLastError(instance_);
+    if (!r.returned) r.error = DdeGetLastError(instance_.get());
     return r;
 }
 
 std::optional<std::string> DdemlClient::Request(const std::string& item, UINT format) {
     DWORD status = 0;
-    const HDDEDATA data = Transaction(item, {}, format, XTYP_REQUEST, 5000, &status);
+    const DdeData data(Transaction(item, {}, format, XTYP_REQUEST, 5000, &status));
     PumpFor(30);
     if (!data) return std::nullopt;
-    std::string bytes = Bytes(data);
-    DdeFreeDataHandle(data);
-    return bytes;
+    return Bytes(data.get());
 }
 
 bool DdemlClient::AdviseStart(const std::string& item, bool warm, UINT format) {
@@ -121,7 +97,7 @@ TransactionResult DdemlClient::Execute(std::string_view command) {
     std::string text(command);
     text.push_back('\0');
     r.returned = Transaction({}, text, CF_TEXT, XTYP_EXECUTE, 5000, &r.status) != nullptr;
-    if (!r.returned) r.error = DdeGetLastError(instance_);
+    if (!r.returned) r.error = DdeGetLastError(instance_.get());
     return r;
 }
 
@@ -139,7 +115,7 @@ HDDEDATA CALLBACK DdemlClient::Callback(UINT type, UINT, HCONV conv, HSZ, HSZ, H
                                         ULONG_PTR, ULONG_PTR) {
     if (type != XTYP_ADVDATA) return nullptr;
     const auto self = std::find_if(t_clients.begin(), t_clients.end(),
-                                   [conv](const DdemlClient* c) { return c->conv_ == conv; });
+                                   [conv](const DdemlClient* c) { return c->Conv() == conv; });
     if (self != t_clients.end()) {
         std::lock_guard lock((*self)->mutex_);
         if (data)
@@ -177,22 +153,21 @@ RawDdeClient::RawDdeClient() {
     wc.hInstance = GetModuleHandleA(nullptr);
     wc.lpszClassName = kRawClass;
     RegisterClassA(&wc); // a second registration fails harmlessly
-    hwnd_ = CreateWindowA(kRawClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                          GetModuleHandleA(nullptr), nullptr);
+    hwnd_.reset(CreateWindowA(kRawClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              GetModuleHandleA(nullptr), nullptr));
     if (!hwnd_) throw std::runtime_error("no raw DDE window");
-    SetWindowLongPtrA(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    SetWindowLongPtrA(hwnd_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
 RawDdeClient::~RawDdeClient() {
     Terminate();
-    if (hwnd_) DestroyWindow(hwnd_);
 }
 
 bool RawDdeClient::Initiate(const std::string& service, const std::string& topic) {
     const ATOM s = AtomOf(service), t = AtomOf(topic);
     initiating_ = true;
     // Servers answer with a WM_DDE_ACK sent while the round runs.
-    velkor::BroadcastInitiate(hwnd_, s, t);
+    velkor::BroadcastInitiate(hwnd_.get(), s, t);
     initiating_ = false;
     if (s) GlobalDeleteAtom(s);
     if (t) GlobalDeleteAtom(t);
@@ -201,7 +176,7 @@ bool RawDdeClient::Initiate(const std::string& service, const std::string& topic
 
 bool RawDdeClient::Post(UINT msg, LPARAM lparam) {
     replies_.clear();
-    return server_ && PostMessageA(server_, msg, reinterpret_cast<WPARAM>(hwnd_), lparam);
+    return server_ && PostMessageA(server_, msg, reinterpret_cast<WPARAM>(hwnd_.get()), lparam);
 }
 
 std::optional<RawDdeClient::Reply> RawDdeClient::Wait(DWORD timeoutMs) {
@@ -279,7 +254,7 @@ void RawDdeClient::Terminate() {
     if (!server_ || !hwnd_) return;
     terminated_ = false;
     const HWND server = std::exchange(server_, nullptr);
-    if (PostMessageA(server, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(hwnd_), 0))
+    if (PostMessageA(server, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(hwnd_.get()), 0))
         WaitFor([this] { return terminated_; }, std::chrono::milliseconds(2000),
                 {std::chrono::milliseconds(2000)});
     replies_.clear();
@@ -287,8 +262,7 @@ void RawDdeClient::Terminate() {
 
 void RawDdeClient::Abandon() {
     server_ = nullptr;
-    if (hwnd_) DestroyWindow(hwnd_);
-    hwnd_ = nullptr;
+    hwnd_.reset();
 }
 
 LRESULT CALLBACK RawDdeClient::Proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {

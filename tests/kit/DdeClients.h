@@ -5,6 +5,9 @@
 // vanishes without a goodbye.
 #pragma once
 
+#include "app/win/Handles.h"
+#include "dde/DdeHandles.h"
+
 #include <windows.h>
 
 #include <ddeml.h> // after windows.h, which it needs
@@ -37,7 +40,7 @@ class DdemlClient {
     // Ends the conversation it has, then connects ("" is no name: any service or topic).
     bool Connect(const std::string& service = "velkor", const std::string& topic = "velkor");
     void Disconnect();
-    HCONV Conv() const { return conv_; }
+    HCONV Conv() const { return conv_.get(); }
 
     // Pokes exactly `bytes` (add the zero yourself) to `item`; "" is the zero item handle.
     TransactionResult Poke(const std::string& item, std::string_view bytes, UINT format = CF_TEXT,
@@ -61,8 +64,8 @@ class DdemlClient {
     HDDEDATA Transaction(const std::string& item, std::string_view bytes, UINT format, UINT type,
                          DWORD timeoutMs, DWORD* status);
 
-    DWORD instance_ = 0;
-    HCONV conv_ = nullptr;
+    DdeInstance instance_; // ends with the conversation, which goes first
+    DdeConv conv_;
     mutable std::mutex mutex_;
     std::vector<std::string> adviseData_;
     int warmNotices_ = 0;
@@ -108,7 +111,7 @@ class RawDdeClient {
     static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
     bool Post(UINT msg, LPARAM lparam);
 
-    HWND hwnd_ = nullptr;
+    UniqueHwnd hwnd_;
     HWND server_ = nullptr;
     bool initiating_ = false;
     bool terminated_ = false; // the server answered our WM_DDE_TERMINATE

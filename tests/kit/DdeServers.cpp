@@ -37,40 +37,39 @@ CommandServer::CommandServer(std::string service, Thread thread, Answer answer)
 }
 
 CommandServer::~CommandServer() {
-    SetEvent(release_);
+    SetEvent(release_.get());
     if (thread_)
         thread_.reset();
     else
         Stop();
-    CloseHandle(release_);
 }
 
 void CommandServer::Start() {
     assert(!t_server);
     t_server = this;
-    if (DdeInitializeA(&inst_, Callback,
-                       APPCLASS_STANDARD | CBF_FAIL_ADVISES | CBF_FAIL_REQUESTS |
-                           CBF_SKIP_REGISTRATIONS | CBF_SKIP_UNREGISTRATIONS,
-                       0) != DMLERR_NO_ERROR)
+    if (InitializeDdeInstance(instance_, Callback,
+                              APPCLASS_STANDARD | CBF_FAIL_ADVISES | CBF_FAIL_REQUESTS |
+                                  CBF_SKIP_REGISTRATIONS | CBF_SKIP_UNREGISTRATIONS) !=
+        DMLERR_NO_ERROR)
         throw std::runtime_error("DdeInitialize failed");
-    serviceName_ = DdeCreateStringHandleA(inst_, service_.c_str(), CP_WINANSI);
-    topic_ = DdeCreateStringHandleA(inst_, "command", CP_WINANSI);
+    serviceName_ = DdeString(instance_.get(), service_);
+    topic_ = DdeString(instance_.get(), "command");
     SwitchOn();
 }
 
 void CommandServer::Stop() {
-    DdeFreeStringHandle(inst_, serviceName_);
-    DdeFreeStringHandle(inst_, topic_);
-    DdeUninitialize(inst_);
+    serviceName_.reset();
+    topic_.reset();
+    instance_.reset(); // ends every conversation with a goodbye
     t_server = nullptr;
 }
 
 void CommandServer::SwitchOff() {
-    DdeNameService(inst_, serviceName_, nullptr, DNS_UNREGISTER);
+    DdeNameService(instance_.get(), serviceName_.get(), nullptr, DNS_UNREGISTER);
 }
 
 void CommandServer::SwitchOn() {
-    DdeNameService(inst_, serviceName_, nullptr, DNS_REGISTER);
+    DdeNameService(instance_.get(), serviceName_.get(), nullptr, DNS_REGISTER);
 }
 
 std::vector<std::string> CommandServer::Pokes() const {
@@ -100,7 +99,7 @@ HDDEDATA CALLBACK CommandServer::Callback(UINT type, UINT format, HCONV, HSZ hsz
     CommandServer* self = t_server;
     if (!self) return nullptr;
     if (type == XTYP_CONNECT)
-        return reinterpret_cast<HDDEDATA>(DdeCmpStringHandles(hsz1, self->topic_) == 0);
+        return reinterpret_cast<HDDEDATA>(DdeCmpStringHandles(hsz1, self->topic_.get()) == 0);
     if (type != XTYP_POKE) return nullptr;
     if (format != CF_TEXT) return reinterpret_cast<HDDEDATA>(DDE_FNOTPROCESSED);
     DWORD size = 0;
@@ -113,7 +112,7 @@ HDDEDATA CALLBACK CommandServer::Callback(UINT type, UINT format, HCONV, HSZ hsz
         self->arrivals_.push_back({text, std::chrono::steady_clock::now()});
     }
     if (self->onCommand) self->onCommand(text);
-    if (self->answer_ == Answer::Never) WaitForSingleObject(self->release_, INFINITE);
+    if (self->answer_ == Answer::Never) WaitForSingleObject(self->release_.get(), INFINITE);
     return reinterpret_cast<HDDEDATA>(DDE_FACK); // for Never: long after the sender gave up
 }
 
@@ -129,11 +128,11 @@ SilentDdeServer::SilentDdeServer(std::string service, std::string topic)
             wc.lpszClassName = "VelkorTestSilentDde";
             RegisterClassA(&wc); // a second registration fails harmlessly
             // A top-level window: WM_DDE_INITIATE is broadcast to top-level windows only.
-            hwnd_ = CreateWindowA(wc.lpszClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                  wc.hInstance, nullptr);
-            SetWindowLongPtrA(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+            hwnd_.reset(CreateWindowA(wc.lpszClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                      wc.hInstance, nullptr));
+            SetWindowLongPtrA(hwnd_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
         },
-        [this] { DestroyWindow(hwnd_); });
+        [this] { hwnd_.reset(); });
 }
 
 SilentDdeServer::~SilentDdeServer() {
@@ -204,25 +203,22 @@ std::vector<std::string> DdeSinkProcess::Texts() const {
 
 // ---- HungWindow ----
 
-HungWindow::HungWindow()
-    : ready_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-      release_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
-    thread_ = std::thread([this] {
-        HWND hwnd = CreateWindowA("STATIC", "hung program", WS_POPUP | WS_VISIBLE, 0, 0, 120, 40,
-                                  nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
-        SetEvent(ready_);
+HungWindow::HungWindow() : release_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+    const KernelHandle ready(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    thread_ = std::thread([this, ready = ready.get()] {
+        const UniqueHwnd hwnd(CreateWindowA("STATIC", "hung program", WS_POPUP | WS_VISIBLE, 0, 0,
+                                            120, 40, nullptr, nullptr, GetModuleHandleA(nullptr),
+                                            nullptr));
+        SetEvent(ready);
         // No message is handled from here on: sent messages wait, as for a frozen program.
-        WaitForSingleObject(release_, INFINITE);
-        DestroyWindow(hwnd);
+        WaitForSingleObject(release_.get(), INFINITE);
     });
-    WaitForSingleObject(ready_, 10000);
+    WaitForSingleObject(ready.get(), 10000);
 }
 
 HungWindow::~HungWindow() {
-    SetEvent(release_);
+    SetEvent(release_.get());
     thread_.join();
-    CloseHandle(ready_);
-    CloseHandle(release_);
 }
 
 } // namespace velkor::kit

@@ -4,6 +4,7 @@
 // be killed, and a hung program on the desktop.
 #pragma once
 
+#include "dde/DdeHandles.h"
 #include "tests/kit/Process.h"
 #include "tests/kit/Pump.h"
 
@@ -64,10 +65,9 @@ class CommandServer {
 
     std::string service_;
     Answer answer_;
-    DWORD inst_ = 0;
-    HSZ serviceName_ = nullptr;
-    HSZ topic_ = nullptr;
-    HANDLE release_ = nullptr;
+    KernelHandle release_; // set: a poke held by Answer::Never returns
+    DdeInstance instance_; // made and ended on the server's thread, with the names
+    DdeString serviceName_, topic_;
     mutable std::mutex mutex_;
     std::vector<Arrival> arrivals_;
     std::optional<ServerThread> thread_;
@@ -89,7 +89,7 @@ class SilentDdeServer {
 
     std::string service_, topic_;
     std::atomic<int> pokes_{0};
-    HWND hwnd_ = nullptr;
+    UniqueHwnd hwnd_; // made and destroyed on the server's thread
     std::optional<ServerThread> thread_;
 };
 
@@ -124,9 +124,8 @@ class HungWindow {
     HungWindow& operator=(const HungWindow&) = delete;
 
   private:
+    KernelHandle release_;
     std::thread thread_;
-    HANDLE ready_;
-    HANDLE release_;
 };
 
 } // namespace velkor::kit

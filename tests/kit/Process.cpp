@@ -9,25 +9,26 @@ Process::Process(const std::string& exe, const std::string& args, Output output)
     std::string command = "\"" + WindowsPath(exe) + "\"" + (args.empty() ? "" : " " + args);
     STARTUPINFOA si{};
     si.cb = sizeof si;
-    HANDLE nul = INVALID_HANDLE_VALUE;
+    KernelHandle nul;
     if (output == Output::Discard) {
         SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-        nul = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
-                          nullptr);
+        nul.reset(CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
+                              nullptr));
+        if (nul.get() == INVALID_HANDLE_VALUE) nul.release();
         si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdOutput = si.hStdError = nul;
+        si.hStdOutput = si.hStdError = nul.get();
     }
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, output == Output::Discard, 0,
-                        nullptr, nullptr, &si, &info_))
-        info_ = {};
-    if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
+    PROCESS_INFORMATION info{};
+    if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, output == Output::Discard, 0,
+                       nullptr, nullptr, &si, &info)) {
+        CloseHandle(info.hThread);
+        process_.reset(info.hProcess);
+        id_ = info.dwProcessId;
+    }
 }
 
 Process::~Process() {
-    if (!Started()) return;
     Kill();
-    CloseHandle(info_.hThread);
-    CloseHandle(info_.hProcess);
 }
 
 void Process::End(HWND window, DWORD ms) {
@@ -42,7 +43,7 @@ void Process::End(HWND window, DWORD ms) {
                 if (owner == static_cast<DWORD>(id)) PostMessageA(hwnd, WM_CLOSE, 0, 0);
                 return TRUE;
             },
-            static_cast<LPARAM>(info_.dwProcessId));
+            static_cast<LPARAM>(id_));
     }
     // Handling messages: its DDE goodbye (unregistering its service) is sent to every DDE
     // window, this thread's among them.
@@ -50,17 +51,16 @@ void Process::End(HWND window, DWORD ms) {
 }
 
 void Process::Kill() {
-    if (Started() && TerminateProcess(info_.hProcess, 9))
-        WaitForSingleObject(info_.hProcess, 10000);
+    if (Started() && TerminateProcess(Handle(), 9)) WaitForSingleObject(Handle(), 10000);
 }
 
 std::optional<DWORD> Process::WaitExit(DWORD ms) {
     if (!Started() ||
-        !WaitFor([this] { return WaitForSingleObject(info_.hProcess, 0) == WAIT_OBJECT_0; },
-                 std::chrono::milliseconds(ms), {std::chrono::milliseconds(50), info_.hProcess}))
+        !WaitFor([this] { return WaitForSingleObject(Handle(), 0) == WAIT_OBJECT_0; },
+                 std::chrono::milliseconds(ms), {std::chrono::milliseconds(50), Handle()}))
         return std::nullopt;
     DWORD code = 0;
-    GetExitCodeProcess(info_.hProcess, &code);
+    GetExitCodeProcess(Handle(), &code);
     return code;
 }
 

@@ -2,12 +2,17 @@
 // stand-ins, helper programs), and the files they leave for the test to read.
 #pragma once
 
+#include "app/win/Handles.h"
+
 #include <windows.h>
 
 #include <optional>
 #include <string>
 
 namespace velkor::kit {
+
+// A kernel object (process, thread, event), closed with its owner.
+using KernelHandle = UniqueHandle<HANDLE, FreeWith<CloseHandle>>;
 
 class Process {
   public:
@@ -21,9 +26,9 @@ class Process {
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
 
-    bool Started() const { return info_.hProcess != nullptr; }
-    DWORD Id() const { return info_.dwProcessId; }
-    HANDLE Handle() const { return info_.hProcess; }
+    bool Started() const { return bool(process_); }
+    DWORD Id() const { return id_; }
+    HANDLE Handle() const { return process_.get(); }
     // Asks it to end with WM_CLOSE, to `window` or else to every top-level window it has
     // (a killed Wine process can leave windows behind that slow every later DDE broadcast),
     // and handles messages while it goes; kills it after `ms`.
@@ -34,7 +39,8 @@ class Process {
     std::optional<DWORD> WaitExit(DWORD ms);
 
   private:
-    PROCESS_INFORMATION info_{};
+    KernelHandle process_;
+    DWORD id_ = 0;
 };
 
 std::string WindowsPath(std::string path);

@@ -1,6 +1,8 @@
 // The message pump and the threads of the Wine tests.
 #include "tests/kit/Pump.h"
 
+#include "app/win/Handles.h"
+
 #include <algorithm>
 
 namespace velkor::kit {
@@ -46,24 +48,25 @@ void PumpFor(DWORD ms) {
 }
 
 ServerThread::ServerThread(std::function<void()> start, std::function<void()> stop) {
-    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    thread_ = std::thread([this, ready, start = std::move(start), stop = std::move(stop)] {
-        id_ = GetCurrentThreadId();
-        start();
-        MSG msg;
-        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE); // the queue exists before ready
-        SetEvent(ready);
-        // -1 is an error for one message (Wine gives it for a DDE message whose data it
-        // could not map): skip it.
-        for (BOOL got; (got = GetMessageA(&msg, nullptr, 0, 0)) != 0;) {
-            if (got == -1) continue;
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        stop();
-    });
-    WaitForSingleObject(ready, 10000);
-    CloseHandle(ready);
+    const UniqueHandle<HANDLE, FreeWith<CloseHandle>> ready(
+        CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    thread_ =
+        std::thread([this, ready = ready.get(), start = std::move(start), stop = std::move(stop)] {
+            id_ = GetCurrentThreadId();
+            start();
+            MSG msg;
+            PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE); // the queue exists before ready
+            SetEvent(ready);
+            // -1 is an error for one message (Wine gives it for a DDE message whose data it
+            // could not map): skip it.
+            for (BOOL got; (got = GetMessageA(&msg, nullptr, 0, 0)) != 0;) {
+                if (got == -1) continue;
+                TranslateMessage(&msg);
+                DispatchMessageA(&msg);
+            }
+            stop();
+        });
+    WaitForSingleObject(ready.get(), 10000);
 }
 
 ServerThread::~ServerThread() {

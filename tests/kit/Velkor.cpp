@@ -254,9 +254,9 @@ POINT Velkor::CharPosition(HWND control, int index) const {
 
 DWORD Velkor::MenuState(int id, bool popup) const {
     const std::string path = WindowsPath(MENU_PROBE_DLL);
-    HMODULE local = LoadLibraryA(path.c_str());
+    const UniqueModule local(LoadLibraryA(path.c_str()));
     if (!local) return 0xFFFFFFFF;
-    const auto probe = reinterpret_cast<const char*>(GetProcAddress(local, "ProbeMenuState"));
+    const auto probe = reinterpret_cast<const char*>(GetProcAddress(local.get(), "ProbeMenuState"));
     if (!probe_) {
         // LoadLibraryA takes one argument, as a thread start does: the program loads the
         // probe on a thread of ours. Its base there is found among its modules.
@@ -264,10 +264,9 @@ DWORD Velkor::MenuState(int id, bool popup) const {
         name.Write(path.c_str(), path.size() + 1);
         auto* load = reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(
             GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA")));
-        if (HANDLE t = CreateRemoteThread(Handle(), nullptr, 0, load, name.Address(), 0, nullptr)) {
-            WaitForSingleObject(t, 10000);
-            CloseHandle(t);
-        }
+        if (const KernelHandle t{
+                CreateRemoteThread(Handle(), nullptr, 0, load, name.Address(), 0, nullptr)})
+            WaitForSingleObject(t.get(), 10000);
         HMODULE modules[512];
         DWORD bytes = 0;
         EnumProcessModules(Handle(), modules, sizeof modules, &bytes);
@@ -279,14 +278,13 @@ DWORD Velkor::MenuState(int id, bool popup) const {
         if (!probe_) return 0xFFFFFFFF;
     }
     const auto start = reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(
-        reinterpret_cast<char*>(probe_) + (probe - reinterpret_cast<const char*>(local))));
+        reinterpret_cast<char*>(probe_) + (probe - reinterpret_cast<const char*>(local.get()))));
     const UINT_PTR arg = static_cast<UINT_PTR>(id) | (popup ? 0x10000 : 0);
     DWORD state = 0xFFFFFFFF;
-    if (HANDLE t = CreateRemoteThread(Handle(), nullptr, 0, start, reinterpret_cast<void*>(arg), 0,
-                                      nullptr)) {
-        WaitForSingleObject(t, 10000);
-        GetExitCodeThread(t, &state);
-        CloseHandle(t);
+    if (const KernelHandle t{CreateRemoteThread(Handle(), nullptr, 0, start,
+                                                reinterpret_cast<void*>(arg), 0, nullptr)}) {
+        WaitForSingleObject(t.get(), 10000);
+        GetExitCodeThread(t.get(), &state);
     }
     return state;
 }
