@@ -2,7 +2,7 @@
 #include "dde/MyDdemanClient.h"
 
 #include "app/chat/DdeText.h"
-#include "dde/DdeInitiate.h"
+#include "dde/DdeMessages.h"
 
 #include <dde.h>
 
@@ -156,31 +156,14 @@ void TDdeClientConv::SendNext() {
 }
 
 bool TDdeClientConv::PostPoke(const Line& line) {
-    // The text starts at DDEPOKE::Value; sizeof(DDEPOKE) would add 2 padding bytes that the
-    // server takes for text.
-    const SIZE_T header = offsetof(DDEPOKE, Value);
-    UniqueGlobal block(GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, header + line.bytes.size()));
-    if (!block) return false;
-    auto* poke = static_cast<DDEPOKE*>(GlobalLock(block.get()));
-    if (!poke) return false;
-    std::memset(poke, 0, header);
-    poke->fRelease = 1;
-    poke->cfFormat = CF_TEXT;
-    std::memcpy(poke->Value, line.bytes.data(), line.bytes.size());
-    GlobalUnlock(block.get());
     UniqueAtom item(GlobalAddAtomA(line.item.c_str()));
     if (!item) return false;
-    // 64-bit needs the packed form: a handle and an atom do not fit one LPARAM.
-    const LPARAM lparam =
-        PackDDElParam(WM_DDE_POKE, reinterpret_cast<UINT_PTR>(block.get()), item.get());
-    if (!PostMessageA(partner_, WM_DDE_POKE, reinterpret_cast<WPARAM>(window_.get()), lparam)) {
-        FreeDDElParam(WM_DDE_POKE, lparam);
-        return false;
-    }
+    HGLOBAL block = PostDdePoke(partner_, window_.get(), item.get(), line.bytes);
+    if (!block) return false;
     // On its way: the data is the server's once it takes the poke; the atom comes back with
     // the acknowledgement, which deletes it.
     item.release();
-    pendingData_ = block.release();
+    pendingData_ = block;
     awaitingAck_ = true;
     SetTimer(window_.get(), kAckTimer, kPokeTimeoutMs, nullptr);
     SetTimer(window_.get(), kWatchTimer, kWatchMs, nullptr);
@@ -190,19 +173,14 @@ bool TDdeClientConv::PostPoke(const Line& line) {
 void TDdeClientConv::OnAck(HWND from, LPARAM lparam) {
     // An answer to WM_DDE_INITIATE is sent; an answer to a poke is posted.
     if (initiating_ || InSendMessage()) {
-        GlobalDeleteAtom(LOWORD(lparam)); // the server made these atoms for us
-        GlobalDeleteAtom(HIWORD(lparam));
+        TakeInitiateAck(lparam);
         if (initiating_ && !partner_)
             partner_ = from;
         else // a second server, or one that answered after the round
             PostMessageA(from, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(window_.get()), 0);
         return;
     }
-    UINT_PTR status = 0;
-    UINT_PTR item = 0;
-    UnpackDDElParam(WM_DDE_ACK, lparam, &status, &item);
-    FreeDDElParam(WM_DDE_ACK, lparam);
-    if (item) GlobalDeleteAtom(static_cast<ATOM>(item));
+    const WORD status = TakeDdeAck(lparam);
     if (!awaitingAck_ || from != partner_)
         return; // from an ended conversation, or late after a time-out
     const bool acknowledged = (status & 0x8000) != 0; // DDE_FACK in the DDEACK word

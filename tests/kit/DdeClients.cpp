@@ -1,7 +1,7 @@
 // The DDEML client and the raw-message client of the Wine tests.
 #include "tests/kit/DdeClients.h"
 
-#include "dde/DdeInitiate.h"
+#include "dde/DdeMessages.h"
 #include "tests/kit/Pump.h"
 
 #include <dde.h>
@@ -190,24 +190,9 @@ std::optional<RawDdeClient::Reply> RawDdeClient::Wait(DWORD timeoutMs) {
 
 std::optional<RawDdeClient::Reply>
 RawDdeClient::Poke(const std::string& item, std::string_view bytes, short format, DWORD timeoutMs) {
-    // Sized exactly: sizeof(DDEPOKE) has padding that would arrive as data.
-    const SIZE_T header = offsetof(DDEPOKE, Value);
-    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, header + bytes.size());
-    if (!block) return std::nullopt;
-    auto* poke = static_cast<DDEPOKE*>(GlobalLock(block));
-    std::memset(poke, 0, header);
-    poke->fRelease = 1;
-    poke->cfFormat = format;
-    if (!bytes.empty()) std::memcpy(poke->Value, bytes.data(), bytes.size());
-    GlobalUnlock(block);
-    // 64-bit needs PackDDElParam: a handle and an atom do not fit one LPARAM.
-    const LPARAM lparam =
-        PackDDElParam(WM_DDE_POKE, reinterpret_cast<UINT_PTR>(block), AtomOf(item));
-    if (!Post(WM_DDE_POKE, lparam)) {
-        FreeDDElParam(WM_DDE_POKE, lparam);
-        GlobalFree(block);
+    replies_.clear();
+    if (!server_ || !PostDdePoke(server_, hwnd_.get(), AtomOf(item), bytes, format))
         return std::nullopt;
-    }
     return Wait(timeoutMs);
 }
 
@@ -272,19 +257,13 @@ LRESULT CALLBACK RawDdeClient::Proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM l
     switch (msg) {
     case WM_DDE_ACK:
         if (self->initiating_) {
-            // The answer to WM_DDE_INITIATE, sent: its atoms are ours to delete.
-            GlobalDeleteAtom(LOWORD(lparam));
-            GlobalDeleteAtom(HIWORD(lparam));
+            TakeInitiateAck(lparam);
             if (!self->server_)
                 self->server_ = from;
             else
                 PostMessageA(from, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(hwnd), 0);
         } else {
-            UINT_PTR status = 0, item = 0;
-            UnpackDDElParam(WM_DDE_ACK, lparam, &status, &item);
-            FreeDDElParam(WM_DDE_ACK, lparam);
-            if (item) GlobalDeleteAtom(static_cast<ATOM>(item));
-            self->replies_.push_back({WM_DDE_ACK, static_cast<WORD>(status), {}});
+            self->replies_.push_back({WM_DDE_ACK, TakeDdeAck(lparam), {}});
         }
         return 0;
     case WM_DDE_DATA: {

@@ -2,7 +2,7 @@
 #include "tools/ircpeer/RawDdePoker.h"
 
 #include "app/win/Handles.h"
-#include "dde/DdeInitiate.h"
+#include "dde/DdeMessages.h"
 
 #include <dde.h>
 
@@ -98,27 +98,12 @@ bool RawDdePoker::Initiate() {
 }
 
 bool RawDdePoker::PostPoke(const std::string& text) {
-    // The data starts at DDEPOKE::Value; sizeof(DDEPOKE) would add its 2 padding bytes,
-    // which arrive at the server as part of the text.
-    const SIZE_T header = offsetof(DDEPOKE, Value);
-    velkor::UniqueGlobal block(
-        GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, header + text.size() + 1));
+    // Item atom 0: the empty item name, which DDEML passes to its server as hsz2 = 0. The
+    // text goes with its zero byte.
+    HGLOBAL block =
+        velkor::PostDdePoke(server_, Handle(), 0, std::string_view(text.c_str(), text.size() + 1));
     if (!block) return false;
-    auto* poke = static_cast<DDEPOKE*>(GlobalLock(block.get()));
-    if (!poke) return false;
-    std::memset(poke, 0, header);
-    poke->fRelease = 1;
-    poke->cfFormat = CF_TEXT;
-    std::memcpy(poke->Value, text.c_str(), text.size() + 1);
-    GlobalUnlock(block.get());
-
-    // Item atom 0: the empty item name, which DDEML passes to its server as hsz2 = 0.
-    LPARAM lParam = PackDDElParam(WM_DDE_POKE, reinterpret_cast<UINT_PTR>(block.get()), 0);
-    if (!PostMessageA(server_, WM_DDE_POKE, reinterpret_cast<WPARAM>(Handle()), lParam)) {
-        FreeDDElParam(WM_DDE_POKE, lParam);
-        return false;
-    }
-    pending_ = block.release();
+    pending_ = block;
     awaitingAck_ = true;
     SetTimer(Handle(), kAckTimer, kAckTimeoutMs, nullptr);
     return true;
@@ -126,20 +111,14 @@ bool RawDdePoker::PostPoke(const std::string& text) {
 
 void RawDdePoker::OnAck(HWND from, LPARAM lParam) {
     if (initiating_) {
-        // The answer to WM_DDE_INITIATE: unpacked atoms that the server made for us.
-        GlobalDeleteAtom(LOWORD(lParam));
-        GlobalDeleteAtom(HIWORD(lParam));
+        velkor::TakeInitiateAck(lParam);
         if (!server_)
             server_ = from;
         else if (from != server_)
             PostMessageA(from, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(Handle()), 0);
         return;
     }
-    UINT_PTR status = 0;
-    UINT_PTR item = 0;
-    UnpackDDElParam(WM_DDE_ACK, lParam, &status, &item);
-    FreeDDElParam(WM_DDE_ACK, lParam);
-    if (item) GlobalDeleteAtom(static_cast<ATOM>(item));
+    const WORD status = velkor::TakeDdeAck(lParam);
     if (!awaitingAck_ || from != server_) return;
     if (!(status & 0x8000)) {
         // A refused poke leaves its data with the sender.
