@@ -4,9 +4,11 @@ chat_driver running velkor.exe inside a prefix, and a plain IRC client. Everythi
 is stopped by Rig.close(), also after Ctrl-C or SIGTERM. Standard library only."""
 import os
 import re
+import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 from pathlib import Path
@@ -18,6 +20,15 @@ OPER = "tester:secret"
 
 class RigError(Exception):
     pass
+
+
+class Failed(Exception):
+    """A scenario saw the chat do something wrong (RigError: the rig itself went wrong)."""
+
+
+def check(condition, message):
+    if not condition:
+        raise Failed(message)
 
 
 def log(text):
@@ -347,6 +358,33 @@ class Rig:
                            stderr=subprocess.DEVNULL, timeout=30)
         for sig, handler in self._old_handlers.items():
             signal.signal(sig, handler)
+
+
+def run_scenario(name, build, driver_exe, body, logs=("*.log",), tail=40):
+    """Runs body(rig) in a fresh work folder; on failure prints the tail of every log
+    matching one of `logs` below it. Keeps the folder when VELKOR_E2E_KEEP is set (or
+    VELKOR_E2E_KEEP_ON_FAIL and it failed). Returns the process exit status."""
+    work = Path(tempfile.mkdtemp(prefix="velkor-%s." % name))
+    started = time.monotonic()
+    passed = False
+    try:
+        with Rig(work, build=build, driver_exe=driver_exe) as r:
+            body(r)
+            passed = True
+    except (Failed, RigError) as e:
+        print("FAIL: %s" % e, flush=True)
+    finally:
+        if not passed:
+            for f in [f for pattern in logs for f in sorted(work.rglob(pattern))]:
+                print("===== %s" % f.relative_to(work))
+                print("\n".join(LogFile(f).lines()[-tail:]))
+        keep_on_fail = not passed and os.environ.get("VELKOR_E2E_KEEP_ON_FAIL")
+        if os.environ.get("VELKOR_E2E_KEEP") or keep_on_fail:
+            print("logs kept in %s" % work)
+        else:
+            shutil.rmtree(work, ignore_errors=True)
+    print("%s in %.1f s" % ("PASS" if passed else "FAILED", time.monotonic() - started))
+    return 0 if passed else 1
 
 
 def ensure_display(argv):

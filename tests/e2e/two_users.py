@@ -12,10 +12,8 @@ import argparse
 import os
 import random
 import re
-import shutil
 import subprocess
 import sys
-import tempfile
 import time
 from pathlib import Path
 
@@ -31,13 +29,8 @@ BURST = 200
 WIRE = re.compile(r"^[012][!-`]*$")
 
 
-class Failed(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failed(message)
+Failed = rig.Failed
+check = rig.check
 
 
 def privmsgs(client_log, nick, channel="#velkor", since=0):
@@ -287,27 +280,8 @@ def main():
     args = parser.parse_args()
     build = Path(args.build).resolve()
     prefixes = Path(os.environ.get("VELKOR_E2E_PREFIXES") or build / "e2e").resolve()
-    work = Path(tempfile.mkdtemp(prefix="velkor-e2e."))
-    keep = bool(os.environ.get("VELKOR_E2E_KEEP"))
-    started = time.monotonic()
-    passed = False
-    try:
-        with rig.Rig(work, build=build, driver_exe=args.driver) as r:
-            TwoUsers(r, args, prefixes).run()
-            passed = True
-    except (Failed, rig.RigError) as e:
-        print("FAIL: %s" % e, flush=True)
-    finally:
-        if not passed:
-            for f in sorted(work.glob("*.log")):
-                print("===== %s" % f.name)
-                print("\n".join(rig.LogFile(f).lines()[-40:]))
-        if keep or not passed and os.environ.get("VELKOR_E2E_KEEP_ON_FAIL"):
-            print("logs kept in %s" % work)
-        else:
-            shutil.rmtree(work, ignore_errors=True)
-    print("%s in %.1f s" % ("PASS" if passed else "FAILED", time.monotonic() - started))
-    return 0 if passed else 1
+    return rig.run_scenario("e2e", build, args.driver,
+                            lambda r: TwoUsers(r, args, prefixes).run())
 
 
 if __name__ == "__main__":

@@ -14,7 +14,6 @@ import re
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
 from pathlib import Path
 
@@ -55,13 +54,8 @@ CASES = [
 ]
 
 
-class Failed(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failed(message)
+Failed = rig.Failed
+check = rig.check
 
 
 def said(text):
@@ -258,29 +252,15 @@ def main():
         return 1
     build = Path(args.build).resolve()
     prefixes = Path(os.environ.get("VELKOR_WEECHAT_PREFIXES") or build / "weechat-e2e").resolve()
-    work = Path(tempfile.mkdtemp(prefix="velkor-weechat."))
-    started = time.monotonic()
-    passed = False
-    try:
-        with rig.Rig(work, build=build, driver_exe=args.driver) as r:
-            Exchange(r, args, prefixes).run()
-            t = time.monotonic()
-            check_saved_keys(r, args.plugin)
-            print("ok saved keys (%.2f s)" % (time.monotonic() - t), flush=True)
-            passed = True
-    except (Failed, rig.RigError) as e:
-        print("FAIL: %s" % e, flush=True)
-    finally:
-        if not passed:
-            for f in sorted(work.rglob("*.log")) + sorted(work.rglob("*.weechatlog")):
-                print("===== %s" % f.relative_to(work))
-                print("\n".join(rig.LogFile(f).lines()[-30:]))
-        if os.environ.get("VELKOR_E2E_KEEP"):
-            print("logs kept in %s" % work)
-        else:
-            shutil.rmtree(work, ignore_errors=True)
-    print("%s in %.1f s" % ("PASS" if passed else "FAILED", time.monotonic() - started))
-    return 0 if passed else 1
+
+    def exchange(r):
+        Exchange(r, args, prefixes).run()
+        t = time.monotonic()
+        check_saved_keys(r, args.plugin)
+        print("ok saved keys (%.2f s)" % (time.monotonic() - t), flush=True)
+
+    return rig.run_scenario("weechat", build, args.driver, exchange,
+                            logs=("*.log", "*.weechatlog"), tail=30)
 
 
 if __name__ == "__main__":
