@@ -46,6 +46,24 @@ def from_hex(field):
     return bytes.fromhex(field).decode("latin-1")
 
 
+def wine_popen(argv, **popen_args):
+    """subprocess.Popen(["wine", *argv]), started again when Wine gives up before the
+    program runs (status 1 within 25 ms; see scripts/wine-start). Returns the Popen of
+    wine itself, so that killing it kills the program."""
+    for attempt in range(3):
+        started = time.monotonic()
+        proc = subprocess.Popen(["wine", *argv], **popen_args)
+        while proc.poll() is None and time.monotonic() - started < 0.025:
+            time.sleep(0.002)
+        gave_up = proc.returncode == 1 and time.monotonic() - started < 0.025
+        if not gave_up or attempt == 2:
+            return proc
+        for pipe in (proc.stdin, proc.stdout, proc.stderr):
+            if pipe:
+                pipe.close()
+        log("-- Wine gave up starting %s; starting it again" % argv[0])
+
+
 def wait_until(check, timeout, what, interval=0.05):
     """Polls check() until it returns something true; returns that, or raises."""
     end = time.monotonic() + timeout
@@ -112,9 +130,9 @@ class Driver:
         self.name = name
         self.prefix = prefix
         with open(Path(rig.work) / ("driver-%s.err" % name), "ab") as err:
-            self.proc = subprocess.Popen(["wine", rig.driver_exe], stdin=subprocess.PIPE,
-                                         stdout=subprocess.PIPE, stderr=err,
-                                         env=dict(prefix.env, **(env or {})))
+            self.proc = wine_popen([rig.driver_exe], stdin=subprocess.PIPE,
+                                   stdout=subprocess.PIPE, stderr=err,
+                                   env=dict(prefix.env, **(env or {})))
         self.replies = []
         self.cond = threading.Condition()
         self.transcript = open(Path(rig.work) / ("driver-%s.log" % name), "a", encoding="latin-1")
@@ -285,11 +303,10 @@ class Rig:
         out = LogFile(self.work / ("ircpeer-%s.log" % nick))
         mode = ["--dde-per-line"] if per_line else []
         with open(out.path, "ab") as f:
-            proc = subprocess.Popen(["wine", self.ircpeer_exe, "--server", "127.0.0.1:%d" % self.port,
-                                     "--nick", nick, "--join", CHANNEL, "--oper", OPER, *mode,
-                                     *extra],
-                                    stdin=subprocess.DEVNULL, stdout=f, stderr=subprocess.STDOUT,
-                                    env=prefix.env)
+            proc = wine_popen([self.ircpeer_exe, "--server", "127.0.0.1:%d" % self.port,
+                               "--nick", nick, "--join", CHANNEL, "--oper", OPER, *mode, *extra],
+                              stdin=subprocess.DEVNULL, stdout=f, stderr=subprocess.STDOUT,
+                              env=prefix.env)
         self.procs.append(("ircpeer " + nick, proc))
         start = len(out.lines())
         def joined():

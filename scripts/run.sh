@@ -114,7 +114,7 @@ export WINEPREFIX="$prefix"
 peer_log="$run/ircpeer-$nick.log"
 # --dde-per-line: each channel line opens a DDE conversation of its own, as mIRC's remote
 # event does.
-wine "$ircpeer" --server "127.0.0.1:$port" --nick "$nick" --join '#velkor' --oper tester:secret \
+scripts/wine-start "$ircpeer" --server "127.0.0.1:$port" --nick "$nick" --join '#velkor' --oper tester:secret \
     --dde-per-line </dev/null >"$peer_log" 2>&1 &
 pids+=($!)
 for _ in $(seq 300); do
@@ -126,7 +126,7 @@ log "ircpeer is $nick on #velkor, serving DDE \"mirc\" (log: $peer_log)"
 
 log "starting velkor: set a key (Encryption > Set key), switch Encryption > On and type."
 [ "$second" = 1 ] || log "a second user: scripts/run.sh --second-user (in another terminal)"
-wine "$velkor" </dev/null >/dev/null 2>&1 &
+scripts/wine-start "$velkor" </dev/null >/dev/null 2>&1 &
 velkor_pid=$!
 pids+=("$velkor_pid")
 wait "$velkor_pid" || true

@@ -22,7 +22,7 @@ for exe in app/velkor.exe tools/ircpeer/ircpeer.exe tests/ircpeer/ddesink.exe \
     tests/hostile/soak_probe.exe; do
     [ -f "$bin/$exe" ] || { echo "missing $bin/$exe: build the windows preset first" >&2; exit 2; }
 done
-run() { wine "$@" </dev/null; }
+run() { "$root/scripts/wine-start" "$@" </dev/null; }
 probe() { run "$bin/tests/hostile/soak_probe.exe" "$@" 2>/dev/null | tr -d '\r'; }
 
 work="$(mktemp -d /tmp/velkor-soak.XXXXXX)"

@@ -43,8 +43,13 @@ export WINEPREFIX="$root/build/windows/wineprefix"
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     set -u
     scripts/wine-prefix.sh boot "$WINEPREFIX"
+    rm -f "$WINEPREFIX/wine-start.log"
     ctest --preset windows
     rc=$?
+    if [ -s "$WINEPREFIX/wine-start.log" ]; then
+        echo "Wine gave up on these starts; each was started again:"
+        cat "$WINEPREFIX/wine-start.log"
+    fi
     scripts/wine-prefix.sh kill "$WINEPREFIX"
     exit $rc' || failed+=(windows)
 

@@ -52,7 +52,7 @@ class Crypt:
         if os.access(native, os.X_OK):
             self.command, self.env = [str(native)], None
         else:
-            self.command, self.env = ["wine", windows_exe], prefix.env
+            self.command, self.env = [str(rig.ROOT / "scripts/wine-start"), windows_exe], prefix.env
 
     def decode(self, key, wires):
         out = subprocess.run(self.command + ["decode-line", "--key", key],

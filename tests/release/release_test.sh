@@ -54,18 +54,18 @@ done
 
 # velkor-crypt.exe from the unpacked folder: a line there and back, accents and euro included.
 # Through standard input: the bytes stay code page 1252 bytes.
-crypt() { wine 'C:\velkor\velkor-crypt.exe' "$@" --key lantern | tr -d '\r'; }
+crypt() { "$root/scripts/wine-start" 'C:\velkor\velkor-crypt.exe' "$@" --key lantern | tr -d '\r'; }
 line="$(printf 'caf\xe9 20 \x80')"
 wire="$(printf '%s\n' "$line" | crypt encode-line)"
 wire_shape='^1[!-`]+$'
 [[ "$wire" =~ $wire_shape ]] || fail "velkor-crypt.exe encode-line gave '$wire'"
 back="$(printf '%s\n' "$wire" | crypt decode-line)"
 [ "$back" = "$line" ] || fail "velkor-crypt.exe decode-line gave '$back'"
-said="$(wine 'C:\velkor\velkor-crypt.exe' --version | tr -d '\r')"
+said="$("$root/scripts/wine-start" 'C:\velkor\velkor-crypt.exe' --version | tr -d '\r')"
 [ "$said" = "velkor-crypt $version" ] || fail "velkor-crypt.exe --version said '$said'"
 
 # velkor.exe from the unpacked folder: its window, its About text and both version resources.
-report="$(wine "$probe" 'C:\velkor\velkor.exe' 'C:\velkor\velkor-crypt.exe' | tr -d '\r')" ||
+report="$("$root/scripts/wine-start" "$probe" 'C:\velkor\velkor.exe' 'C:\velkor\velkor-crypt.exe' | tr -d '\r')" ||
     fail "release_probe: $report"
 echo "$report"
 rc="$version.0"

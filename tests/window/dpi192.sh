@@ -11,7 +11,7 @@ wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 192 /f \
     </dev/null >/dev/null 2>&1
 rm -f "$out/window-192dpi.bmp" "$out/window-192dpi.png"
 rc=0
-(cd "$out" && wine "$exe" --gtest_filter='*At192Dpi*') || rc=$?
+(cd "$out" && "$root/scripts/wine-start" "$exe" --gtest_filter='*At192Dpi*') || rc=$?
 "$root/scripts/wine-prefix.sh" kill "$WINEPREFIX"
 if [ -f "$out/window-192dpi.bmp" ] && command -v convert-im6.q16 >/dev/null; then
     convert-im6.q16 "$out/window-192dpi.bmp" "$out/window-192dpi.png" && rm "$out/window-192dpi.bmp"
