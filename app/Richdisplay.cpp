@@ -156,7 +156,6 @@ void SaveRtf(HWND richEdit, const std::string& path) {
     UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE) {
-        file.release(); // not a handle to close
         throw std::runtime_error("Cannot create file \"" + path + "\". " +
                                  SystemMessage(GetLastError()));
     }

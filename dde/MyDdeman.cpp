@@ -118,9 +118,8 @@ void TDdeMgr::AddTopic(TDdeServerConv& topic) {
 }
 
 void TDdeMgr::RemoveTopic(TDdeServerConv& topic) {
+    // Records naming it forget it through Notification, when the component goes.
     std::erase(topicConvs_, &topic);
-    for (const auto& record : serverConvs_)
-        record->Forget(&topic);
 }
 
 void TDdeMgr::AddEndpoint(HCONV conv, TDdeConvEndpoint& endpoint) {

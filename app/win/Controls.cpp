@@ -6,19 +6,8 @@
 
 namespace velkor {
 
-namespace {
-
-int ScreenDpi() {
-    HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
-    return dpi > 0 ? dpi : 96;
-}
-
-} // namespace
-
 UniqueFont CreatePointFont(const char* face, int points, UINT dpi, bool bold) {
-    const int height = -MulDiv(points, dpi ? static_cast<int>(dpi) : ScreenDpi(), 72);
+    const int height = -MulDiv(points, static_cast<int>(dpi ? dpi : ScreenDpi()), 72);
     return UniqueFont(CreateFontA(height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
                                   DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                                   DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face));
@@ -31,7 +20,7 @@ UniqueFont CreateStatusFont(UINT dpi) {
         return UniqueFont(nullptr);
     // The system gives its sizes for the system DPI; the window's monitor may differ.
     LOGFONTA font = metrics.lfStatusFont;
-    font.lfHeight = MulDiv(font.lfHeight, static_cast<int>(dpi), ScreenDpi());
+    font.lfHeight = MulDiv(font.lfHeight, static_cast<int>(dpi), static_cast<int>(ScreenDpi()));
     return UniqueFont(CreateFontIndirectA(&font));
 }
 

@@ -339,27 +339,6 @@ bool TApplication::ProcessMessages() {
     return true;
 }
 
-bool TApplication::PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return done();
-        MsgWaitForMultipleObjects(0, nullptr, FALSE,
-                                  static_cast<DWORD>(std::min<long long>(left.count(), 50)),
-                                  QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_QUIT) {
-                PostQuitMessage(static_cast<int>(msg.wParam));
-                return done();
-            }
-            TranslateAndDispatch(msg);
-        }
-    }
-    return true;
-}
-
 void RunHandler(HWND owner, const std::function<void()>& handler) {
     try {
         handler();
@@ -383,6 +362,10 @@ UINT WindowDpi(HWND hwnd) {
     if (getDpiForWindow) {
         if (const UINT dpi = getDpiForWindow(hwnd)) return dpi;
     }
+    return ScreenDpi();
+}
+
+UINT ScreenDpi() {
     HDC screen = GetDC(nullptr);
     const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
     ReleaseDC(nullptr, screen);

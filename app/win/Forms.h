@@ -8,7 +8,6 @@
 
 #include <windows.h>
 
-#include <chrono>
 #include <functional>
 #include <map>
 #include <optional>
@@ -168,8 +167,6 @@ class TApplication : public TComponent {
     int Run();
     // Handles the waiting messages, then returns; false once WM_QUIT was seen.
     bool ProcessMessages();
-    // Handles messages until `done` holds or the time is up; returns `done()`.
-    static bool PumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
     // Offered each message before it is dispatched; true means it was handled.
     std::function<bool(MSG&)> OnMessage;
@@ -196,6 +193,8 @@ int ShowStartupError(const std::string& className, const void* address, const st
 
 // Dots per inch of the monitor a window is on (the system's before Windows 10 1607).
 UINT WindowDpi(HWND hwnd);
+// The system DPI, which the system's own metrics are given for.
+UINT ScreenDpi();
 
 // The executable's full path, and its file name without the directory.
 std::string ModuleFileName();

@@ -69,7 +69,15 @@ using UniqueFont = UniqueHandle<HFONT, DeleteGdiObject>;
 using UniqueModule = UniqueHandle<HMODULE, FreeWith<FreeLibrary>>;
 using UniqueGlobal = UniqueHandle<HGLOBAL, FreeWith<GlobalFree>>;
 using UniqueAtom = UniqueHandle<ATOM, FreeWith<GlobalDeleteAtom>>;
-// CreateFile fails with INVALID_HANDLE_VALUE, not 0: release() that before it is freed.
-using UniqueFile = UniqueHandle<HANDLE, FreeWith<CloseHandle>>;
+// Events, threads, processes: 0 when creation failed.
+using UniqueKernelObject = UniqueHandle<HANDLE, FreeWith<CloseHandle>>;
+
+// CreateFile fails with INVALID_HANDLE_VALUE, not 0: that one is never closed.
+struct CloseFile {
+    void operator()(HANDLE file) const {
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    }
+};
+using UniqueFile = UniqueHandle<HANDLE, CloseFile>;
 
 } // namespace velkor
