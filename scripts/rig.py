@@ -50,12 +50,13 @@ def wine_popen(argv, **popen_args):
     """subprocess.Popen(["wine", *argv]), started again when Wine gives up before the
     program runs (status 1 within 25 ms; see scripts/wine-start). Returns the Popen of
     wine itself, so that killing it kills the program."""
+    limit = int(os.environ.get("VELKOR_WINE_GIVEUP_MS", "25")) / 1000
     for attempt in range(3):
         started = time.monotonic()
         proc = subprocess.Popen(["wine", *argv], **popen_args)
-        while proc.poll() is None and time.monotonic() - started < 0.025:
+        while proc.poll() is None and time.monotonic() - started < limit:
             time.sleep(0.002)
-        gave_up = proc.returncode == 1 and time.monotonic() - started < 0.025
+        gave_up = proc.returncode == 1 and time.monotonic() - started < limit
         if not gave_up or attempt == 2:
             return proc
         for pipe in (proc.stdin, proc.stdout, proc.stderr):

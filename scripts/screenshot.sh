@@ -17,7 +17,7 @@ xvfb-run "${server[@]}" -s "-screen 0 800x600x24" bash -c '
     set -e
     "$1"/scripts/wine-prefix.sh boot "$WINEPREFIX"
     log=$(mktemp)
-    wine "$3"/tests/window/screenshot_driver.exe 10 >"$log" 2>/dev/null &
+    "$1"/scripts/wine-start "$3"/tests/window/screenshot_driver.exe 10 >"$log" 2>/dev/null &
     for _ in $(seq 200); do grep -q ready "$log" && break; sleep 0.1; done
     sleep 0.5
     xwd -root -silent -display "$DISPLAY" | convert-im6.q16 xwd:- -crop 600x450+0+0 +repage "$2"

@@ -90,7 +90,8 @@ def twoway(a, b, n):
 
 def display(r, prefix, args):
     exe = r.build / "bench/e2e/bench_display.exe"
-    out = subprocess.run(["wine", str(exe), "--flood", str(args.flood), "--naive", str(args.naive),
+    out = subprocess.run([str(rig.ROOT / "scripts/wine-start"), str(exe),
+                          "--flood", str(args.flood), "--naive", str(args.naive),
                           "--launches", str(args.launches)],
                          stdin=subprocess.DEVNULL, capture_output=True, env=prefix.env, timeout=1800)
     figures = {}

@@ -1,7 +1,6 @@
 // The DDE unit through real DDEML inside the test process: the process's manager serves a
 // form "inproc", and a second DDEML instance (or the unit's own client conversation) talks
 // to it.
-#include "app/chat/Startuperror.h"
 #include "dde/MyDdemanServer.h"
 #include "tests/dde/dde_test_util.h"
 #include "tests/kit/DdeClients.h"
@@ -362,10 +361,18 @@ TEST_F(LocalServer, ClientConversationLinksAndPokes) {
 }
 
 TEST(DdeError, CarriesItsCodeMessageAndAddress) {
-    for (unsigned code : {0x4007u, 0x400Au, 0x400Cu}) {
-        EDdeError error(code);
-        EXPECT_EQ(error.what(), chat::DdeErrorMessage(code));
-        EXPECT_EQ(error.Code(), code);
+    const struct {
+        unsigned code;
+        const char* message;
+    } cases[] = {
+        {0x4007, "Error occurred when DDE ran out of memory ($04007)"},
+        {0x400A, "DDE Error - conversation not established ($0400A)"},
+        {0x400C, "An error returned from DDE  ($0400C)"},
+    };
+    for (const auto& c : cases) {
+        EDdeError error(c.code);
+        EXPECT_STREQ(error.what(), c.message);
+        EXPECT_EQ(error.Code(), c.code);
         EXPECT_NE(error.Address(), nullptr);
     }
 }

@@ -10,11 +10,18 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
 
 using namespace velkor::kit;
+
+using Clock = std::chrono::steady_clock;
+
+inline long long MsSince(Clock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
+}
 
 class Hostile : public ::testing::Test {
   protected:

@@ -25,12 +25,6 @@ using namespace velkor;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-long long MsSince(Clock::time_point t) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
-}
-
 constexpr char kMircService[] = "mirc1"; // the stand-in's server ID, set as velkor's ServerID
 constexpr long long kMaxSendMs = 1000;
 // velkor looks for vanished clients on every transaction and every 3 s.

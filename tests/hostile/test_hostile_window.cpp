@@ -18,15 +18,6 @@
 using namespace velkor;
 using namespace velkor::chat;
 
-namespace {
-
-bool PokeNone(const std::string& line) {
-    DdemlClient client;
-    return client.Connect() && client.Poke("NONE", line + '\0').Acked();
-}
-
-} // namespace
-
 TEST_F(Hostile, PokesAreShownWhileASettingsDialogIsOpen) {
     struct Row {
         int menu;
@@ -52,9 +43,9 @@ TEST_F(Hostile, PokesAreShownWhileASettingsDialogIsOpen) {
         const auto whileOpen = [&](HWND dialog) {
             // The settings are those from before the dialog, and the line goes through all
             // of them: a buffer of 0 lines would already keep only the newest line.
-            EXPECT_TRUE(PokeNone(std::string(row.channelBefore) + " dialog " + during));
-            EXPECT_TRUE(PokeNone(std::string(row.channelBefore) + " dialog second"));
-            EXPECT_TRUE(PokeNone(
+            EXPECT_TRUE(App().Poke(std::string(row.channelBefore) + " dialog " + during));
+            EXPECT_TRUE(App().Poke(std::string(row.channelBefore) + " dialog second"));
+            EXPECT_TRUE(App().Poke(
                 std::string(row.channelAfter == row.channelBefore ? "#nowhere" : row.channelAfter) +
                 " dialog not yet"));
             EXPECT_TRUE(IsWindow(dialog)) << "the dialog stays open";
@@ -64,7 +55,7 @@ TEST_F(Hostile, PokesAreShownWhileASettingsDialogIsOpen) {
                       (std::vector<std::string>{"<dialog> " + during, "<dialog> second"}));
         };
         ASSERT_NO_FATAL_FAILURE(Setting(row.menu, row.caption, row.entry, row.confirm, whileOpen));
-        ASSERT_TRUE(PokeNone(std::string(row.channelAfter) + " after " + during));
+        ASSERT_TRUE(App().Poke(std::string(row.channelAfter) + " after " + during));
         EXPECT_EQ(App().DisplayLines().back(), "<after> " + during);
     }
     EXPECT_TRUE(PokeAndSee("after dialogs"));
@@ -72,7 +63,7 @@ TEST_F(Hostile, PokesAreShownWhileASettingsDialogIsOpen) {
     // The one message box of the program is modal too.
     EXPECT_FALSE(App().Type(std::string(257, 'b')));
     ASSERT_TRUE(App().MessageBoxWindow());
-    EXPECT_TRUE(PokeNone("#velkor box shown"));
+    EXPECT_TRUE(App().Poke("#velkor box shown"));
     EXPECT_EQ(App().DisplayLines().back(), "<box> shown");
     ASSERT_TRUE(App().DismissMessageBox());
     EXPECT_TRUE(PokeAndSee("after the box"));
@@ -87,10 +78,6 @@ TEST_F(Hostile, IrcClientThatNeverAcknowledgesCostsOneTimeout) {
     };
     // A DDEML server whose thread hangs in the poke, and a raw one that never answers.
     const Row rows[] = {{"stuckdde", false}, {"stuckraw", true}};
-    using Clock = std::chrono::steady_clock;
-    const auto msSince = [](Clock::time_point t) {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
-    };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.service);
         ClearDisplay();
@@ -114,12 +101,12 @@ TEST_F(Hostile, IrcClientThatNeverAcknowledgesCostsOneTimeout) {
         const auto sent = Clock::now();
         App().PressEnter();
         ASSERT_TRUE(App().WaitSent(std::chrono::milliseconds(5000)));
-        const long long sendMs = msSince(sent);
+        const long long sendMs = MsSince(sent);
         ASSERT_TRUE(WaitFor([&] { return pokes() == 1; })) << "the line went out";
         // A channel line arrives meanwhile and is shown at once, not after a time-out.
         const auto during = Clock::now();
         EXPECT_TRUE(PokeAndSee(std::string("during ") + row.service));
-        const long long duringMs = msSince(during);
+        const long long duringMs = MsSince(during);
         ASSERT_TRUE(App().Type(std::string("queued for ") + row.service));
         std::printf("%s: send %lld ms, a line in meanwhile %lld ms\n", row.service, sendMs,
                     duringMs);
@@ -128,7 +115,7 @@ TEST_F(Hostile, IrcClientThatNeverAcknowledgesCostsOneTimeout) {
         if (row.takesQueued) {
             // The queued line goes out once the first is given up: 10 s after it was sent.
             ASSERT_TRUE(WaitFor([&] { return pokes() == 2; }, std::chrono::milliseconds(20000)));
-            const long long queuedMs = msSince(sent);
+            const long long queuedMs = MsSince(sent);
             std::printf("%s: the queued line went out after %lld ms\n", row.service, queuedMs);
             EXPECT_GE(queuedMs, 9000) << "one poke on its way at a time";
             EXPECT_LE(queuedMs, 16000) << "given up after 10000 ms";

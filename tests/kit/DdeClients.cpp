@@ -191,9 +191,17 @@ std::optional<RawDdeClient::Reply> RawDdeClient::Wait(DWORD timeoutMs) {
 std::optional<RawDdeClient::Reply>
 RawDdeClient::Poke(const std::string& item, std::string_view bytes, short format, DWORD timeoutMs) {
     replies_.clear();
-    if (!server_ || !PostDdePoke(server_, hwnd_.get(), AtomOf(item), bytes, format))
+    const ATOM atom = AtomOf(item);
+    const HGLOBAL block =
+        server_ ? PostDdePoke(server_, hwnd_.get(), atom, bytes, format) : nullptr;
+    if (!block) {
+        if (atom) GlobalDeleteAtom(atom);
         return std::nullopt;
-    return Wait(timeoutMs);
+    }
+    const auto reply = Wait(timeoutMs);
+    if (AckStatus(reply) && !(reply->status & DDE_FACK))
+        GlobalFree(block); // a refused poke leaves its data with the client
+    return reply;
 }
 
 std::optional<RawDdeClient::Reply> RawDdeClient::Request(const std::string& item, short format,
@@ -223,7 +231,7 @@ std::optional<RawDdeClient::Reply> RawDdeClient::Advise(const std::string& item,
         return std::nullopt;
     }
     const auto reply = Wait(timeoutMs);
-    if (AckStatus(reply) && !(reply->status & 0x8000))
+    if (AckStatus(reply) && !(reply->status & DDE_FACK))
         GlobalFree(options); // a refused advise leaves the options with the client
     return reply;
 }

@@ -9,12 +9,11 @@ Process::Process(const std::string& exe, const std::string& args, Output output)
     std::string command = "\"" + WindowsPath(exe) + "\"" + (args.empty() ? "" : " " + args);
     STARTUPINFOA si{};
     si.cb = sizeof si;
-    KernelHandle nul;
+    UniqueFile nul;
     if (output == Output::Discard) {
         SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
         nul.reset(CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
                               nullptr));
-        if (nul.get() == INVALID_HANDLE_VALUE) nul.release();
         si.dwFlags = STARTF_USESTDHANDLES;
         si.hStdOutput = si.hStdError = nul.get();
     }

@@ -12,7 +12,7 @@
 namespace velkor::kit {
 
 // A kernel object (process, thread, event), closed with its owner.
-using KernelHandle = UniqueHandle<HANDLE, FreeWith<CloseHandle>>;
+using KernelHandle = UniqueKernelObject;
 
 class Process {
   public:

@@ -48,8 +48,7 @@ void PumpFor(DWORD ms) {
 }
 
 ServerThread::ServerThread(std::function<void()> start, std::function<void()> stop) {
-    const UniqueHandle<HANDLE, FreeWith<CloseHandle>> ready(
-        CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    const UniqueKernelObject ready(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     thread_ =
         std::thread([this, ready = ready.get(), start = std::move(start), stop = std::move(stop)] {
             id_ = GetCurrentThreadId();
