@@ -110,11 +110,15 @@ class Prefix:
         self.booted = False
 
     def boot_process(self):
+        """Boots the prefix; its messages (a prefix made afresh, one that cannot start
+        programs) go to a file beside it, for boot() to show."""
         self.path.parent.mkdir(parents=True, exist_ok=True)
         self.booted = True
-        return subprocess.Popen(["bash", str(ROOT / "scripts/wine-prefix.sh"), "boot", str(self.path)],
-                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL, env=self.env)
+        self.boot_log = self.path.parent / (self.path.name + ".boot.log")
+        with open(self.boot_log, "wb") as err:
+            return subprocess.Popen(["bash", str(ROOT / "scripts/wine-prefix.sh"), "boot", str(self.path)],
+                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                    stderr=err, env=self.env)
 
     def kill(self):
         if self.booted:
@@ -293,8 +297,13 @@ class Rig:
         prefixes = [Prefix(p) for p in paths]
         self.prefixes += prefixes
         procs = [p.boot_process() for p in prefixes]
-        for proc in procs:
-            proc.wait(180)
+        for prefix, proc in zip(prefixes, procs):
+            rc = proc.wait(240)
+            said = prefix.boot_log.read_text(errors="replace").strip()
+            if said:
+                log(said)
+            if rc != 0:
+                raise RigError("Wine prefix %s did not boot (status %d): %s" % (prefix.path, rc, said))
         return prefixes
 
     def ircpeer(self, prefix, nick, extra=(), per_line=True):
@@ -312,6 +321,9 @@ class Rig:
         start = len(out.lines())
         def joined():
             lines = out.lines()[start:]
+            if proc.poll() is not None:
+                raise RigError("ircpeer %s ended with status %d before joining %s; its output:\n%s"
+                               % (nick, proc.returncode, CHANNEL, "\n".join(lines[-20:])))
             return (any(l.startswith("-- joined " + CHANNEL) for l in lines) and
                     any(re.match(r"<< :%s!\S+ MODE %s :?\+F" % (nick, nick), l) for l in lines))
         wait_until(joined, 60, "ircpeer %s to join %s as +F" % (nick, CHANNEL))

@@ -13,7 +13,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
-run="$root/build/run"
+run="${VELKOR_RUN_DIR:-$root/build/run}" # prefixes, logs, pictures
 state="$run/state" # the first user's server, for a second user to find
 second=0
 for arg in "$@"; do
@@ -117,11 +117,23 @@ peer_log="$run/ircpeer-$nick.log"
 scripts/wine-start "$ircpeer" --server "127.0.0.1:$port" --nick "$nick" --join '#velkor' --oper tester:secret \
     --dde-per-line </dev/null >"$peer_log" 2>&1 &
 pids+=($!)
+peer_pid=$!
 for _ in $(seq 300); do
     grep -q '^-- joined #velkor' "$peer_log" && break
+    kill -0 "$peer_pid" 2>/dev/null || break
     sleep 0.1
 done
-grep -q '^-- joined #velkor' "$peer_log" || { echo "run: ircpeer did not join; see $peer_log" >&2; exit 1; }
+if ! grep -q '^-- joined #velkor' "$peer_log"; then
+    if kill -0 "$peer_pid" 2>/dev/null; then
+        echo "run: ircpeer did not join #velkor within 30 s; its output ($peer_log):" >&2
+    else
+        rc=0
+        wait "$peer_pid" || rc=$?
+        echo "run: ircpeer ended with status $rc before joining #velkor; its output ($peer_log):" >&2
+    fi
+    tail -20 "$peer_log" >&2
+    exit 1
+fi
 log "ircpeer is $nick on #velkor, serving DDE \"mirc\" (log: $peer_log)"
 
 log "starting velkor: set a key (Encryption > Set key), switch Encryption > On and type."

@@ -7,7 +7,8 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 out="$(realpath -m "${1:-$root/docs/screenshot.png}")"
 build="$(realpath -m "${VELKOR_BUILD:-$root/build/windows}")"
-export WINEPREFIX="${WINEPREFIX:-$build/screenshot-prefix}"
+prefix="${WINEPREFIX:-$build/screenshot-prefix}"
+unset WINEPREFIX # named inside the display's shell, so that the X server does not hold it
 export WINEDEBUG=-all
 cmake --build "$build" --target velkor screenshot_driver -j2 >/dev/null
 mkdir -p "$(dirname "$out")"
@@ -15,6 +16,8 @@ server=(-a)
 [ -n "${VELKOR_XVFB_NUM:-}" ] && server=(-n "$VELKOR_XVFB_NUM")
 xvfb-run "${server[@]}" -s "-screen 0 800x600x24" bash -c '
     set -e
+    export WINEPREFIX="$4"
+    trap "\"$1\"/scripts/wine-prefix.sh kill \"\$WINEPREFIX\"" EXIT
     "$1"/scripts/wine-prefix.sh boot "$WINEPREFIX"
     log=$(mktemp)
     "$1"/scripts/wine-start "$3"/tests/window/screenshot_driver.exe 10 >"$log" 2>/dev/null &
@@ -23,6 +26,5 @@ xvfb-run "${server[@]}" -s "-screen 0 800x600x24" bash -c '
     xwd -root -silent -display "$DISPLAY" | convert-im6.q16 xwd:- -crop 600x450+0+0 +repage "$2"
     wait || true
     rm -f "$log"
-    "$1"/scripts/wine-prefix.sh kill "$WINEPREFIX"
-' _ "$root" "$out" "$build"
+' _ "$root" "$out" "$build" "$prefix"
 echo "wrote $out"

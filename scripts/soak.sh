@@ -10,12 +10,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$PWD"
 seconds="${SOAK_SECONDS:-300}"
-export WINEPREFIX="${SOAK_PREFIX:-/tmp/velkor-soak-prefix}"
-export WINEDEBUG=-all
-
 if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
 fi
+# Named only now, so that the X server does not hold the prefix in its environment.
+export WINEPREFIX="${SOAK_PREFIX:-/tmp/velkor-soak-prefix}"
+export WINEDEBUG=-all
 
 bin="$root/build/windows"
 for exe in app/velkor.exe tools/ircpeer/ircpeer.exe tests/ircpeer/ddesink.exe \

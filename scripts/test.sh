@@ -39,10 +39,13 @@ fi
 step "Windows build and tests under Wine"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$jobs"
-export WINEPREFIX="$root/build/windows/wineprefix"
+# The prefix is named inside the display's shell only, so that the X server started for it
+# does not hold the prefix in its environment.
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     set -u
-    scripts/wine-prefix.sh boot "$WINEPREFIX"
+    export WINEPREFIX="$1"
+    trap "scripts/wine-prefix.sh kill \"\$WINEPREFIX\"" EXIT
+    scripts/wine-prefix.sh boot "$WINEPREFIX" || exit 1
     rm -f "$WINEPREFIX/wine-start.log"
     ctest --preset windows
     rc=$?
@@ -50,8 +53,7 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
         echo "Wine gave up on these starts; each was started again:"
         cat "$WINEPREFIX/wine-start.log"
     fi
-    scripts/wine-prefix.sh kill "$WINEPREFIX"
-    exit $rc' || failed+=(windows)
+    exit $rc' _ "$root/build/windows/wineprefix" || failed+=(windows)
 
 echo
 if ((${#failed[@]})); then

@@ -6,13 +6,13 @@
 set -euo pipefail
 exe="$1" root="$2" out="$3"
 export WINEPREFIX="$out/wineprefix-192dpi" WINEDEBUG=-all
+trap '"$root/scripts/wine-prefix.sh" kill "$WINEPREFIX"' EXIT
 "$root/scripts/wine-prefix.sh" boot "$WINEPREFIX"
 wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 192 /f \
     </dev/null >/dev/null 2>&1
 rm -f "$out/window-192dpi.bmp" "$out/window-192dpi.png"
 rc=0
 (cd "$out" && "$root/scripts/wine-start" "$exe" --gtest_filter='*At192Dpi*') || rc=$?
-"$root/scripts/wine-prefix.sh" kill "$WINEPREFIX"
 if [ -f "$out/window-192dpi.bmp" ] && command -v convert-im6.q16 >/dev/null; then
     convert-im6.q16 "$out/window-192dpi.bmp" "$out/window-192dpi.png" && rm "$out/window-192dpi.bmp"
 fi
