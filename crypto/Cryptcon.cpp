@@ -2,9 +2,9 @@
 #include "crypto/Cryptcon.h"
 
 #include "crypto/FileIo.h"
+#include "crypto/SystemApi.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -34,6 +34,11 @@ std::string EInOutError::MessageFor(int code) {
 EInOutError::EInOutError(int code, std::string path)
     : std::runtime_error(MessageFor(code)), code_(code), path_(std::move(path)) {}
 
+EInOutError::EInOutError(int code, std::string path, int systemError)
+    : EInOutError(code, std::move(path)) {
+    if (systemError != 0) reason_ = std::strerror(systemError);
+}
+
 EInOutError::EInOutError(int code, const std::string& message, std::string path)
     : std::runtime_error(message), code_(code), path_(std::move(path)) {}
 
@@ -42,16 +47,17 @@ ESameFileError::ESameFileError(const std::string& input, const std::string& outp
 
 // ---------------------------------------------------------------- generator
 
-void TIVectorRandom::ReseedFromClock() {
-    using namespace std::chrono;
-    auto now = system_clock::now().time_since_epoch();
-    auto msOfDay = duration_cast<milliseconds>(now).count() % (24LL * 60 * 60 * 1000);
-    seed_ = static_cast<std::uint32_t>(msOfDay);
-}
-
-std::uint32_t TIVectorRandom::Next(std::uint32_t range) {
-    seed_ = seed_ * 134775813u + 1u;
-    return static_cast<std::uint32_t>((static_cast<std::uint64_t>(seed_) * range) >> 32);
+std::string RandomIVector(std::size_t n) {
+    // 93 characters: a random byte below 186 (2 x 93) picks one without bias.
+    constexpr unsigned Characters = 93, Below = 2 * Characters;
+    std::string v;
+    std::uint8_t pool[64];
+    while (v.size() < n) {
+        SystemRandomBytes(pool, sizeof pool);
+        for (std::uint8_t b : pool)
+            if (b < Below && v.size() < n) v += static_cast<char>(33 + b % Characters);
+    }
+    return v;
 }
 
 // ---------------------------------------------------------------- component
@@ -171,10 +177,7 @@ void TCrypto::LoadIVector() {
 }
 
 void TCrypto::GenerateIVector() {
-    random_.ReseedFromClock();
-    iVector_.clear();
-    for (std::size_t i = 0; i < blockSize_; ++i)
-        iVector_.push_back(static_cast<char>(33 + random_.Next(93)));
+    iVector_ = RandomIVector(blockSize_);
 }
 
 void TCrypto::ShiftFeedback(const std::uint8_t* src, std::size_t n) {
@@ -363,8 +366,7 @@ void TCrypto::ProcessFile(bool encipher) {
     using namespace fileio;
     InputFile in(inputFilePath_);
     // Refused before the output is opened: opening it would empty the input.
-    if (SameFile(inputFilePath_, outputFilePath_))
-        throw ESameFileError(inputFilePath_, outputFilePath_);
+    if (in.SameAs(outputFilePath_)) throw ESameFileError(inputFilePath_, outputFilePath_);
     // Two transfer buffers: one is read and processed while the other is written. Each
     // chunk is processed in place where it was read; room behind the last one for the
     // zero fill. They outlive the writer, which may still be writing from one.

@@ -22,8 +22,12 @@ enum class TCipherMode : std::uint8_t { ECBMode = 0, CBCMode = 1, CFBMode = 2 };
 class EInOutError : public std::runtime_error {
   public:
     explicit EInOutError(int code, std::string path = {});
+    // Also keeps the system's own reason, the text of the errno value systemError.
+    EInOutError(int code, std::string path, int systemError);
     int Code() const { return code_; }
     const std::string& Path() const { return path_; }
+    // The system's reason ("Permission denied"), else the message.
+    std::string Reason() const { return reason_.empty() ? what() : reason_; }
     static std::string MessageFor(int code);
 
     static constexpr int FileNotFound = 2;
@@ -38,6 +42,7 @@ class EInOutError : public std::runtime_error {
   private:
     int code_;
     std::string path_;
+    std::string reason_;
 };
 
 // The file source refuses an output that is its input file (by another name, a link or
@@ -63,17 +68,9 @@ class ECryptError : public std::logic_error {
 // key material in memory that is about to be freed or reused.
 void WipeBytes(void* p, std::size_t n);
 
-// The clock-seeded 32-bit linear congruential generator behind GenerateIVector.
-class TIVectorRandom {
-  public:
-    void Reseed(std::uint32_t seed) { seed_ = seed; }
-    void ReseedFromClock(); // milliseconds since UTC midnight
-    // Uniform in 0 .. range-1.
-    std::uint32_t Next(std::uint32_t range);
-
-  private:
-    std::uint32_t seed_ = 0;
-};
+// A fresh IVector of n characters, each uniform in "!" .. "}", from the operating
+// system's random source: no two runs share one, whatever the clock says.
+std::string RandomIVector(std::size_t n);
 
 class TCrypto {
   public:
@@ -181,7 +178,6 @@ class TCrypto {
     std::array<std::uint8_t, DataBufferSize> scratch_{};
     std::uint8_t blockSize_;
     bool keyReady_ = false;
-    TIVectorRandom random_;
 };
 
 } // namespace velkor

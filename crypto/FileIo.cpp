@@ -1,8 +1,9 @@
 // FileIo: opening, reading and writing the file source's files, POSIX and Windows.
 #include "crypto/FileIo.h"
 
+#include "crypto/SystemApi.h"
+
 #include <cerrno>
-#include <filesystem>
 #include <system_error>
 #include <utility>
 
@@ -49,7 +50,25 @@ int IoCodeFromErrno(int e, int fallback) {
 }
 
 [[noreturn]] void RaiseIo(int e, int fallback, const std::string& path) {
-    throw EInOutError(IoCodeFromErrno(e, fallback), path);
+    throw EInOutError(IoCodeFromErrno(e, fallback), path, e);
+}
+
+// The name an error gives a file: its path, or the standard stream "-" stands for.
+std::string NameOf(const std::string& path, const char* stream) {
+    return path == StandardStream ? stream : path;
+}
+
+// A descriptor of its own for a standard stream, so that closing it leaves the process's
+// one open. Binary on Windows: text mode would turn LF into CR LF and stop at Ctrl-Z.
+int DuplicateStream(int fd, const char* name) {
+#ifdef _WIN32
+    int copy = _dup(fd);
+    if (copy >= 0) _setmode(copy, _O_BINARY);
+#else
+    int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+#endif
+    if (copy < 0) RaiseIo(errno, 100, name);
+    return copy;
 }
 
 #ifdef _WIN32
@@ -78,6 +97,7 @@ int SysClose(int fd) {
 // Opens an existing file for reading, others may only read it meanwhile. Reading only:
 // the source never writes its input, so a read-only file or a pipe is a good input.
 int OpenInput(const std::string& path) {
+    if (path == StandardStream) return DuplicateStream(0, "standard input");
     int fd = -1;
 #ifdef _WIN32
     if (int e = _sopen_s(&fd, path.c_str(), _O_RDONLY | _O_BINARY, _SH_DENYWR, 0); e != 0)
@@ -99,6 +119,7 @@ int OpenInput(const std::string& path) {
 
 // Creates the output, or empties an existing one, for writing only.
 int OpenOutput(const std::string& path) {
+    if (path == StandardStream) return DuplicateStream(1, "standard output");
     int fd = -1;
 #ifdef _WIN32
     if (int e = _sopen_s(&fd, path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _SH_DENYWR,
@@ -116,15 +137,6 @@ int OpenOutput(const std::string& path) {
 
 } // namespace
 
-bool SameFile(const std::string& input, const std::string& output) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    auto status = fs::status(input, ec);
-    if (ec || !(fs::is_regular_file(status) || fs::is_block_file(status))) return false;
-    bool same = fs::equivalent(input, output, ec);
-    return same && !ec;
-}
-
 FileDescriptor::~FileDescriptor() {
     if (fd_ >= 0) SysClose(fd_);
 }
@@ -135,7 +147,15 @@ void FileDescriptor::Close() {
     if (fd >= 0 && SysClose(fd) != 0) RaiseIo(errno, EInOutError::DiskFull, path_);
 }
 
-InputFile::InputFile(const std::string& path) : file_(OpenInput(path), path) {}
+InputFile::InputFile(const std::string& path)
+    : file_(OpenInput(path), NameOf(path, "standard input")) {}
+
+bool InputFile::SameAs(const std::string& output) const {
+    auto in = FileIdentityOf(file_.Get());
+    if (!in || in->ReadsAndWritesApart) return false;
+    auto out = output == StandardStream ? FileIdentityOf(1) : FileIdentityOf(output);
+    return out && *out == *in;
+}
 
 std::size_t InputFile::Fill(std::uint8_t* into, std::size_t n) {
     std::size_t done = 0;
@@ -152,7 +172,8 @@ std::size_t InputFile::Fill(std::uint8_t* into, std::size_t n) {
     return done;
 }
 
-OutputFile::OutputFile(const std::string& path) : file_(OpenOutput(path), path) {}
+OutputFile::OutputFile(const std::string& path)
+    : file_(OpenOutput(path), NameOf(path, "standard output")) {}
 
 void OutputFile::Write(const std::uint8_t* from, std::size_t n) {
     while (n > 0) {

@@ -11,6 +11,7 @@
 #include <exception>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 
@@ -21,10 +22,10 @@ namespace velkor::fileio {
 inline constexpr std::size_t TransferSize = std::size_t{1} << 20;
 static_assert(TransferSize % TCrypto::FileChunkSize == 0);
 
-// Whether the output path names the input file itself (by another name, a link): same
-// device and inode, on Windows the same volume serial number and file index. Pipes and
-// terminals are left alone: /dev/stdin and /dev/stdout may well be the same terminal.
-bool SameFile(const std::string& input, const std::string& output);
+// The path that stands for standard input (as the input) or standard output (as the
+// output); a file of that name is "./-". Errors then name "standard input" or "standard
+// output".
+inline constexpr std::string_view StandardStream = "-";
 
 // A file descriptor with its path, closed when the object goes.
 class FileDescriptor {
@@ -48,6 +49,13 @@ class FileDescriptor {
 class InputFile {
   public:
     explicit InputFile(const std::string& path);
+
+    // Whether the output path names this file itself (by another name, a link, "-" for
+    // standard output): same device and inode, on Windows the same volume serial number
+    // and file index, for every kind of file. Terminals, /dev/null and sockets are left
+    // alone: they read and write apart, and standard input and output are often the same
+    // terminal.
+    bool SameAs(const std::string& output) const;
 
     // Up to n bytes; fewer only at the end of the file (a pipe may deliver less per read).
     std::size_t Fill(std::uint8_t* into, std::size_t n);

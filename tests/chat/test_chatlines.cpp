@@ -149,6 +149,11 @@ TEST(PokedLine, DisplayLines) {
         // Only ASCII letters fold: Latin-1 e-acute (E9) and E-acute (C9) differ.
         {"#CAF\xC9 bob hi", false, std::nullopt, "#caf\xE9"},
         {"#CAF\xE9 bob hi", false, "<bob> hi", "#caf\xE9"},
+        // The edges of the fold: A to Z only, not the characters 32 beside them.
+        {"#XYZ bob hi", false, "<bob> hi", "#xyz"},
+        {"#A bob hi", false, "<bob> hi", "#a"},
+        {"#a[ bob hi", false, std::nullopt, "#a{"},
+        {"#@ bob hi", false, std::nullopt, "#`"},
     };
     for (const auto& row : rows) {
         const TChatSettings keyed{

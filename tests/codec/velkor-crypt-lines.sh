@@ -18,7 +18,7 @@ check() { # check WHAT EXPECTED ACTUAL
 }
 
 key="bot key"
-printf 'first line\r\nsecond \xe4\xf6\xfc\n\nlast without an ending' >"$tmp/in"
+printf 'first line\r\nsecond äöü\n\nlast without an ending' >"$tmp/in"
 "$tool" encode-line --key "$key" <"$tmp/in" >"$tmp/wire"
 check "encode exit status" 0 "$?"
 check "one wire text per line" 4 "$(wc -l <"$tmp/wire")"
@@ -26,7 +26,7 @@ check "empty line stays empty" "" "$(sed -n 3p "$tmp/wire")"
 check "no CR in wire texts" "" "$(tr -d -c '\r' <"$tmp/wire")"
 "$tool" decode-line --key "$key" <"$tmp/wire" >"$tmp/back"
 check "decode exit status" 0 "$?"
-printf 'first line\nsecond \xe4\xf6\xfc\n\nlast without an ending\n' >"$tmp/expected"
+printf 'first line\nsecond äöü\n\nlast without an ending\n' >"$tmp/expected"
 cmp -s "$tmp/expected" "$tmp/back" || { echo "FAIL: decode of encode differs"; od -c "$tmp/back"; fails=$((fails + 1)); }
 
 # CR LF and LF endings give the same wire text; the LINE form gives it too.
@@ -43,6 +43,13 @@ pkey="$(unhex "$keyhex")"
 pline="$(unhex "$linehex")"
 check "pinned wire text" "$pinned" "$("$tool" encode-line --key "$pkey" "$pline")"
 check "pinned line back" "$pline" "$(printf '%s\r\n' "$pinned" | "$tool" decode-line --key "$pkey")"
+# Typed in UTF-8, key and line go into the cipher in code page 1252, as velkor.exe users
+# type them; --bytes takes the bytes as they are.
+read -r keyhex linehex pinned < <(grep '^456e746572204b657921 e4f6fc' "$vectors")
+check "UTF-8 typed, cp1252 wire text" "$pinned" "$("$tool" encode-line --key "Enter Key!" "äöü © café ÿ")"
+check "UTF-8 back" "äöü © café ÿ" "$("$tool" decode-line --key "Enter Key!" "$pinned")"
+check "--bytes" "$pinned" "$("$tool" encode-line --bytes --key "Enter Key!" "$(unhex "$linehex")")"
+check "--bytes back" "$(unhex "$linehex")" "$("$tool" decode-line --key "Enter Key!" --bytes "$pinned")"
 
 # Under another key every wire text deciphers to noise, often with CR, LF or a zero byte
 # in it: still one output line per wire text.
@@ -74,6 +81,7 @@ printf 'hello\n%s\n0abc\n\n%s\n' "$ok" "$ok" >"$tmp/mixed"
 head -c 1025 /dev/zero | tr '\0' x >"$tmp/long" && printf '\nok\n' >>"$tmp/long"
 { head -c 3000000 /dev/zero | tr '\0' x; printf '\n%s\n' "$ok"; } >"$tmp/huge"
 line185="$(printf '%0185d' 7)"
+line1024="$(printf '%01024d' 7)"
 none=/dev/null
 usage='velkor-crypt: *usage: velkor-crypt*'
 
@@ -87,6 +95,13 @@ row "refusals in a stream" '' "$tmp/mixed" 1 $'\nok\n\n\nok\n' \
 row "body of 1368 + digit" '' $none 1 $'\n' 'velkor-crypt: line 1: not a wire text' decode-line --key "$key" "0$(printf '%01368d' 0)"
 row "line over 1024 bytes" '' "$tmp/long" 1 $'\n'"$ok"$'\n' 'velkor-crypt: line 1 refused: longer than 1024 bytes' \
     encode-line --key "$key"
+row "1024-byte line"     '' $none 0 '-' 'velkor-crypt: line 1: the wire text has 1369 characters; velkor sends at most 256' \
+    encode-line --key "$key" "$line1024"
+row "1024-byte line back" '' $none 0 "$line1024"$'\n' '' decode-line --key "$key" "$(wire "$line1024" 2>/dev/null)"
+row "not UTF-8"          '' $none 1 $'\n' 'velkor-crypt: line 1 refused: it is not valid UTF-8' encode-line --key "$key" $'\xe4'
+row "no cp1252 form"     '' $none 1 $'\n' 'velkor-crypt: line 1 refused: it holds "→" (U+2192), which the Windows code page 1252 cannot write' \
+    encode-line --key "$key" "a → b"
+row "byte without a character" '' $none 0 $'a\\x81\n' '' decode-line --key "$key" "$("$tool" encode-line --bytes --key "$key" $'a\x81')"
 row "zero byte in a line" '' <(printf 'a\0b\n') 1 $'\n' 'velkor-crypt: line 1 refused: it holds a zero byte' encode-line --key "$key"
 # Lines over 1 MiB are read to their end, not kept, and refused.
 row "3 MB line encoded"  '' "$tmp/huge" 1 '-'  'velkor-crypt: line 1 refused: longer than 1024 bytes' encode-line --key "$key"

@@ -8,6 +8,7 @@
 
 #include <malloc.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -30,10 +31,27 @@ struct HeapWatch {
     static constexpr std::size_t MaxLive = 256;
     bool armed;
     std::string_view secret;
+    // The key words as the key schedule holds them on a little-endian machine: the key
+    // text's first 16 bytes with each pair swapped.
+    char swapped[16];
+    std::size_t swappedSize;
     void* live[MaxLive];
     std::size_t liveCount;
     bool overflow;
     bool freedPiece; // a block freed while armed held a piece of the secret
+
+    void Watch(std::string_view key) {
+        *this = HeapWatch{};
+        secret = key;
+        swappedSize = std::min<std::size_t>(key.size(), 16) & ~std::size_t{1};
+        for (std::size_t i = 0; i < swappedSize; ++i)
+            swapped[i] = key[i ^ 1];
+        armed = true;
+    }
+
+    bool Holds(const void* p, std::size_t n) const {
+        return HoldsPiece(p, n, secret) || HoldsPiece(p, n, {swapped, swappedSize});
+    }
 
     void Allocated(void* p) {
         if (!armed) return;
@@ -49,12 +67,12 @@ struct HeapWatch {
                 live[i] = live[--liveCount];
                 break;
             }
-        if (armed && HoldsPiece(p, malloc_usable_size(p), secret)) freedPiece = true;
+        if (armed && Holds(p, malloc_usable_size(p))) freedPiece = true;
     }
 
     bool LivePiece() const {
         for (std::size_t i = 0; i < liveCount; ++i)
-            if (HoldsPiece(live[i], malloc_usable_size(live[i]), secret)) return true;
+            if (Holds(live[i], malloc_usable_size(live[i]))) return true;
         return false;
     }
 };
@@ -142,14 +160,12 @@ TEST(KeyWipe, NoPieceOfAnOldKeyIsLeft) {
     };
     for (const auto& k : cases) {
         alignas(TIDEA) unsigned char storage[sizeof(TIDEA)];
-        watch = HeapWatch{};
-        watch.secret = k.secret;
-        watch.armed = true;
+        watch.Watch(k.secret);
         auto* c = new (storage) TIDEA;
         k.use(*c, k.secret);
         if (k.destroy) c->~TIDEA();
         watch.armed = false;
-        bool inObject = HoldsPiece(storage, sizeof storage, k.secret);
+        bool inObject = watch.Holds(storage, sizeof storage);
         bool inLiveBlock = watch.LivePiece();
         if (!k.destroy) c->~TIDEA();
         EXPECT_FALSE(watch.overflow) << k.what;
@@ -161,9 +177,7 @@ TEST(KeyWipe, NoPieceOfAnOldKeyIsLeft) {
 
 // The watch sees what it is meant to see: a key text copied into an unwiped string.
 TEST(KeyWipe, TheWatchFindsAnUnwipedCopy) {
-    watch = HeapWatch{};
-    watch.secret = LongKey;
-    watch.armed = true;
+    watch.Watch(LongKey);
     {
         std::string copy(LongKey);
         asm volatile("" : : "r"(copy.data()) : "memory"); // the copy is made, not optimised away

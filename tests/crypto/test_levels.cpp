@@ -132,6 +132,10 @@ TEST(IdeaLevels, StartLevelFollowsTheEnvironmentWithinTheProcessor) {
     std::optional<IdeaLevel> wanted = env ? ParseIdeaLevel(env) : std::nullopt;
     IdeaLevel expect = wanted ? std::min(*wanted, IdeaBestLevel()) : IdeaBestLevel();
     EXPECT_EQ(IdeaStartLevel(), expect) << "VELKOR_IDEA_LEVEL=" << (env ? env : "(unset)");
+    // Set where the processor is known (an emulated one): the best level it must get.
+    if (const char* best = std::getenv("VELKOR_TEST_BEST_LEVEL")) {
+        EXPECT_EQ(IdeaLevelName(IdeaBestLevel()), best);
+    }
     EXPECT_EQ(TIDEA().Level(), expect);
     EXPECT_TRUE(IdeaLevelSupported(IdeaLevel::Scalar));
     TIDEA c;

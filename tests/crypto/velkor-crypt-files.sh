@@ -6,7 +6,8 @@
 set -uo pipefail
 tool="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")" # the cases run in their own folder
 tmp="$(mktemp -d)"
-trap 'rm -rf "$tmp"' EXIT
+loopdev=""
+trap '[ -z "$loopdev" ] || losetup -d "$loopdev"; rm -rf "$tmp"' EXIT
 fails=0
 check() { # check WHAT EXPECTED ACTUAL
     if [ "$2" != "$3" ]; then
@@ -35,6 +36,11 @@ for mode in ecb cbc cfb; do
     check "$mode decipher status" 0 "$?"
     cmp -s <(head -c 10001 "$tmp/p.$mode") "$tmp/plain" || { echo "FAIL: $mode round trip"; fails=$((fails + 1)); }
 done
+
+# The IV comes from the system's random source: 200 runs at once, 200 different IVs.
+seq 200 | xargs -P 50 -I{} "$tool" encipher --key k --mode cfb "$tmp/plain" /dev/null 2>&1 |
+    sed -n 's/^IV: //p' | sort -u | wc -l >"$tmp/ivs"
+check "200 runs at once give 200 IVs" 200 "$(cat "$tmp/ivs")"
 
 # Characters past the sixteenth of a key text do not count: a key cut by hand deciphers
 # what the long key enciphered.
@@ -76,6 +82,16 @@ row "symlink to input"   'ln -s X link'   1 "$same" "$kept" encipher --key k X l
 row "input by symlink"   'ln -s X link'   1 "$same" "$kept" decipher "${cfb[@]}" link X
 row "hard link"          'ln X hard'      1 "$same" "$kept" encipher "${cfb[@]}" X hard
 row "other file"         'ln -s X link'   0 ''      "$kept && cmp -s out ref.cfb" encipher "${cfb[@]}" link out
+row "stdout is the input" 'exec >>X'      1 'velkor-crypt: output standard output is the input file X; nothing was written' \
+                                                     "$kept" encipher "${cfb[@]}" X -
+# A block device by device and inode too (root can make a loop device).
+head -c 65536 /dev/urandom >"$tmp/disk" && cp "$tmp/disk" "$tmp/disk.orig"
+if loopdev="$(losetup -f --show "$tmp/disk" 2>/dev/null)"; then
+    row "block device"   ''               1 "$same" 'cmp -s "$loopdev" "$tmp/disk.orig"' encipher --key k "$loopdev" "$loopdev"
+    row "block device by link" 'ln -s "$loopdev" dev' 1 "$same" 'cmp -s "$loopdev" "$tmp/disk.orig"' encipher --key k dev "$loopdev"
+else
+    echo "skipped: no loop device could be made here (needs root and the loop driver)"
+fi
 # 2. Deciphering a chained mode needs the vector; ECB takes none.
 row "decipher cbc no IV" ''               2 'velkor-crypt: decipher needs the --iv printed when the file was enciphered*' \
                                                      '[ ! -e out ]' decipher --key k --mode cbc X out
@@ -86,20 +102,35 @@ row "decipher ECB IV"    ''               2 'velkor-crypt: ECB takes no --iv*' '
 # 3. The input is only read: pipes, FIFOs and read-only files are inputs.
 row "FIFO input"         'mkfifo f; cat X >f &' 0 '' "$back" encipher "${cfb[@]}" f out
 row "/dev/stdin pipe"    'exec < <(cat X)' 0 ''     "$back" encipher "${cfb[@]}" /dev/stdin out
+# A pipe that delivers in pieces, with pauses: a short read is not the end of the input.
+row "pipe in pieces"     'exec < <(head -c 3000 X; sleep 0.3; tail -c +3001 X | head -c 5000; sleep 0.3; tail -c +8001 X)' \
+                                          0 ''      "$back" encipher "${cfb[@]}" /dev/stdin out
+# "-" is standard input and output; "--" ends the options.
+row "- in and out"       'exec <X'        0 ''      'cmp -s "$tmp/out" ref.cfb && [ ! -e ./- ]' encipher "${cfb[@]}" - -
+row "-- before paths"    'cp X ./--in'    0 ''      "$back" encipher "${cfb[@]}" -- --in out
+# The IV is printed before the output is written: a reader that goes away still has it.
+row "IV before output"   'exec > >(head -c 1 >/dev/null)' 141 'IV: ????????' true encipher --key k --mode cfb /dev/zero -
+# The key from a file's first line or from VELKOR_KEY; an empty key is no key.
+row "key file"           'printf "k\r\nnot the key\n" >kf' 0 '' "cmp -s out ref.cfb" encipher --key-file kf --mode cfb --iv 12345678 X out
+row "key in VELKOR_KEY"  'export VELKOR_KEY=k' 0 '' "cmp -s out ref.cfb" encipher --mode cfb --iv 12345678 X out
+row "empty key"          ''               2 'velkor-crypt: the key (--key) is empty*' '[ ! -e out ]' encipher --key "" X out
+row "empty key file"     ': >kf'          2 'velkor-crypt: the key (the first line of kf) is empty*' '[ ! -e out ]' encipher --key-file kf X out
+row "long IV"            ''               2 'velkor-crypt: --iv takes 8 characters*' '[ ! -e out ]' decipher --key k --mode cfb --iv 123456789 X out
 # Root may write a file of mode 444; an immutable file (where the file system has them) it may not.
 row "read-only file"     'chmod 444 X && { chattr +i X 2>/dev/null || true; }' 0 '' \
                                                      "{ chattr -i X 2>/dev/null; true; } && $back" encipher "${cfb[@]}" X out
 row "kernel read-only"   ''               0 ''      '"$tool" decipher "${cfb[@]}" out back && [ "$(cat back)" = "$(cat /proc/version)" ]' \
                                                      encipher "${cfb[@]}" /proc/version out
 # 6. Errors name the file that failed; a failed input creates no output.
-row "missing input"      ''               1 'velkor-crypt: absent: File not found' '[ ! -e out ]' encipher --key k absent out
-row "input is a folder"  'mkdir d'        1 'velkor-crypt: d: File access denied' '[ ! -e out ]' encipher --key k d out
+row "missing input"      ''               1 'velkor-crypt: absent: No such file or directory' '[ ! -e out ]' encipher --key k absent out
+row "input is a folder"  'mkdir d'        1 'velkor-crypt: d: Is a directory' '[ ! -e out ]' encipher --key k d out
+row "link loop"          'ln -s loop loop' 1 'velkor-crypt: loop: Too many levels of symbolic links' '[ ! -e out ]' encipher --key k loop out
 row "output in no folder" ''              1 'velkor-crypt: no/dir/out: *' "$kept" encipher --key k X no/dir/out
-row "output is a folder" 'mkdir d'        1 'velkor-crypt: d: File access denied' "$kept" encipher --key k X d
-row "disk full"          ''               1 'velkor-crypt: /dev/full: Disk full' "$kept" encipher --key k X /dev/full
+row "output is a folder" 'mkdir d'        1 'velkor-crypt: d: Is a directory' "$kept" encipher --key k X d
+row "disk full"          ''               1 'velkor-crypt: /dev/full: No space left on device' "$kept" encipher --key k X /dev/full
 # A write that fails halfway keeps every byte written before it: a file size limit of
 # 6 KiB stops a 10001-byte output at 6144 bytes, the start of the whole cipher.
-row "file size limit"    'ulimit -f 6; trap "" XFSZ' 1 'velkor-crypt: out: Disk full' \
+row "file size limit"    'ulimit -f 6; trap "" XFSZ' 1 'velkor-crypt: out: File too large' \
                                                      '[ "$(wc -c <out)" = 6144 ] && cmp -s -n 6144 out ref.cfb' \
                                                      encipher "${cfb[@]}" X out
 # Exit status 2 and the usage line for every bad call.

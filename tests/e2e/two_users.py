@@ -55,7 +55,8 @@ class Crypt:
             self.command, self.env = [str(rig.ROOT / "scripts/wine-start"), windows_exe], prefix.env
 
     def decode(self, key, wires):
-        out = subprocess.run(self.command + ["decode-line", "--key", key],
+        # --bytes: the lines compared are code page 1252 bytes, on Linux as on Windows.
+        out = subprocess.run(self.command + ["decode-line", "--bytes", "--key", key],
                              input="".join(w + "\n" for w in wires).encode("latin-1"),
                              capture_output=True, env=self.env, timeout=60)
         return out.stdout.decode("latin-1").replace("\r\n", "\n").split("\n")[:len(wires)]
