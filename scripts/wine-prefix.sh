@@ -79,22 +79,25 @@ boot_once() {
 # A program Wine ships in every prefix; its answer shows that programs start.
 probe() { in_prefix timeout 60 wine cmd /c echo velkor-prefix-ok 2>&1; }
 
+# Says why, ends what runs in the prefix and removes it, for boot_once to make afresh.
+remake() {
+    echo "wine-prefix: $prefix $1; making it afresh" >&2
+    end_prefix
+    rm -rf "$prefix"
+}
+
 case "$cmd" in
 boot)
     identity="$(wine_identity)"
     if [ -d "$prefix" ] && [ "$(cat "$stamp" 2>/dev/null)" != "$identity" ]; then
         if [ -f "$stamp" ] || [ -n "$(ls -A "$prefix" 2>/dev/null)" ]; then
-            echo "wine-prefix: $prefix was made by another Wine; making it afresh" >&2
-            end_prefix
-            rm -rf "$prefix"
+            remake "was made by another Wine"
         fi
     fi
     boot_once
     out="$(probe || true)"
     if ! grep -q velkor-prefix-ok <<<"$out"; then
-        echo "wine-prefix: programs do not start in $prefix; making it afresh" >&2
-        end_prefix
-        rm -rf "$prefix"
+        remake "cannot start programs"
         boot_once
         out="$(probe || true)"
         if ! grep -q velkor-prefix-ok <<<"$out"; then
