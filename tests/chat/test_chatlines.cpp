@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -60,6 +61,16 @@ class LineDisplay final : public TChatDisplay {
         return start;
     }
     std::int64_t TextLimit() const override { return limit; }
+    void InsertText(std::int64_t position, std::string_view text) override {
+        for (std::string& line : lines) {
+            if (position <= static_cast<std::int64_t>(line.size())) {
+                line.insert(static_cast<std::size_t>(position), text);
+                return;
+            }
+            position -= static_cast<std::int64_t>(line.size()) + 1;
+        }
+        ADD_FAILURE() << "inserted past the end";
+    }
 
     std::vector<std::string> lines;
     std::vector<std::int32_t> scrolls;
@@ -344,4 +355,102 @@ TEST(Display, AVeryLongLineIsShownWholeInParagraphs) {
     }
     EXPECT_EQ(joined, line) << "nothing lost";
     EXPECT_EQ(display.scrolls, std::vector<std::int32_t>{4});
+}
+
+TEST(NotSent, MarksNameTheReasonAndCannotPassForChat) {
+    const struct {
+        TPokeOutcome outcome;
+        const char* mark;
+    } rows[] = {
+        {TPokeOutcome::Delivered, ""},
+        {TPokeOutcome::NoLink, "[NOT SENT: no link to mIRC] "},
+        {TPokeOutcome::TooManyWaiting, "[NOT SENT: too many lines waiting for mIRC] "},
+        {TPokeOutcome::Refused, "[NOT SENT: mIRC refused it] "},
+        {TPokeOutcome::Busy, "[NOT SENT: mIRC stayed busy] "},
+        {TPokeOutcome::NoAnswer, "[NOT SENT: no answer from mIRC] "},
+        {TPokeOutcome::LinkEnded, "[NOT SENT: the link to mIRC ended] "},
+        {TPokeOutcome::WaitedTooLong, "[NOT SENT: waited too long for mIRC] "},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(NotSentMark(row.outcome), row.mark);
+}
+
+// Typed lines echoed, channel lines and trims between, then outcomes: a failed line is
+// marked in its own echo line while it is shown, else shown again marked at the end.
+TEST(NotSent, MarkedInTheirEchoLines) {
+    struct Step {
+        char what;        // 'e' echo of line `id`, 'c' channel line, 'x' clear, 'd' outcome
+        std::uint64_t id; // the typed line
+        TPokeOutcome outcome = TPokeOutcome::Delivered;
+    };
+    using O = TPokeOutcome;
+    struct Row {
+        const char* name;
+        std::int32_t size;
+        std::vector<Step> steps;
+        std::vector<std::string> lines;
+    };
+    const Row rows[] = {
+        {"delivered lines stay as typed",
+         200,
+         {{'e', 1}, {'c', 0}, {'e', 2}, {'d', 1}, {'d', 2}},
+         {"typed 1", "<bob> said", "typed 2"}},
+        {"a refused line is marked in place, the next one after it too",
+         200,
+         {{'e', 1}, {'e', 2}, {'c', 0}, {'d', 1, O::Refused}, {'d', 2, O::NoAnswer}},
+         {"[NOT SENT: mIRC refused it] typed 1", "[NOT SENT: no answer from mIRC] typed 2",
+          "<bob> said"}},
+        {"out of order, after trims",
+         2,
+         {{'e', 1},
+          {'e', 2},
+          {'c', 0},
+          {'e', 3},
+          {'c', 0},
+          {'d', 3, O::Busy},
+          {'d', 2, O::Refused},
+          {'d', 1}},
+         {"[NOT SENT: mIRC stayed busy] typed 3", "<bob> said",
+          "[NOT SENT: mIRC refused it] typed 2"}},
+        {"trimmed away: shown again, marked",
+         1,
+         {{'e', 1}, {'c', 0}, {'c', 0}, {'d', 1, O::LinkEnded}},
+         {"<bob> said", "[NOT SENT: the link to mIRC ended] typed 1"}},
+        {"cleared: shown again, marked",
+         200,
+         {{'e', 1}, {'x', 0}, {'c', 0}, {'d', 1, O::NoLink}},
+         {"<bob> said", "[NOT SENT: no link to mIRC] typed 1"}},
+        {"an empty line has no echo: the mark alone",
+         200,
+         {{'c', 0}, {'d', 7, O::WaitedTooLong}},
+         {"<bob> said", "[NOT SENT: waited too long for mIRC] "}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        LineDisplay display;
+        TEchoPositions echoes;
+        std::map<std::uint64_t, std::string> typed;
+        for (const Step& step : row.steps) {
+            switch (step.what) {
+            case 'e': {
+                typed[step.id] = "typed " + std::to_string(step.id);
+                const TDisplayAppend appended = AddToDisplay(display, typed[step.id], row.size);
+                echoes.Removed(appended.removed);
+                echoes.Echoed(step.id, appended.start);
+                break;
+            }
+            case 'c':
+                echoes.Removed(AddToDisplay(display, "<bob> said", row.size).removed);
+                break;
+            case 'x':
+                echoes.Removed(display.TextLength());
+                display.lines.clear();
+                break;
+            default:
+                ReportDelivery(display, echoes, step.id, typed[step.id], step.outcome, row.size);
+            }
+        }
+        EXPECT_EQ(display.lines, row.lines);
+        EXPECT_EQ(echoes.Size(), 0u) << "every reported echo forgotten";
+    }
 }
