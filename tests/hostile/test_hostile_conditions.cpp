@@ -348,11 +348,11 @@ TEST_F(Hostile, RealConditionsTable) {
 
 namespace {
 
-// VELKOR_DDE_RESTARTS: how often the restart row restarts the IRC client (10 by default).
+// VELKOR_DDE_RESTARTS: how often the restart row restarts the IRC client (20 by default).
 int Restarts() {
     const char* value = std::getenv("VELKOR_DDE_RESTARTS");
     const int n = value ? std::atoi(value) : 0;
-    return n > 0 ? n : 10;
+    return n > 0 ? n : 20;
 }
 
 // A line typed into velkor and whether the row's server must have taken it.
