@@ -23,7 +23,7 @@ constexpr const char* kHelpText =
     "A line that does not reach mIRC is marked in the display, e.g. "
     "\"[NOT SENT: mIRC refused it] hello\"; no typed line is lost without that mark.\r\n"
     "When mIRC answers busy, the line is sent again after a short pause, for up to 10 s.\r\n"
-    "At most 50 lines wait behind a slow mIRC, none longer than 10 s; the others are marked.\r\n"
+    "At most 50 lines wait behind a slow mIRC, none longer than about 12 s; the others are marked.\r\n"
     "The status bar shows \"DDE: linked\" or \"DDE: not linked\" at its right end.\r\n"
     "A lost link to mIRC is tried again by itself (after 1 s, growing to 30 s), and a line "
     "typed while unlinked tries at once.\r\n"

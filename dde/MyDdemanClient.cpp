@@ -93,8 +93,14 @@ LRESULT TDdeClientConv::HandleMessage(HWND hwnd, UINT msg, WPARAM wparam, LPARAM
                 return 0;
             }
             const ULONGLONG now = GetTickCount64();
-            if (frontSince_ && now - frontSince_ >= kPokeTimeoutMs) {
+            if (awaitingAck_ && now - frontSince_ >= kPokeTimeoutMs) {
                 OnPokeTimeUp();
+                return 0;
+            }
+            if (retryPlanned_ && now - queue_.front().queuedAt >= kPokeTimeoutMs) {
+                // Busy for as long as a line may take: given up, the conversation sound.
+                Finish(TPokeOutcome::Busy);
+                SendNext();
                 return 0;
             }
             if (retryPlanned_ && now >= retryAt_ && partner_) {
@@ -276,7 +282,7 @@ void TDdeClientConv::OnAck(HWND from, LPARAM lparam) {
     awaitingAck_ = false;
     if (*status & DDE_FBUSY) {
         // A server that waits on something itself; the line goes again after a pause,
-        // until the poke's time is up.
+        // until it has taken the time a poke may take since it was queued.
         busyPauseMs_ =
             busyPauseMs_ ? std::min(busyPauseMs_ * 2, kLastBusyPauseMs) : kFirstBusyPauseMs;
         retryAt_ = GetTickCount64() + busyPauseMs_;
@@ -295,11 +301,6 @@ void TDdeClientConv::OnTerminate(HWND from) {
 }
 
 void TDdeClientConv::OnPokeTimeUp() {
-    if (!awaitingAck_) { // answered busy until the time ran out: the conversation is sound
-        Finish(TPokeOutcome::Busy);
-        SendNext();
-        return;
-    }
     // No answer: one that comes late must not pass for the next poke's, so the conversation
     // ends and a new one starts at once for the lines behind.
     Finish(TPokeOutcome::NoAnswer);

@@ -41,9 +41,11 @@ struct TPokeQueued {
 class TDdeClientConv : public TComponent {
   public:
     static constexpr UINT kPokeTimeoutMs = 10000;
-    // Lines waiting behind the one on its way: at most this many, each at most this long.
+    // Lines waiting behind the one on its way: at most this many, each at most this long
+    // (a little over the poke's time, so that a line queued right behind one that timed
+    // out still gets its turn on the new conversation).
     static constexpr std::size_t kMaxWaiting = 50;
-    static constexpr UINT kMaxWaitMs = 10000;
+    static constexpr UINT kMaxWaitMs = 12000;
     static constexpr UINT kFirstRelinkMs = 1000;
     static constexpr UINT kLastRelinkMs = 30000;
 

@@ -404,6 +404,20 @@ TEST_F(Hostile, DeliveredOrMarkedTable) {
              for (int i = 1; i <= 5; ++i)
                  r.Type("refused " + std::to_string(i), false);
          }},
+        {"busy throughout, 55 lines typed at once",
+         [](Run& r) {
+             r.mirc->SetBehaviour({.busyFirst = 1 << 30});
+             for (int i = 1; i <= 55; ++i)
+                 r.Type("waiting " + std::to_string(i), false);
+             // Past 50 waiting, a line is marked at once; the rest after 10 s, not later.
+             const auto lines = App().DisplayLines();
+             EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                     [](const std::string& l) {
+                                         return l.starts_with(
+                                             "[NOT SENT: too many lines waiting for mIRC] ");
+                                     }),
+                       5);
+         }},
         {"hangs 3 s in its first poke",
          [](Run& r) {
              r.mirc->SetBehaviour({.hangFirst = 1, .hangMs = 3000});
