@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -357,97 +358,53 @@ TEST(Display, AVeryLongLineIsShownWholeInParagraphs) {
     EXPECT_EQ(display.scrolls, std::vector<std::int32_t>{4});
 }
 
-TEST(NotSent, MarksNameTheReasonAndCannotPassForChat) {
-    const struct {
-        TPokeOutcome outcome;
-        const char* mark;
-    } rows[] = {
-        {TPokeOutcome::Delivered, ""},
-        {TPokeOutcome::NoLink, "[NOT SENT: no link to mIRC] "},
-        {TPokeOutcome::TooManyWaiting, "[NOT SENT: too many lines waiting for mIRC] "},
-        {TPokeOutcome::Refused, "[NOT SENT: mIRC refused it] "},
-        {TPokeOutcome::Busy, "[NOT SENT: mIRC stayed busy] "},
-        {TPokeOutcome::NoAnswer, "[NOT SENT: no answer from mIRC] "},
-        {TPokeOutcome::LinkEnded, "[NOT SENT: the link to mIRC ended] "},
-        {TPokeOutcome::WaitedTooLong, "[NOT SENT: waited too long for mIRC] "},
-    };
-    for (const auto& row : rows)
-        EXPECT_EQ(NotSentMark(row.outcome), row.mark);
-}
-
 // Typed lines echoed, channel lines and trims between, then outcomes: a failed line is
 // marked in its own echo line while it is shown, else shown again marked at the end.
+// Steps: "eN" echo of typed line N, "c" a channel line, "x" clear, "dNo" the outcome of
+// line N (o: D delivered, R refused, A no answer, B busy, E link ended, L no link, W
+// waited too long, T too many waiting).
 TEST(NotSent, MarkedInTheirEchoLines) {
-    struct Step {
-        char what;        // 'e' echo of line `id`, 'c' channel line, 'x' clear, 'd' outcome
-        std::uint64_t id; // the typed line
-        TPokeOutcome outcome = TPokeOutcome::Delivered;
-    };
-    using O = TPokeOutcome;
-    struct Row {
-        const char* name;
+    const std::map<char, TPokeOutcome> outcomes = {
+        {'D', TPokeOutcome::Delivered},     {'R', TPokeOutcome::Refused},
+        {'A', TPokeOutcome::NoAnswer},      {'B', TPokeOutcome::Busy},
+        {'E', TPokeOutcome::LinkEnded},     {'L', TPokeOutcome::NoLink},
+        {'W', TPokeOutcome::WaitedTooLong}, {'T', TPokeOutcome::TooManyWaiting}};
+    const std::string r = "[NOT SENT: mIRC refused it] ", c = "<bob> said";
+    const struct {
         std::int32_t size;
-        std::vector<Step> steps;
+        std::string steps;
         std::vector<std::string> lines;
+    } rows[] = {
+        {200, "e1 c e2 d1D d2D", {"typed 1", c, "typed 2"}},
+        {200, "e1 e2 c d1R d2A", {r + "typed 1", "[NOT SENT: no answer from mIRC] typed 2", c}},
+        {2, "e1 e2 c e3 c d3B d2R d1D", {"[NOT SENT: mIRC stayed busy] typed 3", c, r + "typed 2"}},
+        {1, "e1 c c d1E", {c, "[NOT SENT: the link to mIRC ended] typed 1"}},
+        {200, "e1 x c d1L", {c, "[NOT SENT: no link to mIRC] typed 1"}},
+        {200,
+         "c d7W d8T",
+         {c, "[NOT SENT: waited too long for mIRC] ",
+          "[NOT SENT: too many lines waiting for mIRC] "}},
     };
-    const Row rows[] = {
-        {"delivered lines stay as typed",
-         200,
-         {{'e', 1}, {'c', 0}, {'e', 2}, {'d', 1}, {'d', 2}},
-         {"typed 1", "<bob> said", "typed 2"}},
-        {"a refused line is marked in place, the next one after it too",
-         200,
-         {{'e', 1}, {'e', 2}, {'c', 0}, {'d', 1, O::Refused}, {'d', 2, O::NoAnswer}},
-         {"[NOT SENT: mIRC refused it] typed 1", "[NOT SENT: no answer from mIRC] typed 2",
-          "<bob> said"}},
-        {"out of order, after trims",
-         2,
-         {{'e', 1},
-          {'e', 2},
-          {'c', 0},
-          {'e', 3},
-          {'c', 0},
-          {'d', 3, O::Busy},
-          {'d', 2, O::Refused},
-          {'d', 1}},
-         {"[NOT SENT: mIRC stayed busy] typed 3", "<bob> said",
-          "[NOT SENT: mIRC refused it] typed 2"}},
-        {"trimmed away: shown again, marked",
-         1,
-         {{'e', 1}, {'c', 0}, {'c', 0}, {'d', 1, O::LinkEnded}},
-         {"<bob> said", "[NOT SENT: the link to mIRC ended] typed 1"}},
-        {"cleared: shown again, marked",
-         200,
-         {{'e', 1}, {'x', 0}, {'c', 0}, {'d', 1, O::NoLink}},
-         {"<bob> said", "[NOT SENT: no link to mIRC] typed 1"}},
-        {"an empty line has no echo: the mark alone",
-         200,
-         {{'c', 0}, {'d', 7, O::WaitedTooLong}},
-         {"<bob> said", "[NOT SENT: waited too long for mIRC] "}},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.steps);
         LineDisplay display;
         TEchoPositions echoes;
-        std::map<std::uint64_t, std::string> typed;
-        for (const Step& step : row.steps) {
-            switch (step.what) {
-            case 'e': {
-                typed[step.id] = "typed " + std::to_string(step.id);
-                const TDisplayAppend appended = AddToDisplay(display, typed[step.id], row.size);
+        std::istringstream steps(row.steps);
+        for (std::string step; steps >> step;) {
+            const std::uint64_t id = step.size() > 1 ? step[1] - '0' : 0;
+            const std::string typed = step[0] == 'e' ? "typed " + step.substr(1) : "";
+            if (step[0] == 'e') {
+                const TDisplayAppend appended = AddToDisplay(display, typed, row.size);
                 echoes.Removed(appended.removed);
-                echoes.Echoed(step.id, appended.start);
-                break;
-            }
-            case 'c':
-                echoes.Removed(AddToDisplay(display, "<bob> said", row.size).removed);
-                break;
-            case 'x':
+                echoes.Echoed(id, appended.start);
+            } else if (step[0] == 'c') {
+                echoes.Removed(AddToDisplay(display, c, row.size).removed);
+            } else if (step[0] == 'x') {
                 echoes.Removed(display.TextLength());
                 display.lines.clear();
-                break;
-            default:
-                ReportDelivery(display, echoes, step.id, typed[step.id], step.outcome, row.size);
+            } else { // an id without an echo stands for an empty line
+                ReportDelivery(display, echoes, id, id < 7 ? "typed " + step.substr(1, 1) : "",
+                               outcomes.at(step[2]), row.size);
             }
         }
         EXPECT_EQ(display.lines, row.lines);
