@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cstddef>
+#include <cstring>
 #include <stdexcept>
 
 namespace velkor::kit {
@@ -78,12 +79,6 @@ void CommandServer::SetBehaviour(const Behaviour& behaviour) {
     std::lock_guard lock(mutex_);
     behaviour_ = behaviour;
     pokesSeen_ = 0;
-    busyAnswers_ = 0;
-}
-
-int CommandServer::BusyAnswers() const {
-    std::lock_guard lock(mutex_);
-    return busyAnswers_;
 }
 
 std::vector<std::string> CommandServer::Pokes() const {
@@ -126,10 +121,8 @@ HDDEDATA CALLBACK CommandServer::Callback(UINT type, UINT format, HCONV, HSZ hsz
         std::lock_guard lock(self->mutex_);
         const Behaviour& b = self->behaviour_;
         const int seen = ++self->pokesSeen_;
-        if (seen <= b.busyFirst) {
-            ++self->busyAnswers_;
-            return reinterpret_cast<HDDEDATA>(DDE_FBUSY); // not taken: it may come again
-        }
+        if (seen <= b.busyFirst) // not taken: it may come again
+            return reinterpret_cast<HDDEDATA>(DDE_FBUSY);
         if (b.refuse) return reinterpret_cast<HDDEDATA>(DDE_FNOTPROCESSED);
         if (seen - b.busyFirst <= b.hangFirst) hangMs = b.hangMs;
         self->arrivals_.push_back({text, std::chrono::steady_clock::now()});
@@ -193,14 +186,10 @@ LRESULT CALLBACK SilentDdeServer::Proc(HWND hwnd, UINT msg, WPARAM wparam, LPARA
         if (const auto* poke = static_cast<const DDEPOKE*>(GlobalLock(data))) {
             const auto* text = reinterpret_cast<const char*>(poke->Value);
             const SIZE_T size = GlobalSize(data) - offsetof(DDEPOKE, Value);
-            std::string line(text, size);
-            line.resize(std::min(line.size(), line.find('\0')));
             const bool release = poke->fRelease;
+            std::lock_guard lock(self->mutex_);
+            self->texts_.emplace_back(text, strnlen(text, size));
             GlobalUnlock(data);
-            {
-                std::lock_guard lock(self->mutex_);
-                self->texts_.push_back(std::move(line));
-            }
             if (release) GlobalFree(data);
         }
         // The item atom goes back with the acknowledgement.

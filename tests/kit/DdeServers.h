@@ -51,7 +51,6 @@ class CommandServer {
         DWORD hangMs = 0;
     };
     void SetBehaviour(const Behaviour& behaviour);
-    int BusyAnswers() const;
     // Closed: its DDE instance ends every conversation with a goodbye.
     ~CommandServer();
     CommandServer(const CommandServer&) = delete;
@@ -83,7 +82,7 @@ class CommandServer {
     mutable std::mutex mutex_;
     std::vector<Arrival> arrivals_;
     Behaviour behaviour_;
-    int pokesSeen_ = 0, busyAnswers_ = 0;
+    int pokesSeen_ = 0;
     bool ownThread_ = false;
     std::optional<ServerThread> thread_;
 };
