@@ -19,10 +19,14 @@ namespace {
 
 constexpr LPARAM kDisplayTextLimit = 2000000;
 constexpr UINT kFocusInputMessage = WM_APP + 2;
+constexpr UINT kLinkStatusMessage = WM_APP + 3;
 // Sizes at 96 dpi; the window scales them to its own.
 constexpr int kToolBarHeight = 2;
 constexpr int kSendSize = 2;
 constexpr int kPanel0Width = 45;
+constexpr int kLinkPanelWidth = 110; // status panel 2, at the right end
+constexpr char kLinkedText[] = "DDE: linked";
+constexpr char kUnlinkedText[] = "DDE: not linked";
 // Repaints of the display are merged: at most one per this many milliseconds.
 constexpr UINT_PTR kRepaintTimer = 1;
 constexpr UINT kRepaintDelayMs = 40;
@@ -141,6 +145,16 @@ void TfMain::CreateControls() {
     say = new TDdeClientConv(this);
     say->SetName("say");
     say->SetServiceApplication("mIRC32");
+    // A link that ends, or that no server answered, is tried again by itself.
+    say->SetRelink(true);
+    say->OnOpen = [this](TComponent&) { UpdateLinkStatus(); };
+    say->OnClose = [this](TComponent&) {
+        // Told before the conversation is gone: the panel follows once it is.
+        PostMessageA(Handle(), kLinkStatusMessage, 0, 0);
+    };
+    say->OnPokeDone = [this](TDdeClientConv&, TPokeId id, chat::TPokeOutcome outcome) {
+        RunHandler(Handle(), [&] { LineDone(id, outcome); });
+    };
     NONE = new TDdeServerItem(this);
     NONE->SetName("NONE");
     NONE->OnPokeData = [this](TComponent&) { RunHandler(Handle(), [this] { NONEPokeData(); }); };
@@ -155,10 +169,18 @@ void TfMain::ApplyDpi() {
     if (statusFont) StatusBar1->SetFont(statusFont.get());
     font_ = std::move(font);
     statusFont_ = std::move(statusFont);
-    int parts[2] = {Scaled(kPanel0Width), -1};
-    SendMessageA(StatusBar1->Handle(), SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
+    RECT client;
+    GetClientRect(Handle(), &client);
+    SetStatusParts(client.right);
     Send->SetBounds(0, 0, Scaled(kSendSize), Scaled(kSendSize));
     Splitter1->SetThickness(Scaled(TSplitter::ThicknessAt96));
+}
+
+void TfMain::SetStatusParts(int width) {
+    // Panel 0 at the left, the link's panel 2 at the right, the status line between.
+    int parts[3] = {Scaled(kPanel0Width),
+                    std::max(Scaled(kPanel0Width), width - Scaled(kLinkPanelWidth)), -1};
+    SendMessageA(StatusBar1->Handle(), SB_SETPARTS, 3, reinterpret_cast<LPARAM>(parts));
 }
 
 void TfMain::DpiChanged() {
@@ -173,6 +195,7 @@ void TfMain::Layout() {
     GetClientRect(Handle(), &client);
     const int w = client.right, h = client.bottom;
     int statusHeight = 0;
+    SetStatusParts(w);
     if (IsWindowVisible(StatusBar1->Handle())) {
         SendMessageA(StatusBar1->Handle(), WM_SIZE, 0, 0);
         RECT r;
@@ -204,8 +227,14 @@ void TfMain::FormDestroy() {
 }
 
 void TfMain::Manualconnect1Click() {
-    say->LinkTo(settings_.ServerName, settings_.TopicName); // a failed link is silent
+    // A failed link shows in status panel 2 and is tried again by itself.
+    say->LinkTo(settings_.ServerName, settings_.TopicName);
     UpdateStatusLine();
+    UpdateLinkStatus();
+}
+
+void TfMain::UpdateLinkStatus() {
+    SetStatusText(2, say->Linked() ? kLinkedText : kUnlinkedText);
 }
 
 void TfMain::UpdateStatusLine() {
@@ -237,10 +266,42 @@ void TfMain::SendClick() {
         MessageBoxA(Handle(), std::string(out.Refusal).c_str(), "velkor", MB_OK);
         return;
     }
-    say->PokeText("\"\"", out.Command); // not linked or refused: silent
-    AddToDisplay(out.Echo);
+    // Echoed first: a line that cannot go is marked in its echo, possibly at once.
+    const std::uint64_t echoKey = nextEchoKey_++;
+    if (!out.Echo.empty()) echoes_.Echoed(echoKey, AddToDisplay(out.Echo).start);
+    poking_ = true;
+    const TPokeQueued poke = say->PokeText("\"\"", out.Command);
+    poking_ = false;
+    if (poke) {
+        sentLines_[poke.id] = SentLine{echoKey, out.Echo};
+        if (const auto early = earlyOutcomes_.find(poke.id); early != earlyOutcomes_.end()) {
+            const chat::TPokeOutcome outcome = early->second;
+            earlyOutcomes_.erase(early);
+            LineDone(poke.id, outcome);
+        }
+    } else {
+        ChangeDisplay([&](TRichDisplay& rich) {
+            chat::ReportDelivery(rich, echoes_, echoKey, out.Echo, poke.refusal,
+                                 settings_.DisplayBufferSize);
+        });
+    }
+    UpdateLinkStatus();
     AddToHistory(out.History);
     SetInputText("");
+}
+
+void TfMain::LineDone(TPokeId id, chat::TPokeOutcome outcome) {
+    const auto sent = sentLines_.find(id);
+    if (sent == sentLines_.end()) {
+        if (poking_) earlyOutcomes_[id] = outcome; // SendClick reports it
+        return;
+    }
+    const SentLine line = std::move(sent->second);
+    sentLines_.erase(sent);
+    ChangeDisplay([&](TRichDisplay& rich) {
+        chat::ReportDelivery(rich, echoes_, line.echoKey, line.echo, outcome,
+                             settings_.DisplayBufferSize);
+    });
 }
 
 void TfMain::AddToHistory(const std::string& text) {
@@ -261,8 +322,17 @@ void TfMain::NONEPokeData() {
     if (const auto shown = session_.Incoming(NONE->Text())) AddToDisplay(*shown);
 }
 
-void TfMain::AddToDisplay(const std::string& text) {
-    if (text.empty()) return;
+chat::TDisplayAppend TfMain::AddToDisplay(const std::string& text) {
+    chat::TDisplayAppend appended;
+    if (text.empty()) return appended;
+    ChangeDisplay([&](TRichDisplay& rich) {
+        appended = chat::AddToDisplay(rich, text, settings_.DisplayBufferSize);
+    });
+    echoes_.Removed(appended.removed);
+    return appended;
+}
+
+void TfMain::ChangeDisplay(const std::function<void(TRichDisplay&)>& change) {
     HWND display = Display->Handle();
     // A visible RichEdit repaints on every change, and under a flood of pokes the paint
     // between two pokes costs more than the change itself. Redraw stays off from the first
@@ -287,7 +357,7 @@ void TfMain::AddToDisplay(const std::string& text) {
     } restore{*this, display, events};
     // A user who has scrolled back to read keeps the view; at the newest line it follows.
     TRichDisplay rich(display, true);
-    chat::AddToDisplay(rich, text, settings_.DisplayBufferSize);
+    change(rich);
     rich.RestoreView();
 }
 
@@ -321,6 +391,9 @@ LRESULT TfMain::WndProc(UINT msg, WPARAM wparam, LPARAM lparam) {
         return 0;
     case kFocusInputMessage:
         FocusInputBox();
+        return 0;
+    case kLinkStatusMessage:
+        UpdateLinkStatus();
         return 0;
     case WM_TIMER:
         if (wparam == kRepaintTimer) {

@@ -3,6 +3,7 @@
 // the server item NONE, and both reach the display through AddToDisplay.
 #pragma once
 
+#include "app/Richdisplay.h"
 #include "app/chat/Chatsession.h"
 #include "app/chat/Chatsettings.h"
 #include "app/chat/History.h"
@@ -11,6 +12,9 @@
 #include "crypto/Ideaunit.h"
 #include "dde/MyDdemanServer.h"
 
+#include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -28,6 +32,8 @@ class TfMain : public TForm {
     void FormDestroy();
     void Manualconnect1Click();
     void UpdateStatusLine();
+    // Status panel 2: whether the client conversation is linked to the IRC client.
+    void UpdateLinkStatus();
 
     // Outgoing lines and the command history.
     void SendClick();
@@ -37,7 +43,9 @@ class TfMain : public TForm {
 
     // Incoming lines and the display.
     void NONEPokeData();
-    void AddToDisplay(const std::string& text);
+    chat::TDisplayAppend AddToDisplay(const std::string& text);
+    // The outcome of a typed line's poke: a line not sent is marked in its echo.
+    void LineDone(TPokeId id, chat::TPokeOutcome outcome);
     // Shows what AddToDisplay changed: redraw back on and one repaint.
     void RepaintDisplay();
     void DisplaySelectionChange();
@@ -65,11 +73,14 @@ class TfMain : public TForm {
     // Fonts and status panels for the window's DPI.
     void ApplyDpi();
     void Layout();
+    void SetStatusParts(int width);
     void RunSettingDialog(chat::TSettingDialog dialog);
     void SetInputText(const std::string& text);
     std::string InputText() const;
     void SetStatusText(int part, const std::string& text);
     void FocusInputBox();
+    // Runs `change` on the display with our own changes' redraw and selection handling.
+    void ChangeDisplay(const std::function<void(TRichDisplay&)>& change);
 
     // Loaded before the display is created and freed after it is gone.
     UniqueModule richEditLibrary_;
@@ -99,6 +110,18 @@ class TfMain : public TForm {
     int shownInputHeight_ = 0;     // what the last layout gave it, in pixels
     bool updatingDisplay_ = false; // our own appends, trims and clears move the selection
     bool repaintPending_ = false;  // display redraw held off until the repaint timer
+
+    // Typed lines on their way to the IRC client: their echo (by its key in echoes_) and
+    // text, so that one that fails is marked; outcomes told before PokeText returned.
+    struct SentLine {
+        std::uint64_t echoKey = 0;
+        std::string echo;
+    };
+    std::map<TPokeId, SentLine> sentLines_;
+    std::map<TPokeId, chat::TPokeOutcome> earlyOutcomes_;
+    bool poking_ = false;
+    chat::TEchoPositions echoes_;
+    std::uint64_t nextEchoKey_ = 1;
 };
 
 } // namespace velkor

@@ -141,6 +141,8 @@ void TfMain::HideStatusBar1Click() {
 }
 
 void TfMain::Clearbuffer1Click() {
+    // Echoes of lines still on their way go too: a failure is then shown as a new line.
+    echoes_.Removed(TRichDisplay(Display->Handle()).TextLength());
     updatingDisplay_ = true;
     SetWindowTextA(Display->Handle(), "");
     updatingDisplay_ = false;

@@ -84,6 +84,16 @@ void TRichDisplay::AppendLine(std::string_view text) {
     ReplaceRange(-1, -1, std::string(text) + "\r\n");
 }
 
+void TRichDisplay::InsertText(std::int64_t position, std::string_view text) {
+    // Within the limit: the control would drop what does not fit.
+    const std::int64_t room = TextLimit() - TextLength();
+    if (room <= 0) return;
+    if (static_cast<std::int64_t>(text.size()) > room)
+        text = text.substr(0, static_cast<size_t>(room));
+    const auto at = static_cast<LONG>(position);
+    ReplaceRange(at, at, std::string(text));
+}
+
 std::int64_t TRichDisplay::TextLength() const {
     // The last line as the control counts it (the empty one after a final break, if so)
     // ends the text; its start and length are in the control's own positions.

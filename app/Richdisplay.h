@@ -28,6 +28,7 @@ class TRichDisplay : public chat::TChatDisplay {
     std::int64_t TextLength() const override;
     std::int64_t LineStart(std::int32_t line) const override;
     std::int64_t TextLimit() const override;
+    void InsertText(std::int64_t position, std::string_view text) override;
 
     // True when the view was held (the user had scrolled back) and is now restored.
     bool RestoreView();

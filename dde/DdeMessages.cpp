@@ -79,10 +79,10 @@ HGLOBAL PostDdePoke(HWND server, HWND client, ATOM item, std::string_view bytes,
     return block;
 }
 
-WORD TakeDdeAck(LPARAM lparam) {
+std::optional<WORD> TakeDdeAck(LPARAM lparam) {
     UINT_PTR status = 0;
     UINT_PTR item = 0;
-    UnpackDDElParam(WM_DDE_ACK, lparam, &status, &item);
+    if (!UnpackDDElParam(WM_DDE_ACK, lparam, &status, &item)) return std::nullopt;
     FreeDDElParam(WM_DDE_ACK, lparam);
     if (item) GlobalDeleteAtom(static_cast<ATOM>(item));
     return static_cast<WORD>(status);

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string_view>
 
 namespace velkor {
@@ -40,8 +41,10 @@ HGLOBAL PostDdePoke(HWND server, HWND client, ATOM item, std::string_view bytes,
                     short format = CF_TEXT);
 
 // A WM_DDE_ACK that answers a posted message: returns its status word (DDE_FACK 0x8000 set
-// when the server took it) and frees the packed lParam and the item atom it carries.
-WORD TakeDdeAck(LPARAM lparam);
+// when the server took it, DDE_FBUSY 0x4000 when it was busy) and frees the packed lParam
+// and the item atom it carries. Nothing, and nothing freed, when the lParam cannot be
+// unpacked (not a packed acknowledgement).
+std::optional<WORD> TakeDdeAck(LPARAM lparam);
 
 // A WM_DDE_ACK sent in answer to WM_DDE_INITIATE: deletes the atoms the server made.
 void TakeInitiateAck(LPARAM lparam);

@@ -5,20 +5,27 @@
 #include "dde/DdeMessages.h"
 
 #include <dde.h>
+#include <ddeml.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <optional>
 
 namespace velkor {
 
 namespace {
 
 constexpr char kWindowClass[] = "VelkorDdeClientConv";
-constexpr UINT_PTR kAckTimer = 1;
-constexpr UINT_PTR kWatchTimer = 2;
-// While a poke is on its way, how often to look whether the server's window still exists:
-// a server that dies sends no WM_DDE_TERMINATE.
-constexpr UINT kWatchMs = 250;
+// While lines wait: look whether the server's window still exists (a server that dies
+// sends no WM_DDE_TERMINATE), whether the poke's time is up, a busy line's next try, and
+// lines that waited too long.
+constexpr UINT_PTR kTickTimer = 1;
+constexpr UINT kTickMs = 25;
+constexpr UINT_PTR kRelinkTimer = 2;
+// After a busy answer the line goes again after this pause, doubled each time up to the last.
+constexpr UINT kFirstBusyPauseMs = 20;
+constexpr UINT kLastBusyPauseMs = 500;
 
 ATOM NameAtom(const std::string& name) {
     return name.empty() ? 0 : GlobalAddAtomA(name.c_str());
@@ -26,16 +33,15 @@ ATOM NameAtom(const std::string& name) {
 
 } // namespace
 
+using chat::TPokeOutcome;
+
 TDdeClientConv::TDdeClientConv(TComponent* owner) : TComponent(owner) {
     WNDCLASSA wc{};
     wc.lpfnWndProc = WindowProc;
     wc.hInstance = GetModuleHandleA(nullptr);
     wc.lpszClassName = kWindowClass;
     RegisterClassA(&wc); // fails harmlessly when registered already
-    // A message-only window: it takes the server's answers and never sees other programs'
-    // broadcasts.
-    window_.reset(CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  GetModuleHandleA(nullptr), this));
+    NewWindow();
 }
 
 TDdeClientConv::~TDdeClientConv() {
@@ -43,8 +49,17 @@ TDdeClientConv::~TDdeClientConv() {
     OnClose = nullptr;
     OnOpen = nullptr;
     OnPokeDone = nullptr;
+    relink_ = false;
     CloseConversation();
     if (window_) SetWindowLongPtrA(window_.get(), GWLP_USERDATA, 0);
+}
+
+void TDdeClientConv::NewWindow() {
+    if (window_) SetWindowLongPtrA(window_.get(), GWLP_USERDATA, 0);
+    // A message-only window: it takes the server's answers and never sees other programs'
+    // broadcasts. Whatever a former partner still posts to the old one is lost with it.
+    window_.reset(CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  GetModuleHandleA(nullptr), this));
 }
 
 LRESULT CALLBACK TDdeClientConv::WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
@@ -53,7 +68,11 @@ LRESULT CALLBACK TDdeClientConv::WindowProc(HWND hwnd, UINT msg, WPARAM wparam, 
             hwnd, GWLP_USERDATA,
             reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTA*>(lparam)->lpCreateParams));
     auto* self = reinterpret_cast<TDdeClientConv*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    if (!self) return DefWindowProcA(hwnd, msg, wparam, lparam);
+    if (!self) {
+        // A former conversation's window: free what an answer carries.
+        if (msg == WM_DDE_ACK && !InSendMessage()) TakeDdeAck(lparam);
+        return DefWindowProcA(hwnd, msg, wparam, lparam);
+    }
     return self->HandleMessage(hwnd, msg, wparam, lparam);
 }
 
@@ -66,14 +85,30 @@ LRESULT TDdeClientConv::HandleMessage(HWND hwnd, UINT msg, WPARAM wparam, LPARAM
         OnTerminate(reinterpret_cast<HWND>(wparam));
         return 0;
     case WM_TIMER:
-        if (wparam == kAckTimer && awaitingAck_) {
-            // Given up. A late acknowledgement is taken for the next poke's: the server
-            // answers its pokes in order, so only the report of one poke may be off.
-            ++timedOut_;
-            Finish(false);
-            SendNext();
-        } else if (wparam == kWatchTimer && partner_ && !IsWindow(partner_)) {
-            ServerEnded();
+        if (wparam == kRelinkTimer) {
+            Relink();
+        } else if (wparam == kTickTimer) {
+            if (partner_ && !IsWindow(partner_)) {
+                ServerEnded();
+                return 0;
+            }
+            const ULONGLONG now = GetTickCount64();
+            if (awaitingAck_ && now - frontSince_ >= kPokeTimeoutMs) {
+                OnPokeTimeUp();
+                return 0;
+            }
+            if (retryPlanned_ && now - queue_.front().queuedAt >= kPokeTimeoutMs) {
+                // Busy for as long as a line may take: given up, the conversation sound.
+                Finish(TPokeOutcome::Busy);
+                SendNext();
+                return 0;
+            }
+            if (retryPlanned_ && now >= retryAt_ && partner_) {
+                retryPlanned_ = false;
+                if (!PostPoke(queue_.front())) retryPlanned_ = true; // next tick, in time
+            }
+            ExpireWaiting();
+            RunTimers();
         }
         return 0;
     default:
@@ -81,14 +116,27 @@ LRESULT TDdeClientConv::HandleMessage(HWND hwnd, UINT msg, WPARAM wparam, LPARAM
     }
 }
 
+void TDdeClientConv::SetRelink(bool on) {
+    relink_ = on;
+    if (!on) {
+        relinkPlanned_ = false;
+        KillTimer(window_.get(), kRelinkTimer);
+    } else if (!partner_) {
+        PlanRelink();
+    }
+}
+
 bool TDdeClientConv::LinkTo(const std::string& service, const std::string& topic) {
     CloseConversation();
     service_ = service;
     topic_ = topic;
+    wantService_ = service;
+    wantTopic_ = topic;
     const bool open = OpenConversation();
     if (!open) {
         service_.clear();
         topic_.clear();
+        PlanRelink();
     }
     return open;
 }
@@ -103,12 +151,13 @@ bool TDdeClientConv::OpenConversation() {
         if (WinExec(commandLine.c_str(), SW_SHOWMINNOACTIVE) >= 32) Initiate();
     }
     if (!partner_) return false;
-    timedOut_ = 0;
     Open();
     return true;
 }
 
 bool TDdeClientConv::Initiate() {
+    const bool planned = relinkPlanned_;
+    NewWindow(); // its timers go with the old one
     // An empty name asks for any server or topic; a name too long for an atom finds none.
     const UniqueAtom service(NameAtom(service_));
     const UniqueAtom topic(NameAtom(topic_));
@@ -117,42 +166,83 @@ bool TDdeClientConv::Initiate() {
         BroadcastInitiate(window_.get(), service.get(), topic.get());
         initiating_ = false;
     }
+    if (partner_) {
+        relinkPlanned_ = false;
+        relinkDelayMs_ = kFirstRelinkMs;
+    } else if (planned) {
+        SetTimer(window_.get(), kRelinkTimer, relinkDelayMs_, nullptr);
+    }
     return partner_ != nullptr;
 }
 
 void TDdeClientConv::CloseConversation() {
-    if (partner_) {
-        const HWND old = partner_;
-        Close();
-        partner_ = nullptr;
-        // Its answering WM_DDE_TERMINATE comes from a window that is no partner any more.
-        PostMessageA(old, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(window_.get()), 0);
-    }
-    GiveUpQueue();
+    if (partner_) EndConversation();
+    GiveUpQueue(TPokeOutcome::LinkEnded);
     service_.clear();
     topic_.clear();
+    wantService_.clear();
+    wantTopic_.clear();
+    relinkPlanned_ = false;
+    KillTimer(window_.get(), kRelinkTimer);
 }
 
-bool TDdeClientConv::PokeText(const std::string& item, std::string_view text) {
+void TDdeClientConv::EndConversation() {
+    const HWND old = partner_;
+    Close();
+    partner_ = nullptr;
+    // Its answering WM_DDE_TERMINATE, and any late answer to a poke, go to the old window.
+    PostMessageA(old, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(window_.get()), 0);
+    NewWindow();
+}
+
+TPokeQueued TDdeClientConv::PokeText(const std::string& item, std::string_view text) {
+    TPokeQueued result;
     if (partner_ && !IsWindow(partner_)) ServerEnded();
     // The empty item has no atom, as DDEML has no handle for it.
-    if (!partner_ || item.empty() || item.size() > 255) return false;
+    if (item.empty() || item.size() > 255) {
+        result.refusal = TPokeOutcome::Refused;
+        return result;
+    }
+    if (!partner_ && relink_ && !(wantService_.empty() && wantTopic_.empty())) {
+        service_ = wantService_;
+        topic_ = wantTopic_;
+        if (Initiate()) {
+            Open();
+        } else {
+            service_.clear();
+            topic_.clear();
+        }
+    }
+    if (!partner_) return result; // NoLink
+    if (queue_.size() >= kMaxWaiting) {
+        result.refusal = TPokeOutcome::TooManyWaiting;
+        return result;
+    }
     std::string bytes(chat::UpToFirstZero(text));
     bytes.push_back('\0');
-    queue_.push_back(Line{item, std::move(bytes)});
-    if (!awaitingAck_) SendNext();
-    return partner_ != nullptr;
+    result.queued = true;
+    result.id = nextId_++;
+    queue_.push_back(Line{result.id, item, std::move(bytes), GetTickCount64()});
+    if (!awaitingAck_ && !retryPlanned_) SendNext();
+    RunTimers();
+    return result;
 }
 
 void TDdeClientConv::SendNext() {
-    while (partner_ && !awaitingAck_ && !queue_.empty()) {
-        if (PostPoke(queue_.front())) return;
+    while (partner_ && !awaitingAck_ && !retryPlanned_ && !queue_.empty()) {
+        ExpireWaiting();
+        if (queue_.empty()) break;
+        if (PostPoke(queue_.front())) {
+            frontSince_ = GetTickCount64();
+            break;
+        }
         if (!IsWindow(partner_)) {
             ServerEnded();
             return;
         }
-        Finish(false); // no memory, or the server's queue is full
+        Finish(TPokeOutcome::NoAnswer); // no memory, or the server's queue is full
     }
+    RunTimers();
 }
 
 bool TDdeClientConv::PostPoke(const Line& line) {
@@ -165,8 +255,6 @@ bool TDdeClientConv::PostPoke(const Line& line) {
     item.release();
     pendingData_ = block;
     awaitingAck_ = true;
-    SetTimer(window_.get(), kAckTimer, kPokeTimeoutMs, nullptr);
-    SetTimer(window_.get(), kWatchTimer, kWatchMs, nullptr);
     return true;
 }
 
@@ -180,48 +268,130 @@ void TDdeClientConv::OnAck(HWND from, LPARAM lparam) {
             PostMessageA(from, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(window_.get()), 0);
         return;
     }
-    const WORD status = TakeDdeAck(lparam);
-    if (!awaitingAck_ || from != partner_)
-        return; // from an ended conversation, or late after a time-out
-    const bool acknowledged = (status & 0x8000) != 0; // DDE_FACK in the DDEACK word
-    // A refused poke leaves its data with the sender. After a time-out the answer may be
-    // the earlier poke's, whose data the server may still hold: then it is left alone.
-    if (!acknowledged && !timedOut_) GlobalFree(pendingData_);
-    Finish(acknowledged);
+    // An answer that cannot be read is no answer: the poke's time runs on.
+    const std::optional<WORD> status = TakeDdeAck(lparam);
+    if (!status || !awaitingAck_ || from != partner_) return; // a stranger's, or unreadable
+    if (*status & DDE_FACK) {
+        Finish(TPokeOutcome::Delivered);
+        SendNext();
+        return;
+    }
+    // Refused or busy: the data stays with the sender.
+    GlobalFree(pendingData_);
+    pendingData_ = nullptr;
+    awaitingAck_ = false;
+    if (*status & DDE_FBUSY) {
+        // A server that waits on something itself; the line goes again after a pause,
+        // until it has taken the time a poke may take since it was queued.
+        busyPauseMs_ =
+            busyPauseMs_ ? std::min(busyPauseMs_ * 2, kLastBusyPauseMs) : kFirstBusyPauseMs;
+        retryAt_ = GetTickCount64() + busyPauseMs_;
+        retryPlanned_ = true;
+        RunTimers();
+        return;
+    }
+    Finish(TPokeOutcome::Refused);
     SendNext();
 }
 
 void TDdeClientConv::OnTerminate(HWND from) {
-    if (from != partner_) return; // the answer to our own WM_DDE_TERMINATE, or a stranger's
+    if (from != partner_) return; // a stranger's
     PostMessageA(from, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(window_.get()), 0);
     ServerEnded();
 }
 
-void TDdeClientConv::Finish(bool acknowledged) {
-    KillTimer(window_.get(), kAckTimer);
-    KillTimer(window_.get(), kWatchTimer);
+void TDdeClientConv::OnPokeTimeUp() {
+    // No answer: one that comes late must not pass for the next poke's, so the conversation
+    // ends and a new one starts at once for the lines behind.
+    Finish(TPokeOutcome::NoAnswer);
+    EndConversation();
+    if (!(wantService_.empty() && wantTopic_.empty()) && relink_) {
+        service_ = wantService_;
+        topic_ = wantTopic_;
+        if (Initiate()) {
+            Open();
+            SendNext();
+            return;
+        }
+        service_.clear();
+        topic_.clear();
+    }
+    GiveUpQueue(relink_ ? TPokeOutcome::NoLink : TPokeOutcome::LinkEnded);
+    PlanRelink();
+}
+
+void TDdeClientConv::Finish(TPokeOutcome outcome) {
     awaitingAck_ = false;
+    retryPlanned_ = false;
+    busyPauseMs_ = 0;
+    frontSince_ = 0;
     pendingData_ = nullptr;
+    const TPokeId id = queue_.front().id;
     queue_.pop_front();
-    if (OnPokeDone) OnPokeDone(*this, acknowledged);
+    if (OnPokeDone) OnPokeDone(*this, id, outcome);
+}
+
+void TDdeClientConv::ExpireWaiting() {
+    // The lines behind the one on its way (or all, when none is): oldest first.
+    const std::size_t first = (awaitingAck_ || retryPlanned_) ? 1 : 0;
+    const ULONGLONG now = GetTickCount64();
+    while (queue_.size() > first && now - queue_[first].queuedAt > kMaxWaitMs) {
+        const TPokeId id = queue_[first].id;
+        queue_.erase(queue_.begin() + static_cast<std::ptrdiff_t>(first));
+        if (OnPokeDone) OnPokeDone(*this, id, TPokeOutcome::WaitedTooLong);
+    }
 }
 
 void TDdeClientConv::ServerEnded() {
     if (!partner_) return;
     Close();
     partner_ = nullptr;
-    GiveUpQueue();
+    NewWindow();
+    GiveUpQueue(TPokeOutcome::LinkEnded);
+    relinkDelayMs_ = kFirstRelinkMs;
+    PlanRelink();
 }
 
-void TDdeClientConv::GiveUpQueue() {
-    KillTimer(window_.get(), kAckTimer);
-    KillTimer(window_.get(), kWatchTimer);
+void TDdeClientConv::GiveUpQueue(TPokeOutcome outcome) {
+    KillTimer(window_.get(), kTickTimer);
     awaitingAck_ = false;
+    retryPlanned_ = false;
+    busyPauseMs_ = 0;
+    frontSince_ = 0;
     pendingData_ = nullptr; // on its way: the server may hold it
     std::deque<Line> lost;
     lost.swap(queue_);
-    for (std::size_t i = 0; i < lost.size() && OnPokeDone; ++i)
-        OnPokeDone(*this, false);
+    for (const Line& line : lost)
+        if (OnPokeDone) OnPokeDone(*this, line.id, outcome);
+}
+
+void TDdeClientConv::PlanRelink() {
+    if (!relink_ || partner_ || (wantService_.empty() && wantTopic_.empty())) return;
+    relinkPlanned_ = true;
+    SetTimer(window_.get(), kRelinkTimer, relinkDelayMs_, nullptr);
+}
+
+void TDdeClientConv::Relink() {
+    KillTimer(window_.get(), kRelinkTimer);
+    relinkPlanned_ = false;
+    if (partner_ || !relink_) return;
+    service_ = wantService_;
+    topic_ = wantTopic_;
+    if (Initiate()) {
+        Open();
+        return;
+    }
+    service_.clear();
+    topic_.clear();
+    relinkDelayMs_ = std::min(relinkDelayMs_ * 2, kLastRelinkMs);
+    PlanRelink();
+}
+
+void TDdeClientConv::RunTimers() {
+    if (queue_.empty())
+        KillTimer(window_.get(), kTickTimer);
+    else
+        SetTimer(window_.get(), kTickTimer, kTickMs, nullptr);
 }
 
 void TDdeClientConv::Close() {

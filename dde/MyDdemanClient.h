@@ -5,10 +5,18 @@
 // 10 s. (A synchronous DDEML poke waits in a loop that answers no initiate: a peer that
 // opens a conversation to this program while it pokes stalls both sides, the window
 // freezes, and lines from the peer are lost.)
+//
+// A server that answers busy gets the line again after a short pause, within the poke's
+// time. Every conversation has a client window of its own, so nothing a former partner
+// still sends can reach a newer conversation; a poke that times out ends its conversation
+// for the same reason. With SetRelink, a link that ends or cannot be opened is tried again
+// by itself, after 1 s growing to 30 s, and a line poked while unlinked first tries to link.
 #pragma once
 
+#include "app/chat/DdeText.h"
 #include "app/win/Forms.h"
 
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <string>
@@ -17,13 +25,29 @@
 namespace velkor {
 
 class TDdeClientConv;
-// Reports the end of one poke: acknowledged (DDE_FACK), or not (refused, busy, no answer
-// within the time-out, or the conversation ended first).
-using TPokeDoneEvent = std::function<void(TDdeClientConv& sender, bool acknowledged)>;
+using TPokeId = std::uint64_t;
+// Reports the end of one queued poke: delivered (DDE_FACK), or why not.
+using TPokeDoneEvent =
+    std::function<void(TDdeClientConv& sender, TPokeId id, chat::TPokeOutcome outcome)>;
+
+// What PokeText did: queued under `id` (OnPokeDone tells the rest), or not and why.
+struct TPokeQueued {
+    bool queued = false;
+    TPokeId id = 0;
+    chat::TPokeOutcome refusal = chat::TPokeOutcome::NoLink;
+    explicit operator bool() const { return queued; }
+};
 
 class TDdeClientConv : public TComponent {
   public:
     static constexpr UINT kPokeTimeoutMs = 10000;
+    // Lines waiting behind the one on its way: at most this many, each at most this long
+    // (a little over the poke's time, so that a line queued right behind one that timed
+    // out still gets its turn on the new conversation).
+    static constexpr std::size_t kMaxWaiting = 50;
+    static constexpr UINT kMaxWaitMs = 12000;
+    static constexpr UINT kFirstRelinkMs = 1000;
+    static constexpr UINT kLastRelinkMs = 30000;
 
     explicit TDdeClientConv(TComponent* owner);
     ~TDdeClientConv() override;
@@ -33,16 +57,20 @@ class TDdeClientConv : public TComponent {
     // the initiate repeated once, at once.
     bool LinkTo(const std::string& service, const std::string& topic);
     bool OpenConversation();
-    // Ends the conversation; lines not yet acknowledged are given up (OnPokeDone false).
+    // Ends the conversation and forgets the link; lines not yet acknowledged are given up
+    // (OnPokeDone LinkEnded).
     void CloseConversation();
     // Queues `text` up to its first zero byte, plus one zero byte, as a CF_TEXT poke to
-    // `item`, and returns at once. True when the line was queued on an open conversation;
-    // false when it cannot be sent at all (no conversation, an empty or unusable item
-    // name), and then nothing is queued. Whether the server took it is told later by
-    // OnPokeDone: only a poke that was refused or timed out (or cut off by the end of the
-    // conversation) is reported as failed.
-    bool PokeText(const std::string& item, std::string_view text);
+    // `item`, and returns at once. Queued on an open conversation (with SetRelink, one
+    // opened at once if there was none), or refused with nothing queued: no conversation,
+    // kMaxWaiting lines waiting, or an empty or unusable item name. OnPokeDone tells each
+    // queued line's outcome once, possibly before this returns.
+    TPokeQueued PokeText(const std::string& item, std::string_view text);
 
+    // Relinks by itself (see above). Off by default: a link then stays down until LinkTo.
+    void SetRelink(bool on);
+    // The delay of the next automatic relink, 0 when none is planned.
+    UINT RelinkDelay() const { return relinkPlanned_ ? relinkDelayMs_ : 0; }
     const std::string& DdeService() const { return service_; }
     const std::string& DdeTopic() const { return topic_; }
     const std::string& ServiceApplication() const { return serviceApplication_; }
@@ -66,20 +94,32 @@ class TDdeClientConv : public TComponent {
 
   private:
     struct Line {
+        TPokeId id = 0;
         std::string item;
-        std::string bytes; // the text and its zero byte
+        std::string bytes;    // the text and its zero byte
+        ULONGLONG queuedAt{}; // GetTickCount64 when queued
     };
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
     LRESULT HandleMessage(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+    // A fresh client window for the next conversation; the old one goes with its timers.
+    void NewWindow();
     bool Initiate();
     void SendNext();
     bool PostPoke(const Line& line);
     void OnAck(HWND from, LPARAM lparam);
     void OnTerminate(HWND from);
-    void Finish(bool acknowledged);
+    void OnPokeTimeUp();
+    void Finish(chat::TPokeOutcome outcome);
+    // Lines that waited longer than kMaxWaitMs behind the one on its way.
+    void ExpireWaiting();
+    // Ends the conversation from this side: goodbye to the partner, a new window.
+    void EndConversation();
     // The server ended the conversation or vanished: closed, the names kept.
     void ServerEnded();
-    void GiveUpQueue();
+    void GiveUpQueue(chat::TPokeOutcome outcome);
+    void PlanRelink();
+    void Relink();
+    void RunTimers();
 
     UniqueHwnd window_;
     std::string service_;
@@ -88,9 +128,18 @@ class TDdeClientConv : public TComponent {
     HWND partner_ = nullptr;
     bool initiating_ = false;
     std::deque<Line> queue_;
+    TPokeId nextId_ = 1;
     bool awaitingAck_ = false;      // the front of the queue is on its way
+    bool retryPlanned_ = false;     // the front was answered busy and goes again soon
+    UINT busyPauseMs_ = 0;          // the pause before its next try after a busy answer
+    ULONGLONG retryAt_ = 0;         // when that try is due
+    ULONGLONG frontSince_ = 0;      // when the front was first posted
     HGLOBAL pendingData_ = nullptr; // its data, ours again if the server refuses it
-    int timedOut_ = 0;              // pokes of this conversation given up unanswered
+    // Relinking: the service and topic wanted, and the back-off.
+    bool relink_ = false;
+    std::string wantService_, wantTopic_;
+    bool relinkPlanned_ = false;
+    UINT relinkDelayMs_ = kFirstRelinkMs;
 };
 
 } // namespace velkor

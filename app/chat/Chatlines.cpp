@@ -108,8 +108,11 @@ std::string BreakLongLines(std::string_view text, std::size_t longest) {
     return out;
 }
 
-void AddToDisplay(TChatDisplay& display, std::string_view whole, std::int32_t displayBufferSize) {
-    if (whole.empty()) return;
+TDisplayAppend AddToDisplay(TChatDisplay& display, std::string_view whole,
+                            std::int32_t displayBufferSize) {
+    TDisplayAppend result;
+    if (whole.empty()) return result;
+    const std::int64_t lengthBefore = display.TextLength();
     const std::string text = BreakLongLines(whole, DisplayParagraphLimit);
     if (DisplayLinesToDelete(display.LineCount(), displayBufferSize) > 0) {
         display.DeleteFirstLine();
@@ -118,9 +121,79 @@ void AddToDisplay(TChatDisplay& display, std::string_view whole, std::int32_t di
         display.LineCount(), display.TextLength(), DisplayAppendCost(text), display.TextLimit(),
         [&display](std::int32_t line) { return display.LineStart(line); });
     if (drop > 0) display.DeleteFirstLines(drop);
+    result.start = display.TextLength();
+    result.removed = lengthBefore - result.start;
     const std::int32_t before = display.LineCount();
     display.AppendLine(text);
     display.ScrollLines(display.LineCount() - before);
+    return result;
+}
+
+std::string NotSentMark(TPokeOutcome outcome) {
+    std::string_view why;
+    switch (outcome) {
+    case TPokeOutcome::Delivered:
+        return {};
+    case TPokeOutcome::NoLink:
+        why = "no link to mIRC";
+        break;
+    case TPokeOutcome::TooManyWaiting:
+        why = "too many lines waiting for mIRC";
+        break;
+    case TPokeOutcome::Refused:
+        why = "mIRC refused it";
+        break;
+    case TPokeOutcome::Busy:
+        why = "mIRC stayed busy";
+        break;
+    case TPokeOutcome::NoAnswer:
+        why = "no answer from mIRC";
+        break;
+    case TPokeOutcome::LinkEnded:
+        why = "the link to mIRC ended";
+        break;
+    case TPokeOutcome::WaitedTooLong:
+        why = "waited too long for mIRC";
+        break;
+    }
+    return "[NOT SENT: " + std::string(why) + "] ";
+}
+
+void TEchoPositions::Echoed(std::uint64_t id, std::int64_t position) {
+    absolute_[id] = removed_ + position;
+}
+
+void TEchoPositions::Removed(std::int64_t characters) {
+    removed_ += characters;
+}
+
+std::optional<std::int64_t> TEchoPositions::Take(std::uint64_t id) {
+    const auto found = absolute_.find(id);
+    if (found == absolute_.end()) return std::nullopt;
+    const std::int64_t position = found->second - removed_;
+    absolute_.erase(found);
+    if (position < 0) return std::nullopt;
+    return position;
+}
+
+void TEchoPositions::Inserted(std::int64_t position, std::int64_t characters) {
+    for (auto& [id, absolute] : absolute_)
+        if (absolute >= removed_ + position) absolute += characters;
+}
+
+void ReportDelivery(TChatDisplay& display, TEchoPositions& echoes, std::uint64_t id,
+                    std::string_view echo, TPokeOutcome outcome, std::int32_t displayBufferSize) {
+    const std::optional<std::int64_t> at = echoes.Take(id);
+    if (outcome == TPokeOutcome::Delivered) return;
+    const std::string mark = NotSentMark(outcome);
+    if (at && !echo.empty() && *at < display.TextLength()) {
+        display.InsertText(*at, mark);
+        echoes.Inserted(*at, static_cast<std::int64_t>(mark.size()));
+        return;
+    }
+    const TDisplayAppend appended =
+        AddToDisplay(display, mark + std::string(echo), displayBufferSize);
+    echoes.Removed(appended.removed);
 }
 
 } // namespace velkor::chat

@@ -3,9 +3,11 @@
 #pragma once
 
 #include "app/chat/Chatsettings.h"
+#include "app/chat/DdeText.h"
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -64,6 +66,8 @@ class TChatDisplay {
     virtual std::int64_t TextLength() const = 0;
     virtual std::int64_t LineStart(std::int32_t line) const = 0; // 0 <= line < LineCount()
     virtual std::int64_t TextLimit() const = 0;                  // most characters it holds
+    // Puts `text` (no line break) in front of the character at `position`.
+    virtual void InsertText(std::int64_t position, std::string_view text) = 0;
 };
 
 // Lines to delete from the top before an append: one when the count exceeds the size, so a
@@ -102,6 +106,42 @@ std::int32_t DisplayLinesToDropForRoom(std::int32_t lineCount, std::int64_t text
 // when the count exceeds the size and then, when the text would pass the display's character
 // limit, as many of the oldest lines as make room for it. Lines longer than
 // DisplayParagraphLimit are continued on the next line.
-void AddToDisplay(TChatDisplay& display, std::string_view text, std::int32_t displayBufferSize);
+// Returns where the text begins and how many characters the trim took from the top.
+struct TDisplayAppend {
+    std::int64_t start = 0;
+    std::int64_t removed = 0;
+};
+TDisplayAppend AddToDisplay(TChatDisplay& display, std::string_view text,
+                            std::int32_t displayBufferSize);
+
+// The mark a typed line's echo carries when the line did not reach the IRC client: it
+// leads the line, in capitals and brackets, with the reason, e.g. "[NOT SENT: mIRC refused
+// it] ". Empty for a delivered line.
+std::string NotSentMark(TPokeOutcome outcome);
+
+// Where the echoes of lines still on their way to the IRC client are in the display, so
+// that a line that fails is marked in its own echo line. Positions count characters as the
+// display stores them; the display's trims and clears are told here.
+class TEchoPositions {
+  public:
+    void Echoed(std::uint64_t id, std::int64_t position);
+    void Removed(std::int64_t characters); // that many characters went from the top
+    // The echo's position now, or std::nullopt when its text has gone; forgets the echo.
+    std::optional<std::int64_t> Take(std::uint64_t id);
+    // `characters` were inserted at `position`: later echoes move on.
+    void Inserted(std::int64_t position, std::int64_t characters);
+    std::size_t Size() const { return absolute_.size(); }
+
+  private:
+    std::int64_t removed_ = 0;
+    std::map<std::uint64_t, std::int64_t> absolute_; // positions counted from the first text
+};
+
+// Reports the outcome of a typed line whose echo `echo` went to the display (or was empty):
+// a delivered line is forgotten; a line that failed gets NotSentMark in front of its echo,
+// or, when the echo is no longer shown (trimmed, cleared or never shown), the marked echo
+// is appended as a new line. Nothing typed is lost without a mark.
+void ReportDelivery(TChatDisplay& display, TEchoPositions& echoes, std::uint64_t id,
+                    std::string_view echo, TPokeOutcome outcome, std::int32_t displayBufferSize);
 
 } // namespace velkor::chat

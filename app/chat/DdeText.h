@@ -22,4 +22,16 @@ std::vector<std::string> SplitLines(std::string_view text);
 // Every line followed by CR LF.
 std::string JoinLines(const std::vector<std::string>& lines);
 
+// What became of a line handed to the client conversation for the IRC client.
+enum class TPokeOutcome {
+    Delivered,      // the server acknowledged it
+    NoLink,         // no conversation, and none could be opened at once
+    TooManyWaiting, // the queue of lines waiting for the server was full
+    Refused,        // the server answered that it did not take it
+    Busy,           // the server answered busy until the poke's time ran out
+    NoAnswer,       // no answer within the poke's time
+    LinkEnded,      // the conversation ended before the line was answered
+    WaitedTooLong,  // it waited too long behind earlier lines to be sent at all
+};
+
 } // namespace velkor::chat

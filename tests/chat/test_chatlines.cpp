@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -60,6 +62,16 @@ class LineDisplay final : public TChatDisplay {
         return start;
     }
     std::int64_t TextLimit() const override { return limit; }
+    void InsertText(std::int64_t position, std::string_view text) override {
+        for (std::string& line : lines) {
+            if (position <= static_cast<std::int64_t>(line.size())) {
+                line.insert(static_cast<std::size_t>(position), text);
+                return;
+            }
+            position -= static_cast<std::int64_t>(line.size()) + 1;
+        }
+        ADD_FAILURE() << "inserted past the end";
+    }
 
     std::vector<std::string> lines;
     std::vector<std::int32_t> scrolls;
@@ -349,4 +361,58 @@ TEST(Display, AVeryLongLineIsShownWholeInParagraphs) {
     }
     EXPECT_EQ(joined, line) << "nothing lost";
     EXPECT_EQ(display.scrolls, std::vector<std::int32_t>{4});
+}
+
+// Typed lines echoed, channel lines and trims between, then outcomes: a failed line is
+// marked in its own echo line while it is shown, else shown again marked at the end.
+// Steps: "eN" echo of typed line N, "c" a channel line, "x" clear, "dNo" the outcome of
+// line N (o: D delivered, R refused, A no answer, B busy, E link ended, L no link, W
+// waited too long, T too many waiting).
+TEST(NotSent, MarkedInTheirEchoLines) {
+    const std::map<char, TPokeOutcome> outcomes = {
+        {'D', TPokeOutcome::Delivered},     {'R', TPokeOutcome::Refused},
+        {'A', TPokeOutcome::NoAnswer},      {'B', TPokeOutcome::Busy},
+        {'E', TPokeOutcome::LinkEnded},     {'L', TPokeOutcome::NoLink},
+        {'W', TPokeOutcome::WaitedTooLong}, {'T', TPokeOutcome::TooManyWaiting}};
+    const std::string r = "[NOT SENT: mIRC refused it] ", c = "<bob> said";
+    const struct {
+        std::int32_t size;
+        std::string steps;
+        std::vector<std::string> lines;
+    } rows[] = {
+        {200, "e1 c e2 d1D d2D", {"typed 1", c, "typed 2"}},
+        {200, "e1 e2 c d1R d2A", {r + "typed 1", "[NOT SENT: no answer from mIRC] typed 2", c}},
+        {2, "e1 e2 c e3 c d3B d2R d1D", {"[NOT SENT: mIRC stayed busy] typed 3", c, r + "typed 2"}},
+        {1, "e1 c c d1E", {c, "[NOT SENT: the link to mIRC ended] typed 1"}},
+        {200, "e1 x c d1L", {c, "[NOT SENT: no link to mIRC] typed 1"}},
+        {200,
+         "c d7W d8T",
+         {c, "[NOT SENT: waited too long for mIRC] ",
+          "[NOT SENT: too many lines waiting for mIRC] "}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.steps);
+        LineDisplay display;
+        TEchoPositions echoes;
+        std::istringstream steps(row.steps);
+        for (std::string step; steps >> step;) {
+            const std::uint64_t id = step.size() > 1 ? step[1] - '0' : 0;
+            const std::string typed = step[0] == 'e' ? "typed " + step.substr(1) : "";
+            if (step[0] == 'e') {
+                const TDisplayAppend appended = AddToDisplay(display, typed, row.size);
+                echoes.Removed(appended.removed);
+                echoes.Echoed(id, appended.start);
+            } else if (step[0] == 'c') {
+                echoes.Removed(AddToDisplay(display, c, row.size).removed);
+            } else if (step[0] == 'x') {
+                echoes.Removed(display.TextLength());
+                display.lines.clear();
+            } else { // an id without an echo stands for an empty line
+                ReportDelivery(display, echoes, id, id < 7 ? "typed " + step.substr(1, 1) : "",
+                               outcomes.at(step[2]), row.size);
+            }
+        }
+        EXPECT_EQ(display.lines, row.lines);
+        EXPECT_EQ(echoes.Size(), 0u) << "every reported echo forgotten";
+    }
 }

@@ -26,9 +26,11 @@ std::optional<bool> PokeAndWait(velkor::TDdeClientConv& conv, const std::string&
                                 std::string_view text, DWORD ms) {
     std::optional<bool> outcome;
     velkor::TPokeDoneEvent before = std::move(conv.OnPokeDone);
-    conv.OnPokeDone = [&](velkor::TDdeClientConv& sender, bool acknowledged) {
-        if (before) before(sender, acknowledged);
-        if (!outcome && sender.Pending() == 0) outcome = acknowledged;
+    conv.OnPokeDone = [&](velkor::TDdeClientConv& sender, velkor::TPokeId id,
+                          velkor::chat::TPokeOutcome done) {
+        if (before) before(sender, id, done);
+        if (!outcome && sender.Pending() == 0)
+            outcome = done == velkor::chat::TPokeOutcome::Delivered;
     };
     if (conv.PokeText(item, text))
         WaitFor([&] { return outcome.has_value(); }, std::chrono::milliseconds(ms));

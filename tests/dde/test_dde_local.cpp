@@ -321,7 +321,9 @@ TEST_F(LocalServer, ClientConversationLinksAndPokes) {
 
     // Lines typed quickly are queued and go out in order, one poke at a time.
     std::vector<bool> outcomes;
-    say->OnPokeDone = [&](TDdeClientConv&, bool acknowledged) { outcomes.push_back(acknowledged); };
+    say->OnPokeDone = [&](TDdeClientConv&, TPokeId, chat::TPokeOutcome outcome) {
+        outcomes.push_back(outcome == chat::TPokeOutcome::Delivered);
+    };
     std::vector<std::string> seen;
     const TNotifyEvent counting = none->OnPokeData;
     none->OnPokeData = [&](TComponent&) { seen.push_back(none->Text()); };

@@ -23,10 +23,14 @@ TEST(IrcClientGone, WindowStaysUsableAndManualConnectRestoresSending) {
         [&] { return first->Received().find("text=/msg #velkor before\n") != std::string::npos; }));
 
     first->Kill();
-    // Lines typed meanwhile are echoed and leave the input box; they reach nobody.
+    // Lines typed meanwhile are echoed and leave the input box; they reach nobody, and
+    // their echoes say so.
     ASSERT_TRUE(app.Type("while away"));
     ASSERT_TRUE(app.Type("still away"));
-    EXPECT_EQ(app.DisplayLines(), (std::vector<std::string>{"before", "while away", "still away"}));
+    EXPECT_EQ(app.DisplayLines(),
+              (std::vector<std::string>{"before", "[NOT SENT: no link to mIRC] while away",
+                                        "[NOT SENT: no link to mIRC] still away"}));
+    EXPECT_EQ(app.StatusText(2), "DDE: not linked");
     EXPECT_TRUE(app.Alive());
 
     DdeSinkProcess second(DDESINK_EXE, "mirc", TempPath("sink-2.txt"));

@@ -239,7 +239,8 @@ class TwoUsers:
         status, _ = self.a.type("typed while the client is away")
         away_s = time.monotonic() - t0
         check(status == "sent", "the line was not taken: %r" % status)
-        check(self.a.lines()[-1] == "typed while the client is away", "no echo while away")
+        check(self.a.lines()[-1] == "[NOT SENT: no link to mIRC] typed while the client is away",
+              "no marked echo while away: %r" % self.a.lines()[-1])
         self.a.alive()
         # Two more lines while away: each must come back as quickly as the first.
         for k in range(2):

@@ -271,7 +271,8 @@ LRESULT CALLBACK RawDdeClient::Proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM l
             else
                 PostMessageA(from, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(hwnd), 0);
         } else {
-            self->replies_.push_back({WM_DDE_ACK, TakeDdeAck(lparam), {}});
+            if (const auto status = TakeDdeAck(lparam))
+                self->replies_.push_back({WM_DDE_ACK, *status, {}});
         }
         return 0;
     case WM_DDE_DATA: {

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstddef>
+#include <cstring>
 #include <stdexcept>
 
 namespace velkor::kit {
@@ -28,7 +30,7 @@ std::string AtomText(ATOM atom) {
 
 CommandServer::CommandServer(std::string service, Thread thread, Answer answer)
     : service_(std::move(service)), answer_(answer),
-      release_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+      release_(CreateEventA(nullptr, TRUE, FALSE, nullptr)), ownThread_(thread == Thread::Own) {
     assert(thread == Thread::Own || answer == Answer::Always); // it would hang the caller
     if (thread == Thread::Own)
         thread_.emplace([this] { Start(); }, [this] { Stop(); });
@@ -72,6 +74,13 @@ void CommandServer::SwitchOn() {
     DdeNameService(instance_.get(), serviceName_.get(), nullptr, DNS_REGISTER);
 }
 
+void CommandServer::SetBehaviour(const Behaviour& behaviour) {
+    assert(ownThread_ || behaviour.hangFirst == 0); // it would hang the caller
+    std::lock_guard lock(mutex_);
+    behaviour_ = behaviour;
+    pokesSeen_ = 0;
+}
+
 std::vector<std::string> CommandServer::Pokes() const {
     std::vector<std::string> texts;
     for (const Arrival& a : Arrivals())
@@ -107,19 +116,27 @@ HDDEDATA CALLBACK CommandServer::Callback(UINT type, UINT format, HCONV, HSZ hsz
     std::string text(bytes ? bytes : "", bytes ? size : 0);
     DdeUnaccessData(data);
     text.resize(std::min(text.size(), text.find('\0')));
+    DWORD hangMs = 0;
     {
         std::lock_guard lock(self->mutex_);
+        const Behaviour& b = self->behaviour_;
+        const int seen = ++self->pokesSeen_;
+        if (seen <= b.busyFirst) // not taken: it may come again
+            return reinterpret_cast<HDDEDATA>(DDE_FBUSY);
+        if (b.refuse) return reinterpret_cast<HDDEDATA>(DDE_FNOTPROCESSED);
+        if (seen - b.busyFirst <= b.hangFirst) hangMs = b.hangMs;
         self->arrivals_.push_back({text, std::chrono::steady_clock::now()});
     }
     if (self->onCommand) self->onCommand(text);
     if (self->answer_ == Answer::Never) WaitForSingleObject(self->release_.get(), INFINITE);
+    if (hangMs) WaitForSingleObject(self->release_.get(), hangMs);
     return reinterpret_cast<HDDEDATA>(DDE_FACK); // for Never: long after the sender gave up
 }
 
 // ---- SilentDdeServer ----
 
-SilentDdeServer::SilentDdeServer(std::string service, std::string topic)
-    : service_(std::move(service)), topic_(std::move(topic)) {
+SilentDdeServer::SilentDdeServer(std::string service, std::string topic, Pokes pokes)
+    : service_(std::move(service)), topic_(std::move(topic)), answer_(pokes) {
     thread_.emplace(
         [this] {
             WNDCLASSA wc{};
@@ -139,6 +156,11 @@ SilentDdeServer::~SilentDdeServer() {
     thread_.reset();
 }
 
+std::vector<std::string> SilentDdeServer::Texts() const {
+    std::lock_guard lock(mutex_);
+    return texts_;
+}
+
 LRESULT CALLBACK SilentDdeServer::Proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     auto* self = reinterpret_cast<SilentDdeServer*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
     if (!self) return DefWindowProcA(hwnd, msg, wparam, lparam);
@@ -154,9 +176,27 @@ LRESULT CALLBACK SilentDdeServer::Proc(HWND hwnd, UINT msg, WPARAM wparam, LPARA
                                     GlobalAddAtomA(self->topic_.c_str())));
         return 0;
     }
-    case WM_DDE_POKE:
-        ++self->pokes_; // and never a WM_DDE_ACK
+    case WM_DDE_POKE: {
+        ++self->pokes_;
+        if (self->answer_ == Pokes::Silent) return 0; // and never a WM_DDE_ACK
+        UINT_PTR block = 0, item = 0;
+        if (!UnpackDDElParam(WM_DDE_POKE, lparam, &block, &item)) return 0;
+        FreeDDElParam(WM_DDE_POKE, lparam);
+        const HGLOBAL data = reinterpret_cast<HGLOBAL>(block);
+        if (const auto* poke = static_cast<const DDEPOKE*>(GlobalLock(data))) {
+            const auto* text = reinterpret_cast<const char*>(poke->Value);
+            const SIZE_T size = GlobalSize(data) - offsetof(DDEPOKE, Value);
+            const bool release = poke->fRelease;
+            std::lock_guard lock(self->mutex_);
+            self->texts_.emplace_back(text, strnlen(text, size));
+            GlobalUnlock(data);
+            if (release) GlobalFree(data);
+        }
+        // The item atom goes back with the acknowledgement.
+        PostMessageA(from, WM_DDE_ACK, reinterpret_cast<WPARAM>(hwnd),
+                     PackDDElParam(WM_DDE_ACK, 0x8000, item));
         return 0;
+    }
     case WM_DDE_TERMINATE:
         PostMessageA(from, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(hwnd), 0);
         return 0;

@@ -40,6 +40,17 @@ class CommandServer {
 
     explicit CommandServer(std::string service = "mirc", Thread thread = Thread::Own,
                            Answer answer = Answer::Always);
+
+    // How a busy or stuck IRC client answers: busy (DDE_FBUSY, not taken) to its first
+    // `busyFirst` pokes, or refusing every poke, or taking its first `hangFirst` pokes and
+    // answering each only after `hangMs` (on Thread::Own only).
+    struct Behaviour {
+        int busyFirst = 0;
+        bool refuse = false;
+        int hangFirst = 0;
+        DWORD hangMs = 0;
+    };
+    void SetBehaviour(const Behaviour& behaviour);
     // Closed: its DDE instance ends every conversation with a goodbye.
     ~CommandServer();
     CommandServer(const CommandServer&) = delete;
@@ -70,25 +81,35 @@ class CommandServer {
     DdeString serviceName_, topic_;
     mutable std::mutex mutex_;
     std::vector<Arrival> arrivals_;
+    Behaviour behaviour_;
+    int pokesSeen_ = 0;
+    bool ownThread_ = false;
     std::optional<ServerThread> thread_;
 };
 
-// A window thread that plays a DDE server for `service`|`topic` in raw messages: it accepts
-// the conversation and then never acknowledges a poke, as a hung IRC client would.
+// A window thread that plays a DDE server for `service`|`topic` in raw messages, all its
+// conversations in its one window (which DDE allows a server). Silent: it accepts the
+// conversation and never acknowledges a poke, as a hung IRC client would; Answering: it
+// takes every poke, records its text and acknowledges it.
 class SilentDdeServer {
   public:
-    SilentDdeServer(std::string service, std::string topic);
+    enum class Pokes { Silent, Answering };
+    SilentDdeServer(std::string service, std::string topic, Pokes pokes = Pokes::Silent);
     ~SilentDdeServer();
     SilentDdeServer(const SilentDdeServer&) = delete;
     SilentDdeServer& operator=(const SilentDdeServer&) = delete;
 
-    int Pokes() const { return pokes_; }
+    int PokeCount() const { return pokes_; }
+    std::vector<std::string> Texts() const;
 
   private:
     static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
 
     std::string service_, topic_;
+    Pokes answer_;
     std::atomic<int> pokes_{0};
+    mutable std::mutex mutex_;
+    std::vector<std::string> texts_;
     UniqueHwnd hwnd_; // made and destroyed on the server's thread
     std::optional<ServerThread> thread_;
 };

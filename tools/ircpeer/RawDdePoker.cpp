@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 namespace ircpeer {
 
@@ -118,8 +119,9 @@ void RawDdePoker::OnAck(HWND from, LPARAM lParam) {
             PostMessageA(from, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(Handle()), 0);
         return;
     }
-    const WORD status = velkor::TakeDdeAck(lParam);
-    if (!awaitingAck_ || from != server_) return;
+    const std::optional<WORD> ack = velkor::TakeDdeAck(lParam);
+    if (!ack || !awaitingAck_ || from != server_) return; // unreadable: the time-out decides
+    const WORD status = *ack;
     if (!(status & 0x8000)) {
         // A refused poke leaves its data with the sender.
         GlobalFree(pending_);
