@@ -141,6 +141,7 @@ void TfMain::CreateControls() {
     say = new TDdeClientConv(this);
     say->SetName("say");
     say->SetServiceApplication("mIRC32");
+    say->SetServiceFallback("mirc"); // mIRC's program name since its 32-bit versions
     NONE = new TDdeServerItem(this);
     NONE->SetName("NONE");
     NONE->OnPokeData = [this](TComponent&) { RunHandler(Handle(), [this] { NONEPokeData(); }); };
