@@ -51,6 +51,8 @@ ParsedOptions ParsePeerOptions(std::span<const std::string_view> args) {
             options.targetService = std::string(value);
         } else if (name == "--target-topic") {
             options.targetTopic = std::string(value);
+        } else if (name == "--event") {
+            options.eventFile = std::string(value);
         } else if (name == "--oper") {
             std::size_t colon = value.find(':');
             if (colon == std::string_view::npos || colon == 0 || colon + 1 == value.size())

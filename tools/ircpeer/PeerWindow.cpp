@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
 
 namespace ircpeer {
 
@@ -26,6 +29,15 @@ SessionConfig ConfigOf(const PeerOptions& options) {
     return config;
 }
 
+std::optional<RemoteEvent> EventOf(const PeerOptions& options) {
+    if (options.eventFile.empty()) return std::nullopt;
+    std::ifstream file(options.eventFile, std::ios::binary);
+    const std::string script{std::istreambuf_iterator<char>(file), {}};
+    std::optional<RemoteEvent> event = FirstEvent(script);
+    if (!event) throw std::runtime_error("no ON TEXT event in " + options.eventFile);
+    return event;
+}
+
 } // namespace
 
 void LogLine(const std::string& text) {
@@ -35,7 +47,7 @@ void LogLine(const std::string& text) {
 }
 
 PeerWindow::PeerWindow(const PeerOptions& options)
-    : MessageWindow("ircpeer"), options_(options), session_(ConfigOf(options)),
+    : MessageWindow("ircpeer"), options_(options), session_(ConfigOf(options), EventOf(options)),
       poker_(options.targetService, options.targetTopic, options.ddePerLine,
              [](const std::string& s) { LogLine("-- " + Printable(s)); }) {
     LogLine("-- connecting to " + options.host + ":" + std::to_string(options.port));
