@@ -14,9 +14,27 @@ ParsedOptions Parse(std::vector<std::string_view> args) {
 }
 
 TEST(PeerOptions, FullCommandLine) {
-    ParsedOptions p = Parse({"--server", "127.0.0.1:6667", "--nick", "peer", "--join", "#a",
-                             "--join", "b", "--service", "MIRC2", "--target-service", "vs",
-                             "--target-topic", "vt", "--dde-per-line", "--oper", "tester:se:cret"});
+    ParsedOptions p = Parse({"--server",
+                             "127.0.0.1:6667",
+                             "--nick",
+                             "peer",
+                             "--join",
+                             "#a",
+                             "--join",
+                             "b",
+                             "--service",
+                             "MIRC2",
+                             "--target-service",
+                             "vs",
+                             "--target-topic",
+                             "vt",
+                             "--dde-per-line",
+                             "--oper",
+                             "tester:se:cret",
+                             "--event",
+                             "v.mrc",
+                             "--unicode",
+                             "--ack-1s"});
     ASSERT_TRUE(p.options.has_value()) << p.error;
     const PeerOptions& o = *p.options;
     EXPECT_EQ(o.host, "127.0.0.1");
@@ -29,6 +47,9 @@ TEST(PeerOptions, FullCommandLine) {
     EXPECT_EQ(o.operName, "tester");
     EXPECT_EQ(o.operPassword, "se:cret");
     EXPECT_TRUE(o.ddePerLine);
+    EXPECT_EQ(o.eventFile, "v.mrc");
+    EXPECT_TRUE(o.pokeUnicode);
+    EXPECT_TRUE(o.shortAckWait);
 }
 
 TEST(PeerOptions, Defaults) {
@@ -40,6 +61,8 @@ TEST(PeerOptions, Defaults) {
     EXPECT_TRUE(p.options->channels.empty());
     EXPECT_TRUE(p.options->operName.empty());
     EXPECT_FALSE(p.options->ddePerLine);
+    EXPECT_FALSE(p.options->pokeUnicode || p.options->shortAckWait);
+    EXPECT_TRUE(p.options->eventFile.empty());
 }
 
 TEST(PeerOptions, RejectsBadCommandLines) {

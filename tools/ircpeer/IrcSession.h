@@ -54,6 +54,7 @@ class IrcSession {
     // A text poked into the command topic, translated against the current channel.
     PokeResult OnPoke(std::string_view text) const;
 
+    const std::optional<RemoteEvent>& Event() const { return event_; }
     const std::string& Nick() const { return nick_; }
     bool Registered() const { return registered_; }
     const std::vector<std::string>& Channels() const { return channels_; }

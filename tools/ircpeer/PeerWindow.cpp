@@ -50,6 +50,9 @@ PeerWindow::PeerWindow(const PeerOptions& options)
     : MessageWindow("ircpeer"), options_(options), session_(ConfigOf(options), EventOf(options)),
       poker_(options.targetService, options.targetTopic, options.ddePerLine,
              [](const std::string& s) { LogLine("-- " + Printable(s)); }) {
+    poker_.SetUnicode(options.pokeUnicode);
+    if (const auto& event = session_.Event()) poker_.SetItem(EventItem(*event));
+    if (options.shortAckWait) poker_.SetAckTimeoutMs(1000);
     LogLine("-- connecting to " + options.host + ":" + std::to_string(options.port));
     socket_ = std::make_unique<IrcSocket>(options.host, options.port, Handle(), kSocketMessage);
     server_ = std::make_unique<DdeCommandServer>(
@@ -146,6 +149,11 @@ void PeerWindow::OnLine(const std::string& line) {
 
 bool PeerWindow::OnPoke(std::string_view text) {
     LogLine("-- poked: " + Printable(text));
+    // mIRC runs one command per poke and refuses one holding a line break.
+    if (text.find_first_of("\r\n") != std::string_view::npos) {
+        LogLine("!! refused: a command holding CR or LF");
+        return false;
+    }
     PokeResult result = session_.OnPoke(text);
     for (const std::string& warning : result.warnings)
         LogLine("-- " + Printable(warning));

@@ -95,6 +95,11 @@ std::optional<RemoteEvent> FirstEvent(std::string_view script) {
     return std::nullopt;
 }
 
+std::string EventItem(const RemoteEvent& event) {
+    const std::vector<std::string_view> command = Words(event.command);
+    return command.size() < 4 ? std::string() : std::string(command[3]);
+}
+
 std::optional<DdeCommand> RunEvent(const RemoteEvent& event, std::string_view channel,
                                    std::string_view nick, std::string_view text) {
     if (event.where != "#" && !EqualsNoCase(event.where, channel)) return std::nullopt;

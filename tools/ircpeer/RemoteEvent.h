@@ -24,6 +24,9 @@ std::optional<RemoteEvent> ParseEventLine(std::string_view line);
 // The first ON TEXT event of a script's text; lines starting with ";" are comments.
 std::optional<RemoteEvent> FirstEvent(std::string_view script);
 
+// The item word of the event's /dde command as written ("" for none).
+std::string EventItem(const RemoteEvent& event);
+
 struct DdeCommand {
     std::string service, topic, item, data;
 };
