@@ -6,7 +6,8 @@ channel who is not in the secret. alice and bob share the key, carol has another
 carol's ircpeer runs the remote event of the shipped velkor.mrc, as mIRC runs it, and pokes
 on its item "" in CF_UNICODETEXT, giving up on an acknowledgement after 1 s.
 
-usage: two_users.py --build BUILD_DIR --driver CHAT_DRIVER_EXE --velkor-crypt EXE
+usage: two_users.py --build BUILD_DIR --driver CHAT_DRIVER_EXE --velkor-crypt EXE [--peer32 EXE]
+--peer32: bob's ircpeer is this 32-bit build, chatting with the 64-bit velkor.exe as mIRC does.
 VELKOR_E2E_PREFIXES: folder for the three prefixes (default BUILD_DIR/e2e), kept between runs.
 VELKOR_E2E_KEEP=1 keeps the folder with every process's log (VELKOR_E2E_KEEP_ON_FAIL=1: after a
 failure only)."""
@@ -76,7 +77,7 @@ class TwoUsers:
             [self.prefixes_dir / n for n in ("prefix-alice", "prefix-bob", "prefix-carol")])
         self.eve_send, self.eve = self.r.plain_client("eve", ["#velkor", "#other"])
         self.peer_a, self.peer_a_log = self.r.ircpeer(self.pa, "alice")
-        self.r.ircpeer(self.pb, "bob")
+        self.r.ircpeer(self.pb, "bob", exe=self.args.peer32)
         _, self.peer_c_log = self.r.ircpeer(
             self.pc, "carol", extra=["--event", "Z:" + str(rig.ROOT / "docs/velkor.mrc"), "--unicode", "--ack-1s"])
         self.a = self.r.driver(self.pa, "alice")
@@ -293,6 +294,7 @@ def main():
     parser.add_argument("--build", required=True)
     parser.add_argument("--driver", required=True)
     parser.add_argument("--velkor-crypt", required=True)
+    parser.add_argument("--peer32")
     args = parser.parse_args()
     build = Path(args.build).resolve()
     prefixes = Path(os.environ.get("VELKOR_E2E_PREFIXES") or build / "e2e").resolve()

@@ -14,27 +14,9 @@ ParsedOptions Parse(std::vector<std::string_view> args) {
 }
 
 TEST(PeerOptions, FullCommandLine) {
-    ParsedOptions p = Parse({"--server",
-                             "127.0.0.1:6667",
-                             "--nick",
-                             "peer",
-                             "--join",
-                             "#a",
-                             "--join",
-                             "b",
-                             "--service",
-                             "MIRC2",
-                             "--target-service",
-                             "vs",
-                             "--target-topic",
-                             "vt",
-                             "--dde-per-line",
-                             "--oper",
-                             "tester:se:cret",
-                             "--event",
-                             "v.mrc",
-                             "--unicode",
-                             "--ack-1s"});
+    ParsedOptions p = Parse({"--server", "127.0.0.1:6667", "--nick", "peer", "--join", "#a",
+                             "--join", "b", "--service", "MIRC2", "--target-service", "vs",
+                             "--target-topic", "vt", "--dde-per-line", "--oper", "tester:se:cret"});
     ASSERT_TRUE(p.options.has_value()) << p.error;
     const PeerOptions& o = *p.options;
     EXPECT_EQ(o.host, "127.0.0.1");
@@ -47,9 +29,11 @@ TEST(PeerOptions, FullCommandLine) {
     EXPECT_EQ(o.operName, "tester");
     EXPECT_EQ(o.operPassword, "se:cret");
     EXPECT_TRUE(o.ddePerLine);
-    EXPECT_EQ(o.eventFile, "v.mrc");
-    EXPECT_TRUE(o.pokeUnicode);
-    EXPECT_TRUE(o.shortAckWait);
+
+    p = Parse({"--server", "h:1", "--nick", "p", "--event", "v.mrc", "--unicode", "--ack-1s"});
+    ASSERT_TRUE(p.options.has_value()) << p.error;
+    EXPECT_EQ(p.options->eventFile, "v.mrc");
+    EXPECT_TRUE(p.options->pokeUnicode && p.options->shortAckWait);
 }
 
 TEST(PeerOptions, Defaults) {
@@ -60,8 +44,7 @@ TEST(PeerOptions, Defaults) {
     EXPECT_EQ(p.options->targetTopic, "velkor");
     EXPECT_TRUE(p.options->channels.empty());
     EXPECT_TRUE(p.options->operName.empty());
-    EXPECT_FALSE(p.options->ddePerLine);
-    EXPECT_FALSE(p.options->pokeUnicode || p.options->shortAckWait);
+    EXPECT_FALSE(p.options->ddePerLine || p.options->pokeUnicode || p.options->shortAckWait);
     EXPECT_TRUE(p.options->eventFile.empty());
 }
 
