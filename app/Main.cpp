@@ -145,6 +145,7 @@ void TfMain::CreateControls() {
     say = new TDdeClientConv(this);
     say->SetName("say");
     say->SetServiceApplication("mIRC32");
+    say->SetServiceFallback("mirc"); // mIRC's program name since its 32-bit versions
     // A link that ends, or that no server answered, is tried again by itself.
     say->SetRelink(true);
     say->OnOpen = [this](TComponent&) { UpdateLinkStatus(); };

@@ -93,7 +93,7 @@ class TfMain : public TForm {
     std::unique_ptr<chat::TCommandHistory> CommandHistory;
     TIDEA Blowfish1;
     // The line paths on these settings and Blowfish1.
-    chat::TChatSession session_{settings_, Blowfish1};
+    chat::TChatSession session_{settings_, Blowfish1, AnsiFromUtf16};
 
     TPanel* ToolBar = nullptr;
     TControl* Send = nullptr;

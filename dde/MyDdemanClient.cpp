@@ -148,7 +148,11 @@ bool TDdeClientConv::OpenConversation() {
     if (!Initiate() && !(service_.empty() && serviceApplication_.empty())) {
         const std::string commandLine =
             serviceApplication_.empty() ? service_ + " " + topic_ : serviceApplication_;
-        if (WinExec(commandLine.c_str(), SW_SHOWMINNOACTIVE) >= 32) Initiate();
+        UINT started = WinExec(commandLine.c_str(), SW_SHOWMINNOACTIVE);
+        if ((started == ERROR_FILE_NOT_FOUND || started == ERROR_PATH_NOT_FOUND) &&
+            !serviceFallback_.empty())
+            started = WinExec(serviceFallback_.c_str(), SW_SHOWMINNOACTIVE);
+        if (started >= 32) Initiate();
     }
     if (!partner_) return false;
     Open();

@@ -77,6 +77,8 @@ class TDdeClientConv : public TComponent {
     void SetServiceApplication(std::string commandLine) {
         serviceApplication_ = std::move(commandLine);
     }
+    // Started instead when ServiceApplication's program is not found.
+    void SetServiceFallback(std::string commandLine) { serviceFallback_ = std::move(commandLine); }
     bool Linked() const { return partner_ != nullptr; }
     // The server's window of the open conversation, or nullptr.
     HWND Partner() const { return partner_; }
@@ -125,6 +127,7 @@ class TDdeClientConv : public TComponent {
     std::string service_;
     std::string topic_;
     std::string serviceApplication_;
+    std::string serviceFallback_;
     HWND partner_ = nullptr;
     bool initiating_ = false;
     std::deque<Line> queue_;

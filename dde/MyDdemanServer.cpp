@@ -5,6 +5,7 @@
 #include "app/chat/DdeText.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace velkor {
@@ -64,15 +65,24 @@ void TDdeServerItem::SetServerConv(TDdeServerConv* serverConv) {
     if (serverConv_) FreeNotification(serverConv_);
 }
 
-HDDEDATA TDdeServerItem::PokeData(HDDEDATA data) {
+HDDEDATA TDdeServerItem::PokeData(HDDEDATA data, UINT format) {
     DWORD size = 0;
     const BYTE* bytes = DdeAccessData(data, &size);
     if (!bytes) return nullptr;
     // The reported size bounds the text: a client's data need not hold a zero byte.
-    const std::string_view value =
-        chat::UpToFirstZero(std::string_view(reinterpret_cast<const char*>(bytes), size));
-    lines_ = chat::SplitLines(value);
+    std::optional<std::string> value;
+    if (format == CF_UNICODETEXT) {
+        std::u16string wide(size / sizeof(char16_t), u'\0');
+        std::memcpy(wide.data(), bytes, wide.size() * sizeof(char16_t));
+        wide.resize(std::min(wide.size(), wide.find(u'\0')));
+        value = AnsiFromUtf16(wide);
+    } else {
+        value = std::string(
+            chat::UpToFirstZero(std::string_view(reinterpret_cast<const char*>(bytes), size)));
+    }
     DdeUnaccessData(data);
+    if (!value) return nullptr;
+    lines_ = chat::SplitLines(*value);
     ValueChanged();
     if (OnPokeData) OnPokeData(*this);
     return AsResult(DDE_FACK);
@@ -86,6 +96,22 @@ void TDdeServerItem::Notification(TComponent* component, TOperation operation) {
 void TDdeServerItem::ValueChanged() {
     if (OnChange) OnChange(*this);
     if (TDdeMgr* manager = TDdeMgr::Instance()) manager->PostDataChange(*this);
+}
+
+std::optional<std::string> AnsiFromUtf16(std::u16string_view text) {
+    if (text.empty()) return std::string();
+    const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
+    const int length = static_cast<int>(text.size());
+    BOOL defaulted = FALSE;
+    // No best-fit forms: a character the code page lacks refuses the text.
+    const int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, length, nullptr, 0,
+                                         nullptr, &defaulted);
+    if (size <= 0 || defaulted) return std::nullopt;
+    std::string out(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, length, out.data(), size, nullptr,
+                        &defaulted);
+    if (defaulted) return std::nullopt;
+    return out;
 }
 
 TDdeServerItem* FindServerItem(const TComponent* window, const TDdeServerConv* serverConv,
@@ -182,12 +208,13 @@ HDDEDATA TDdeSrvrConv::DdeTransaction(UINT type, UINT format, HSZ, HSZ hsz2, HDD
 }
 
 HDDEDATA TDdeSrvrConv::Poke(UINT format, HSZ item, HDDEDATA data) {
-    if (format != CF_TEXT) return nullptr;
-    // An empty item name arrives as the zero handle; it means NONE (pokes only).
+    if (format != CF_TEXT && format != CF_UNICODETEXT) return nullptr;
+    // An empty item name arrives as the zero handle; it means NONE (pokes only). A client
+    // whose script language cannot write an empty word sends two quote characters.
     std::string name = DdeQueryText(manager_.DdeInstId(), item);
-    if (name.empty()) name = "NONE";
+    if (name.empty() || name == "\"\"") name = "NONE";
     TDdeServerItem* target = FindItem(name);
-    return target ? target->PokeData(data) : nullptr;
+    return target ? target->PokeData(data, format) : nullptr;
 }
 
 HDDEDATA TDdeSrvrConv::Request(UINT format, HSZ item) {

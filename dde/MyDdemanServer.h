@@ -5,6 +5,10 @@
 
 #include "dde/MyDdeman.h"
 
+#include <optional>
+#include <string>
+#include <string_view>
+
 namespace velkor {
 
 // A named topic: a conversation on a topic equal to its name belongs to it. Topic
@@ -35,9 +39,11 @@ class TDdeServerItem : public TComponent {
     TDdeServerConv* ServerConv() const { return serverConv_; }
     void SetServerConv(TDdeServerConv* serverConv);
 
-    // Takes a poked value from a data handle: answers DDE_FACK, or 0 when the data cannot
-    // be read. Handlers run inside the poke; they must not destroy the item.
-    HDDEDATA PokeData(HDDEDATA data);
+    // Takes a poked value from a data handle, CF_TEXT or CF_UNICODETEXT (turned into the
+    // ANSI code page): answers DDE_FACK, or 0 when the data cannot be read or a character
+    // has no form in the ANSI code page. Handlers run inside the poke; they must not destroy
+    // the item.
+    HDDEDATA PokeData(HDDEDATA data, UINT format = CF_TEXT);
 
     TNotifyEvent OnChange;
     TNotifyEvent OnPokeData;
@@ -51,6 +57,9 @@ class TDdeServerItem : public TComponent {
     std::vector<std::string> lines_;
     TDdeServerConv* serverConv_ = nullptr;
 };
+
+// UTF-16 text in the ANSI code page; std::nullopt when a character has no form there.
+std::optional<std::string> AnsiFromUtf16(std::u16string_view text);
 
 // The server item named `name` (exactly, case and all) among the components `window`
 // owns, depth first through windowed controls, whose ServerConv is `serverConv`.

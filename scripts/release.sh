@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Windows release dist/velkor-VERSION-win64.zip: velkor.exe, velkor-crypt.exe,
-# README-windows.txt and SHA256SUMS. The version is the project's (top-level CMakeLists.txt).
+# README-windows.txt, the mIRC script velkor.mrc and SHA256SUMS. The version is the
+# project's (top-level CMakeLists.txt).
 # Reproducible: the same commit gives the same bytes (no link time in the executables, no
 # build paths, entries sorted, every time stamp the commit's time).
 #
@@ -45,9 +46,10 @@ x86_64-w64-mingw32-strip --strip-all -o "$stage/velkor.exe" "$build/app/velkor.e
 x86_64-w64-mingw32-strip --strip-all -o "$stage/velkor-crypt.exe" "$build/tools/velkor-crypt/velkor-crypt.exe"
 # Notepad wants CR LF.
 sed -e "s/@VERSION@/$version/g" -e 's/$/\r/' docs/README-windows.txt >"$stage/README-windows.txt"
-files=(README-windows.txt velkor-crypt.exe velkor.exe)
+sed -e 's/$/\r/' docs/velkor.mrc >"$stage/velkor.mrc"
+files=(README-windows.txt velkor-crypt.exe velkor.exe velkor.mrc)
 (cd "$stage" && sha256sum "${files[@]}" >SHA256SUMS)
-files=(README-windows.txt SHA256SUMS velkor-crypt.exe velkor.exe)
+files=(README-windows.txt SHA256SUMS velkor-crypt.exe velkor.exe velkor.mrc)
 chmod 644 "$stage"/*
 touch -d "@$epoch" "$stage"/*
 

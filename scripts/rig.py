@@ -306,14 +306,15 @@ class Rig:
                 raise RigError("Wine prefix %s did not boot (status %d): %s" % (prefix.path, rc, said))
         return prefixes
 
-    def ircpeer(self, prefix, nick, extra=(), per_line=True):
+    def ircpeer(self, prefix, nick, extra=(), per_line=True, exe=None):
         """Starts ircpeer as the user's IRC client; waits until it joined with mode +F.
         per_line: each channel line gets a DDE conversation of its own, as mIRC's remote
-        event "/dde" opens one; False keeps one conversation for all."""
+        event "/dde" opens one; False keeps one conversation for all. exe: another build of
+        ircpeer (a 32-bit one, as mIRC is)."""
         out = LogFile(self.work / ("ircpeer-%s.log" % nick))
         mode = ["--dde-per-line"] if per_line else []
         with open(out.path, "ab") as f:
-            proc = wine_popen([self.ircpeer_exe, "--server", "127.0.0.1:%d" % self.port,
+            proc = wine_popen([exe or self.ircpeer_exe, "--server", "127.0.0.1:%d" % self.port,
                                "--nick", nick, "--join", CHANNEL, "--oper", OPER, *mode, *extra],
                               stdin=subprocess.DEVNULL, stdout=f, stderr=subprocess.STDOUT,
                               env=prefix.env)

@@ -53,13 +53,54 @@ bool SameChannel(std::string_view a, std::string_view b) {
     return true;
 }
 
+std::optional<std::u16string> Utf8BeyondAscii(std::string_view text) {
+    std::u16string out;
+    bool beyond = false;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        if (lead < 0x80) {
+            out.push_back(lead);
+            ++i;
+            continue;
+        }
+        // Sequence length and the smallest code point it may carry (no overlong forms).
+        const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+        const char32_t least = length == 4 ? 0x10000 : length == 3 ? 0x800 : 0x80;
+        if (length == 0 || lead > 0xF4 || text.size() - i < length) return std::nullopt;
+        char32_t code = lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) return std::nullopt;
+            code = (code << 6) | (next & 0x3F);
+        }
+        if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return std::nullopt;
+        if (code >= 0x10000) {
+            out.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(code));
+        }
+        beyond = true;
+        i += length;
+    }
+    if (!beyond) return std::nullopt;
+    return out;
+}
+
 std::optional<std::string> IncomingDisplayLine(std::string_view data, const TChatSettings& settings,
-                                               const TLineTransform& decrypt) {
+                                               const TLineTransform& decrypt,
+                                               const TAnsiFromUtf16& toAnsi) {
     const TPokedLine poked = SplitPokedLine(data);
     if (!SameChannel(poked.Channel, settings.ChannelName)) return std::nullopt;
 
     const std::string prefix = "<" + poked.Nick + "> ";
-    if (!settings.EncryptionOn) return prefix + poked.Text;
+    if (!settings.EncryptionOn) {
+        if (toAnsi)
+            if (const auto wide = Utf8BeyondAscii(poked.Text))
+                if (auto ansi = toAnsi(*wide)) return prefix + *ansi;
+        return prefix + poked.Text;
+    }
 
     // A wire text starts with the fill digit 0, 1 or 2; plain chat is not shown.
     if (poked.Text.empty() || poked.Text.front() < '0' || poked.Text.front() > '2') {

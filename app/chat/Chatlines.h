@@ -46,10 +46,20 @@ TPokedLine SplitPokedLine(std::string_view data);
 // Channel names compare without regard to the case of ASCII letters; other bytes must match.
 bool SameChannel(std::string_view a, std::string_view b);
 
+// UTF-16 text to the ANSI code page; std::nullopt when a character has no form there.
+using TAnsiFromUtf16 = std::function<std::optional<std::string>(std::u16string_view text)>;
+
+// The UTF-16 form of text that is valid UTF-8 (shortest forms, no surrogates) and holds a
+// character beyond ASCII; std::nullopt for any other text.
+std::optional<std::u16string> Utf8BeyondAscii(std::string_view text);
+
 // The display line for a poke ("<nick> text"), or std::nullopt when the poke is dropped:
 // another channel, or with encryption on a text that does not start with "0", "1" or "2".
+// Plain text that Utf8BeyondAscii decodes is shown in the ANSI code page through `toAnsi`
+// when every character has a form there, else as it came.
 std::optional<std::string> IncomingDisplayLine(std::string_view data, const TChatSettings& settings,
-                                               const TLineTransform& decrypt);
+                                               const TLineTransform& decrypt,
+                                               const TAnsiFromUtf16& toAnsi = {});
 
 // The display as AddToDisplay sees it; the rich-text control implements it on Windows.
 // Character positions count a line break as the display stores it.

@@ -3,10 +3,12 @@
 
 #include "app/chat/Linecodec.h"
 
+#include <utility>
+
 namespace velkor::chat {
 
-TChatSession::TChatSession(const TChatSettings& settings, TIDEA& cipher)
-    : settings_(settings), cipher_(cipher) {}
+TChatSession::TChatSession(const TChatSettings& settings, TIDEA& cipher, TAnsiFromUtf16 toAnsi)
+    : settings_(settings), cipher_(cipher), toAnsi_(std::move(toAnsi)) {}
 
 TOutgoingLine TChatSession::Outgoing(const std::string& line) {
     const TSendDecision decision =
@@ -26,10 +28,12 @@ TOutgoingLine TChatSession::Outgoing(const std::string& line) {
 }
 
 std::optional<std::string> TChatSession::Incoming(std::string_view poked) {
-    return IncomingDisplayLine(poked, settings_,
-                               [this](const std::string& text, const std::string& key) {
-                                   return DecryptLine(cipher_, text, key);
-                               });
+    return IncomingDisplayLine(
+        poked, settings_,
+        [this](const std::string& text, const std::string& key) {
+            return DecryptLine(cipher_, text, key);
+        },
+        toAnsi_);
 }
 
 } // namespace velkor::chat

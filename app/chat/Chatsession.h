@@ -26,7 +26,8 @@ struct TOutgoingLine {
 class TChatSession {
   public:
     // Reads the settings as they are at each call; borrows the cipher for each line.
-    TChatSession(const TChatSettings& settings, TIDEA& cipher);
+    // `toAnsi` shows plain UTF-8 lines in the ANSI code page (see IncomingDisplayLine).
+    TChatSession(const TChatSettings& settings, TIDEA& cipher, TAnsiFromUtf16 toAnsi = {});
 
     TOutgoingLine Outgoing(const std::string& line);
     // The display line of a poke ("<nick> text"), or nullopt when the poke is dropped.
@@ -35,6 +36,7 @@ class TChatSession {
   private:
     const TChatSettings& settings_;
     TIDEA& cipher_;
+    TAnsiFromUtf16 toAnsi_;
 };
 
 } // namespace velkor::chat

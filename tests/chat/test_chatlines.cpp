@@ -175,6 +175,48 @@ TEST(PokedLine, DisplayLines) {
     }
 }
 
+// Plain lines that are UTF-8 beyond ASCII are shown in the ANSI code page, here a stand-in
+// for Latin-1 (every character below 256 has its byte); anything else is shown as it came.
+TEST(Incoming, PlainUtf8ShownInAnsi) {
+    const TAnsiFromUtf16 latin1 = [](std::u16string_view text) -> std::optional<std::string> {
+        std::string out;
+        for (const char16_t c : text) {
+            if (c > 0xFF) return std::nullopt;
+            out.push_back(static_cast<char>(c));
+        }
+        return out;
+    };
+    struct Row {
+        std::string text;
+        std::string shown;
+        bool encrypt = false;
+    };
+    const Row rows[] = {
+        {"caf\xC3\xA9 \xC3\xBF", "caf\xE9 \xFF"},
+        {"plain ascii", "plain ascii"},
+        {"caf\xE9", "caf\xE9"}, // not UTF-8: the bytes as they came
+        {"\xE2\x82\xAC"
+         "5",
+         "\xE2\x82\xAC"
+         "5"},                                    // euro: no Latin-1 form
+        {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"}, // beyond the BMP: no form
+        {"\xC0\xA9", "\xC0\xA9"},                 // overlong
+        {"\xED\xA0\x80", "\xED\xA0\x80"},         // a surrogate
+        {"\xF4\x90\x80\x80", "\xF4\x90\x80\x80"}, // beyond U+10FFFF
+        {"\xC3", "\xC3"},                         // cut short
+        {"\xC3\xA9\x80", "\xC3\xA9\x80"},         // a stray continuation byte
+        {"\xC3\xA9", "", true},                   // encrypted: not a wire text, dropped
+    };
+    for (const auto& row : rows) {
+        const TChatSettings settings{
+            .KeyString = "k", .ChannelName = "#v", .EncryptionOn = row.encrypt};
+        const auto shown = IncomingDisplayLine("#v bob " + row.text, settings, FakeDecrypt, latin1);
+        EXPECT_EQ(shown, row.encrypt ? std::nullopt : std::optional("<bob> " + row.shown))
+            << row.text;
+    }
+    EXPECT_EQ(Utf8BeyondAscii("\xF0\x9F\x98\x80"), std::u16string(u"\U0001F600"));
+}
+
 TEST(Display, LinesToDelete) {
     struct Row {
         std::int32_t count, size, expected;

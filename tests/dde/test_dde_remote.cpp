@@ -29,6 +29,14 @@ std::string Value(DdemlClient& client, const std::string& item) {
     return client.Request(item).value_or("<refused>");
 }
 
+// Keeps the text of a child window that starts with "Exception" in *found.
+BOOL CALLBACK FindExceptionText(HWND child, LPARAM found) {
+    char text[512] = "";
+    GetWindowTextA(child, text, sizeof text);
+    if (std::string(text).rfind("Exception", 0) == 0) *reinterpret_cast<std::string*>(found) = text;
+    return TRUE;
+}
+
 int CountLines(const std::string& path) {
     std::ifstream file(path);
     int lines = 0;
@@ -188,6 +196,7 @@ TEST(RemoteClient, FailedLinkLaunchesTheCommandLineOncePerAttempt) {
         bool withApplication;
         int attempts;
         int launches;
+        bool applicationMissing = false; // then the fallback, the counter, is started
     } cases[] = {
         {"one attempt", "nosuchservice", "command", true, 1, 1},
         {"two attempts", "nosuchservice", "command", true, 2, 2},
@@ -195,6 +204,7 @@ TEST(RemoteClient, FailedLinkLaunchesTheCommandLineOncePerAttempt) {
         {"empty service and topic", "", "", true, 2, 0},
         // Without ServiceApplication the command line is service, blank, topic.
         {"service as command", counterExe, "COUNTER", false, 1, 1},
+        {"fallback for a missing program", "nosuchservice", "command", true, 2, 2, true},
     };
     int n = 0;
     for (const auto& c : cases) {
@@ -202,7 +212,12 @@ TEST(RemoteClient, FailedLinkLaunchesTheCommandLineOncePerAttempt) {
         const std::string counter = RunDir() + "launches" + std::to_string(++n) + ".txt";
         DeleteFileA(counter.c_str()); // Wine reuses process ids, and so run directories
         TDdeClientConv say(nullptr);
-        if (c.withApplication) say.SetServiceApplication(counterExe + " " + counter);
+        if (c.withApplication) {
+            // A found program keeps the fallback from starting: one launch per attempt.
+            say.SetServiceApplication(c.applicationMissing ? "velkor-no-such-program.exe"
+                                                           : counterExe + " " + counter);
+            say.SetServiceFallback(counterExe + " " + counter);
+        }
         const std::string topic = c.topic == "COUNTER" ? counter : c.topic;
         for (int i = 0; i < c.attempts; ++i) {
             EXPECT_FALSE(say.LinkTo(c.service, topic));
@@ -230,16 +245,7 @@ TEST(StartupError, ShownInATaskModalBoxAndExitCodeOne) {
     std::string shown;
     WaitFor(
         [&] {
-            EnumChildWindows(
-                box,
-                [](HWND child, LPARAM found) -> BOOL {
-                    char text[512] = "";
-                    GetWindowTextA(child, text, sizeof text);
-                    if (std::string(text).rfind("Exception", 0) == 0)
-                        *reinterpret_cast<std::string*>(found) = text;
-                    return TRUE;
-                },
-                reinterpret_cast<LPARAM>(&shown));
+            EnumChildWindows(box, FindExceptionText, reinterpret_cast<LPARAM>(&shown));
             return !shown.empty();
         },
         std::chrono::seconds(5));

@@ -3,8 +3,11 @@
 each in their own Wine prefix with their own ircpeer (the IRC client, DDE service "mirc")
 and velkor.exe, driven by chat_driver inside that prefix; eve is a plain IRC client on the
 channel who is not in the secret. alice and bob share the key, carol has another one.
+carol's ircpeer runs the remote event of the shipped velkor.mrc, as mIRC runs it, and pokes
+on its item "" in CF_UNICODETEXT, giving up on an acknowledgement after 1 s.
 
-usage: two_users.py --build BUILD_DIR --driver CHAT_DRIVER_EXE --velkor-crypt EXE
+usage: two_users.py --build BUILD_DIR --driver CHAT_DRIVER_EXE --velkor-crypt EXE [--peer32 EXE]
+--peer32: bob's ircpeer is this 32-bit build, chatting with the 64-bit velkor.exe as mIRC does.
 VELKOR_E2E_PREFIXES: folder for the three prefixes (default BUILD_DIR/e2e), kept between runs.
 VELKOR_E2E_KEEP=1 keeps the folder with every process's log (VELKOR_E2E_KEEP_ON_FAIL=1: after a
 failure only)."""
@@ -75,8 +78,9 @@ class TwoUsers:
             [self.prefixes_dir / n for n in ("prefix-alice", "prefix-bob", "prefix-carol")])
         self.eve_send, self.eve = self.r.plain_client("eve", ["#velkor", "#other"])
         self.peer_a, self.peer_a_log = self.r.ircpeer(self.pa, "alice")
-        self.r.ircpeer(self.pb, "bob")
-        self.r.ircpeer(self.pc, "carol")
+        self.r.ircpeer(self.pb, "bob", exe=self.args.peer32)
+        _, self.peer_c_log = self.r.ircpeer(
+            self.pc, "carol", extra=["--event", "Z:" + str(rig.ROOT / "docs/velkor.mrc"), "--unicode", "--ack-1s"])
         self.a = self.r.driver(self.pa, "alice")
         self.b = self.r.driver(self.pb, "bob")
         self.c = self.r.driver(self.pc, "carol")
@@ -128,6 +132,18 @@ class TwoUsers:
         noise = [l[len(who) + 3:] for l in shown for who in ("alice", "bob") if l.startswith("<%s> " % who)]
         check(any(noise), "carol shows no noise at all: %r" % shown)
         self.c.alive()
+
+    def case_shipped_event(self):
+        """velkor.mrc's default event at carol: a wire text is forwarded, a plain line with
+        $me never reaches /dde."""
+        before = len(self.c.lines())
+        self.eve_send("PRIVMSG #velkor :hello $me")
+        self.eve_send("PRIVMSG #velkor :2Q;X`N<(LY1/@")
+        self.c.waitlines(before + 1, 30)
+        shown = self.c.lines()[before:]
+        check(len(shown) == 1 and shown[0].startswith("<eve> "), "carol shows %r" % shown)
+        check(any(l.endswith("the remote event does not take: hello $me")
+                  for l in self.peer_c_log.lines()), "the plain line was not held back")
 
     def case_third_party_sees_only_wire_texts(self):
         """eve sees one digit and "!".."`" characters, no plain word; velkor-crypt with the
@@ -257,7 +273,8 @@ class TwoUsers:
         self.away_figures = "a line typed while away took %.2f s" % away_s
 
     def run(self):
-        cases = [self.case_encrypted_both_ways, self.case_third_party_sees_only_wire_texts,
+        cases = [self.case_encrypted_both_ways, self.case_shipped_event,
+                 self.case_third_party_sees_only_wire_texts,
                  self.case_plain_chat, self.case_burst, self.case_irc_client_away]
         t = time.monotonic()
         self.setup()
@@ -279,6 +296,7 @@ def main():
     parser.add_argument("--build", required=True)
     parser.add_argument("--driver", required=True)
     parser.add_argument("--velkor-crypt", required=True)
+    parser.add_argument("--peer32")
     args = parser.parse_args()
     build = Path(args.build).resolve()
     prefixes = Path(os.environ.get("VELKOR_E2E_PREFIXES") or build / "e2e").resolve()

@@ -52,14 +52,15 @@ bool MarkedEcho(const std::string& shown, const std::string& text) {
 // The lines of one row, what became of them and how long each took.
 class Traffic {
   public:
-    explicit Traffic(Velkor& app) : app_(app) {}
+    // `app` answers the running program: a row that restarts it gets the new one.
+    explicit Traffic(std::function<Velkor&()> app) : app_(std::move(app)) {}
 
     // Types a line into velkor; `target` names who must receive it ("" for nobody).
     void Type(const std::string& text, const std::string& target) {
-        app_.SetInput(text);
+        app_().SetInput(text);
         const auto at = Clock::now();
-        app_.PressEnter();
-        EXPECT_TRUE(app_.WaitSent()) << text;
+        app_().PressEnter();
+        EXPECT_TRUE(app_().WaitSent()) << text;
         worstSend = std::max(worstSend, MsSince(at));
         typed_.push_back({text, target, at});
     }
@@ -106,7 +107,7 @@ class Traffic {
 
     // Every typed line echoed and every channel line shown, each kind in its order.
     void ExpectShown() {
-        const std::vector<std::string> lines = app_.DisplayLines();
+        const std::vector<std::string> lines = app_().DisplayLines();
         std::size_t t = 0, s = 0;
         for (const std::string& line : lines) {
             // A line for nobody (no IRC client then) is shown marked as not sent.
@@ -135,7 +136,7 @@ class Traffic {
         std::string text, target;
         Clock::time_point at;
     };
-    Velkor& app_;
+    std::function<Velkor&()> app_;
     std::vector<TypedLine> typed_;
     std::vector<std::string> said_;
 };
@@ -316,7 +317,7 @@ TEST_F(Hostile, RealConditionsTable) {
         ClearDisplay();
         if (!mirc) mirc = OneThreadMirc();
         mirc->ForgetArrivals();
-        Traffic traffic(App());
+        Traffic traffic(&App);
         std::map<std::string, long long> figures;
         Run run{traffic, mirc, figures};
         // Settle DDEML's windows of earlier rows first: each row is measured on its own.

@@ -100,6 +100,8 @@ TEST_F(Hostile, OtherFormatsAreRefused) {
         UINT format;
         bool raw; // sent as a raw WM_DDE_POKE (GDI formats: DDEML would read the bytes as handles)
         Ack ack;
+        std::u16string wide = {}; // UTF-16 text poked instead of the row's name
+        std::string shown = {};   // and its line in code page 1252
     };
     const Row rows[] = {
         {"CF_TEXT (control)", CF_TEXT, true, Ack::Yes},
@@ -110,8 +112,14 @@ TEST_F(Hostile, OtherFormatsAreRefused) {
         {"CF_OEMTEXT", CF_OEMTEXT, true, Ack::No},
         {"CF_DIB", CF_DIB, true, Ack::No},
         {"CF_PALETTE", CF_PALETTE, true, Ack::No},
+        // Narrow bytes read as UTF-16 are CJK characters, without a form in code page 1252.
         {"CF_UNICODETEXT", CF_UNICODETEXT, false, Ack::No},
         {"CF_UNICODETEXT raw", CF_UNICODETEXT, true, Ack::No},
+        {"CF_UNICODETEXT text", CF_UNICODETEXT, false, Ack::Yes, u"#velkor fmt caf\u00e9 \u20ac",
+         "<fmt> caf\xE9 \x80"},
+        {"CF_UNICODETEXT raw text", CF_UNICODETEXT, true, Ack::Yes, u"#velkor fmt \u00e9t\u00e9",
+         "<fmt> \xE9t\xE9"},
+        {"CF_UNICODETEXT no form", CF_UNICODETEXT, false, Ack::No, u"#velkor fmt \u4e2d"},
         {"CF_ENHMETAFILE", CF_ENHMETAFILE, true, Ack::No},
         {"Rich Text Format", rtf, false, Ack::No},
         {"a registered format", own, true, Ack::No},
@@ -125,7 +133,10 @@ TEST_F(Hostile, OtherFormatsAreRefused) {
         SCOPED_TRACE(row.name);
         ClearDisplay();
         // Eight bytes and more: room for a handle of any GDI format.
-        const std::string text = std::string("#velkor fmt ") + row.name + '\0';
+        std::string text = std::string("#velkor fmt ") + row.name + '\0';
+        if (!row.wide.empty())
+            text.assign(reinterpret_cast<const char*>(row.wide.c_str()),
+                        (row.wide.size() + 1) * sizeof(char16_t));
         bool acked = false;
         if (row.raw) {
             const auto reply = raw.Poke("", text, static_cast<short>(row.format));
@@ -136,6 +147,9 @@ TEST_F(Hostile, OtherFormatsAreRefused) {
         }
         EXPECT_EQ(acked, row.ack == Ack::Yes);
         EXPECT_EQ(App().DisplayLines().size(), row.ack == Ack::Yes ? 1u : 0u);
+        if (!row.shown.empty()) {
+            EXPECT_EQ(App().DisplayLines(), std::vector{row.shown});
+        }
         ASSERT_TRUE(PokeAndSee(row.name));
     }
 }
@@ -150,6 +164,9 @@ TEST_F(Hostile, UnknownItemsAreRefused) {
         {"NONE", false, Ack::Yes}, // controls: the item and the empty name reach NONE
         {"", true, Ack::Yes},
         {"NONE", true, Ack::Yes},
+        {"\"\"", false, Ack::Yes}, // what a script's /dde writes for the empty item
+        {"\"\"", true, Ack::Yes},
+        {"\"\"\"", false, Ack::No},
         {"NONE2", false, Ack::No},
         {"NON", false, Ack::No},
         {"NONE ", false, Ack::No},

@@ -29,6 +29,11 @@ TEST(PeerOptions, FullCommandLine) {
     EXPECT_EQ(o.operName, "tester");
     EXPECT_EQ(o.operPassword, "se:cret");
     EXPECT_TRUE(o.ddePerLine);
+
+    p = Parse({"--server", "h:1", "--nick", "p", "--event", "v.mrc", "--unicode", "--ack-1s"});
+    ASSERT_TRUE(p.options.has_value()) << p.error;
+    EXPECT_EQ(p.options->eventFile, "v.mrc");
+    EXPECT_TRUE(p.options->pokeUnicode && p.options->shortAckWait);
 }
 
 TEST(PeerOptions, Defaults) {
@@ -39,7 +44,8 @@ TEST(PeerOptions, Defaults) {
     EXPECT_EQ(p.options->targetTopic, "velkor");
     EXPECT_TRUE(p.options->channels.empty());
     EXPECT_TRUE(p.options->operName.empty());
-    EXPECT_FALSE(p.options->ddePerLine);
+    EXPECT_FALSE(p.options->ddePerLine || p.options->pokeUnicode || p.options->shortAckWait);
+    EXPECT_TRUE(p.options->eventFile.empty());
 }
 
 TEST(PeerOptions, RejectsBadCommandLines) {

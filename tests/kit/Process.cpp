@@ -5,6 +5,18 @@
 
 namespace velkor::kit {
 
+namespace {
+
+// Asks every top-level window of the process `id` to close.
+BOOL CALLBACK CloseWindowOf(HWND hwnd, LPARAM id) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(hwnd, &owner);
+    if (owner == static_cast<DWORD>(id)) PostMessageA(hwnd, WM_CLOSE, 0, 0);
+    return TRUE;
+}
+
+} // namespace
+
 Process::Process(const std::string& exe, const std::string& args, Output output) {
     std::string command = "\"" + WindowsPath(exe) + "\"" + (args.empty() ? "" : " " + args);
     STARTUPINFOA si{};
@@ -35,14 +47,7 @@ void Process::End(HWND window, DWORD ms) {
     if (window) {
         PostMessageA(window, WM_CLOSE, 0, 0);
     } else {
-        EnumWindows(
-            [](HWND hwnd, LPARAM id) -> BOOL {
-                DWORD owner = 0;
-                GetWindowThreadProcessId(hwnd, &owner);
-                if (owner == static_cast<DWORD>(id)) PostMessageA(hwnd, WM_CLOSE, 0, 0);
-                return TRUE;
-            },
-            static_cast<LPARAM>(id_));
+        EnumWindows(CloseWindowOf, static_cast<LPARAM>(id_));
     }
     // Handling messages: its DDE goodbye (unregistering its service) is sent to every DDE
     // window, this thread's among them.

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The Windows release as a user gets it: scripts/release.sh packages this build twice (the
-# same bytes both times), the zip holds exactly its four files with good checksums, and
+# same bytes both times), the zip holds exactly its five files with good checksums, and
 # unpacked into a clean Wine prefix velkor.exe and velkor-crypt.exe run from there and
 # report the project's version. Run inside an X display.
 # usage: release_test.sh WIN_BUILD_DIR RELEASE_PROBE_EXE
@@ -32,9 +32,9 @@ cmp "${zips[0]}" "${zips[1]}" || fail "two runs gave different zips"
 zip="${zips[0]}"
 echo "zip $(basename "$zip") $(sha256sum "$zip" | cut -d' ' -f1)"
 
-# Exactly the four files, in this order, all with the same time stamp.
+# Exactly the five files, in this order, all with the same time stamp.
 names="$(unzip -Z1 "$zip" | tr '\n' ' ')"
-[ "$names" = "README-windows.txt SHA256SUMS velkor-crypt.exe velkor.exe " ] || fail "entries: $names"
+[ "$names" = "README-windows.txt SHA256SUMS velkor-crypt.exe velkor.exe velkor.mrc " ] || fail "entries: $names"
 stamps="$(unzip -Z -T "$zip" | awk '$1 ~ /^-/ {print $7}' | sort -u | wc -l)"
 [ "$stamps" = 1 ] || fail "entries carry different time stamps"
 
@@ -43,6 +43,7 @@ dest="$WINEPREFIX/drive_c/velkor"
 mkdir -p "$dest"
 unzip -q "$zip" -d "$dest"
 (cd "$dest" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match"
+grep -q '^on \$1:TEXT:/\^\[0-2\]'.*$'\r'"$" "$dest/velkor.mrc" || fail "velkor.mrc: no wire-text event in CR LF"
 grep -q "^velkor $version for Windows"$'\r'"$" "$dest/README-windows.txt" || fail "README-windows.txt: no version title in CR LF"
 # Stripping kept what ASLR and DEP need.
 for exe in velkor.exe velkor-crypt.exe; do

@@ -4,6 +4,7 @@
 #include "tools/ircpeer/IrcMessage.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace ircpeer {
 
@@ -20,7 +21,8 @@ std::string AlternateNick(std::string_view nick, int attempt) {
     return std::string(nick.substr(0, 7)) + std::to_string(attempt);
 }
 
-IrcSession::IrcSession(SessionConfig config) : config_(std::move(config)), nick_(config_.nick) {}
+IrcSession::IrcSession(SessionConfig config, std::optional<RemoteEvent> event)
+    : config_(std::move(config)), event_(std::move(event)), nick_(config_.nick) {}
 
 std::vector<std::string> IrcSession::Start() const {
     return {"NICK " + config_.nick, "USER " + config_.user + " 0 * :" + config_.realName};
@@ -105,8 +107,12 @@ Reaction IrcSession::OnLine(std::string_view line) {
         // CTCP (ACTION, VERSION...) is no channel text: the remote event is ON TEXT only.
         if (!text.empty() && text.front() == '\x01')
             reaction.notes.push_back("CTCP from " + std::string(from) + " not passed on");
-        else
+        else if (!event_)
             reaction.events.push_back(RemoteEventText(msg.Param(0), from, text));
+        else if (auto dde = RunEvent(*event_, msg.Param(0), from, text))
+            reaction.events.push_back(std::move(dde->data));
+        else
+            reaction.notes.push_back("the remote event does not take: " + std::string(text));
     } else if (msg.command == "ERROR") {
         reaction.notes.push_back("server error: " + std::string(msg.Param(0)));
     }

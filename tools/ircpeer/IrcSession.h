@@ -3,6 +3,9 @@
 #pragma once
 
 #include "tools/ircpeer/PokeCommand.h"
+#include "tools/ircpeer/RemoteEvent.h"
+
+#include <optional>
 
 #include <string>
 #include <string_view>
@@ -22,7 +25,7 @@ struct SessionConfig {
 // What the session wants done after a received line.
 struct Reaction {
     std::vector<std::string> send;   // IRC lines to send
-    std::vector<std::string> events; // "$chan $nick $parms" texts for the remote event
+    std::vector<std::string> events; // the remote event's texts to poke
     std::vector<std::string> notes;  // for the log
     bool giveUp = false;             // registration cannot succeed: leave the server
 };
@@ -40,7 +43,8 @@ std::string RemoteEventText(std::string_view channel, std::string_view nick, std
 
 class IrcSession {
   public:
-    explicit IrcSession(SessionConfig config);
+    // Without `event`, every channel line of others is a remote event (RemoteEventText).
+    explicit IrcSession(SessionConfig config, std::optional<RemoteEvent> event = std::nullopt);
 
     // The registration lines to send once connected.
     std::vector<std::string> Start() const;
@@ -50,6 +54,7 @@ class IrcSession {
     // A text poked into the command topic, translated against the current channel.
     PokeResult OnPoke(std::string_view text) const;
 
+    const std::optional<RemoteEvent>& Event() const { return event_; }
     const std::string& Nick() const { return nick_; }
     bool Registered() const { return registered_; }
     const std::vector<std::string>& Channels() const { return channels_; }
@@ -62,6 +67,7 @@ class IrcSession {
     void Left(std::string_view channel, Reaction& reaction);
 
     SessionConfig config_;
+    std::optional<RemoteEvent> event_;
     std::string nick_;
     int nickTries_ = 0;
     bool registered_ = false;

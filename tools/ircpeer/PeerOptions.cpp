@@ -20,8 +20,10 @@ ParsedOptions ParsePeerOptions(std::span<const std::string_view> args) {
     auto fail = [](std::string message) { return ParsedOptions{std::nullopt, std::move(message)}; };
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view name = args[i];
-        if (name == "--dde-per-line") {
-            options.ddePerLine = true;
+        if (name == "--dde-per-line" || name == "--unicode" || name == "--ack-1s") {
+            (name == "--dde-per-line" ? options.ddePerLine
+             : name == "--unicode"    ? options.pokeUnicode
+                                      : options.shortAckWait) = true;
             continue;
         }
         if (i + 1 >= args.size()) return fail("missing value after " + std::string(name));
@@ -51,6 +53,8 @@ ParsedOptions ParsePeerOptions(std::span<const std::string_view> args) {
             options.targetService = std::string(value);
         } else if (name == "--target-topic") {
             options.targetTopic = std::string(value);
+        } else if (name == "--event") {
+            options.eventFile = std::string(value);
         } else if (name == "--oper") {
             std::size_t colon = value.find(':');
             if (colon == std::string_view::npos || colon == 0 || colon + 1 == value.size())

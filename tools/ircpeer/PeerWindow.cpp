@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
 
 namespace ircpeer {
 
@@ -26,6 +29,15 @@ SessionConfig ConfigOf(const PeerOptions& options) {
     return config;
 }
 
+std::optional<RemoteEvent> EventOf(const PeerOptions& options) {
+    if (options.eventFile.empty()) return std::nullopt;
+    std::ifstream file(options.eventFile, std::ios::binary);
+    const std::string script{std::istreambuf_iterator<char>(file), {}};
+    std::optional<RemoteEvent> event = FirstEvent(script);
+    if (!event) throw std::runtime_error("no ON TEXT event in " + options.eventFile);
+    return event;
+}
+
 } // namespace
 
 void LogLine(const std::string& text) {
@@ -35,9 +47,12 @@ void LogLine(const std::string& text) {
 }
 
 PeerWindow::PeerWindow(const PeerOptions& options)
-    : MessageWindow("ircpeer"), options_(options), session_(ConfigOf(options)),
+    : MessageWindow("ircpeer"), options_(options), session_(ConfigOf(options), EventOf(options)),
       poker_(options.targetService, options.targetTopic, options.ddePerLine,
              [](const std::string& s) { LogLine("-- " + Printable(s)); }) {
+    poker_.SetUnicode(options.pokeUnicode);
+    if (const auto& event = session_.Event()) poker_.SetItem(EventItem(*event));
+    if (options.shortAckWait) poker_.SetAckTimeoutMs(1000);
     LogLine("-- connecting to " + options.host + ":" + std::to_string(options.port));
     socket_ = std::make_unique<IrcSocket>(options.host, options.port, Handle(), kSocketMessage);
     server_ = std::make_unique<DdeCommandServer>(
@@ -134,6 +149,11 @@ void PeerWindow::OnLine(const std::string& line) {
 
 bool PeerWindow::OnPoke(std::string_view text) {
     LogLine("-- poked: " + Printable(text));
+    // mIRC runs one command per poke and refuses one holding a line break.
+    if (text.find_first_of("\r\n") != std::string_view::npos) {
+        LogLine("!! refused: a command holding CR or LF");
+        return false;
+    }
     PokeResult result = session_.OnPoke(text);
     for (const std::string& warning : result.warnings)
         LogLine("-- " + Printable(warning));

@@ -6,6 +6,7 @@
 
 #include <dde.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -23,6 +24,20 @@ std::string Hex(unsigned value) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "0x%04X", value);
     return buf;
+}
+
+// The UTF-16 bytes of a text and a zero character: its UTF-8, else its ANSI code page.
+std::string Utf16Bytes(const std::string& text) {
+    const int length = static_cast<int>(text.size());
+    UINT codePage = CP_UTF8;
+    int size = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
+    if (size <= 0 && length > 0) {
+        codePage = CP_ACP;
+        size = MultiByteToWideChar(codePage, 0, text.data(), length, nullptr, 0);
+    }
+    std::wstring wide(static_cast<std::size_t>(std::max(size, 0)) + 1, L'\0');
+    if (size > 0) MultiByteToWideChar(codePage, 0, text.data(), length, wide.data(), size);
+    return std::string(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(wchar_t));
 }
 
 } // namespace
@@ -99,14 +114,21 @@ bool RawDdePoker::Initiate() {
 }
 
 bool RawDdePoker::PostPoke(const std::string& text) {
-    // Item atom 0: the empty item name, which DDEML passes to its server as hsz2 = 0. The
-    // text goes with its zero byte.
-    HGLOBAL block =
-        velkor::PostDdePoke(server_, Handle(), 0, std::string_view(text.c_str(), text.size() + 1));
-    if (!block) return false;
+    // Without an item, atom 0: the empty item name, which DDEML passes as hsz2 = 0. The
+    // text goes with its zero byte (character).
+    std::string data(text.c_str(), text.size() + 1);
+    if (unicode_) data = Utf16Bytes(text);
+    // The server takes the item atom with the message.
+    const ATOM item = item_.empty() ? 0 : GlobalAddAtomA(item_.c_str());
+    HGLOBAL block = velkor::PostDdePoke(server_, Handle(), item, data,
+                                        static_cast<short>(unicode_ ? CF_UNICODETEXT : CF_TEXT));
+    if (!block) {
+        if (item) GlobalDeleteAtom(item);
+        return false;
+    }
     pending_ = block;
     awaitingAck_ = true;
-    SetTimer(Handle(), kAckTimer, kAckTimeoutMs, nullptr);
+    SetTimer(Handle(), kAckTimer, ackTimeoutMs_, nullptr);
     return true;
 }
 
@@ -176,7 +198,7 @@ LRESULT RawDdePoker::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
             Pump();
         } else if (wParam == kAckTimer && awaitingAck_) {
             // The server may still own the data: it is left to it rather than freed.
-            log_("remote event: no acknowledgement within " + std::to_string(kAckTimeoutMs / 1000) +
+            log_("remote event: no acknowledgement within " + std::to_string(ackTimeoutMs_ / 1000) +
                  " s; dropping the conversation; maybe lost: " + queue_.front().text);
             pending_ = nullptr;
             DropConversation();

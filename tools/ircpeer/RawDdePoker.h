@@ -29,6 +29,11 @@ class RawDdePoker : public MessageWindow {
     void Enqueue(std::string text);
 
     bool Idle() const { return queue_.empty(); }
+    // Texts go as CF_UNICODETEXT: UTF-16 of their UTF-8, else of their ANSI code page.
+    void SetUnicode(bool unicode) { unicode_ = unicode; }
+    void SetAckTimeoutMs(UINT ms) { ackTimeoutMs_ = ms; }
+    // The item name poked; empty (the default) is atom 0.
+    void SetItem(std::string item) { item_ = std::move(item); }
 
   protected:
     LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
@@ -58,6 +63,9 @@ class RawDdePoker : public MessageWindow {
     HGLOBAL pending_ = nullptr; // its data, ours again if the server refuses it
     bool pumpPosted_ = false;
     bool retrying_ = false; // nobody answered the last initiate
+    bool unicode_ = false;
+    UINT ackTimeoutMs_ = kAckTimeoutMs;
+    std::string item_;
 };
 
 } // namespace ircpeer
