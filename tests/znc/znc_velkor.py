@@ -115,6 +115,7 @@ class Znc:
     <Network net>
         Server = 127.0.0.1 {irc}
         LoadModule = velkor
+        LoadModule = log
         <Chan {chan}>
         </Chan>
     </Network>
@@ -224,6 +225,11 @@ def scenario(r, args):
           "a wire text in the playback: %r" % tablet.texts())
     for c in (phone, laptop, tablet):
         c.close()
+    # ZNC's log, loaded after velkor, writes the lines as the clients saw them too.
+    logged = "".join(f.read_text("utf-8") for f in (znc.dir / "users/bob/networks/net/moddata/log").rglob("*.log"))
+    for text in ["<bob> " + line for line in sent] + ["<eve> " + MARK + "caf\u00e9 20 \u20ac from eve"]:
+        check(text in logged, "the log lacks %r:\n%s" % (text, logged))
+    check("\u2192" not in logged and "y" * 185 not in logged, "a refused line is in the log")
 
     # Restarted, ZNC still has the key: the module's data keeps it, for ZNC's user only.
     registry = znc.dir / "users/bob/networks/net/moddata/velkor/.registry"

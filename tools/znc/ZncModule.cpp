@@ -86,7 +86,8 @@ class TVelkorModule : public CModule {
         }
         for (CClient* client : network->GetClients())
             if (client != GetClient()) client->PutClient(message);
-        return HALT;
+        // ZNC sends nothing more; modules after this one (a log) still see the plain line.
+        return HALTCORE;
     }
 
     EModRet OnUserActionMessage(CActionMessage& message) override {
