@@ -335,12 +335,13 @@ class Rig:
         self.drivers.append(d)
         return d
 
-    def plain_client(self, nick, channels, lifetime=600):
-        """A plain IRC client that is not in the secret; returns (send, its log)."""
-        out = LogFile(self.work / ("client-%s.log" % nick))
+    def plain_client(self, nick, channels, lifetime=600, port=None, name=None):
+        """A plain IRC client that is not in the secret (on ngircd, or on another port: a
+        bouncer's); returns (send, its log)."""
+        out = LogFile(self.work / ("client-%s.log" % (name or nick)))
         f = open(out.path, "wb")
         proc = subprocess.Popen([sys.executable, str(ROOT / "tests/ircpeer/ircclient.py"),
-                                 "--port", str(self.port), "--nick", nick, "--lifetime", str(lifetime)],
+                                 "--port", str(port or self.port), "--nick", nick, "--lifetime", str(lifetime)],
                                 stdin=subprocess.PIPE, stdout=f, stderr=subprocess.STDOUT)
         f.close()
         self.procs.append(("client " + nick, proc))
