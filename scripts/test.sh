@@ -39,6 +39,9 @@ fi
 step "Windows build and tests under Wine"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j"$jobs"
+# bob's 32-bit ircpeer for the mixed-width chat row (mIRC is a 32-bit program)
+cmake --preset windows-i686 >/dev/null
+cmake --build --preset windows-i686 -j"$jobs"
 # The prefix is named inside the display's shell only, so that the X server started for it
 # does not hold the prefix in its environment.
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '

@@ -12,6 +12,7 @@ VELKOR_E2E_PREFIXES: folder for the three prefixes (default BUILD_DIR/e2e), kept
 VELKOR_E2E_KEEP=1 keeps the folder with every process's log (VELKOR_E2E_KEEP_ON_FAIL=1: after a
 failure only)."""
 import argparse
+import glob
 import os
 import random
 import re
@@ -298,6 +299,11 @@ def main():
     parser.add_argument("--velkor-crypt", required=True)
     parser.add_argument("--peer32")
     args = parser.parse_args()
+    if args.peer32 and not glob.glob("/usr/lib/*/wine/i386-windows") + glob.glob("/usr/lib/wine/i386-windows"):
+        print("skipped: this Wine cannot run 32-bit programs (install wine32)")
+        return 77
+    if args.peer32 and not Path(args.peer32).is_file():
+        sys.exit("no 32-bit ircpeer at %s: build it with the windows-i686 preset" % args.peer32)
     build = Path(args.build).resolve()
     prefixes = Path(os.environ.get("VELKOR_E2E_PREFIXES") or build / "e2e").resolve()
     return rig.run_scenario("e2e", build, args.driver,
