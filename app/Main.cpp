@@ -163,7 +163,7 @@ void TfMain::CreateControls() {
 
 void TfMain::ApplyDpi() {
     // The controls take the new fonts before the old ones go.
-    UniqueFont font = CreatePointFont("Courier New", 10, Dpi());
+    UniqueFont font = CreatePointFont("Courier New", 10, Dpi(), false, true);
     UniqueFont statusFont = CreateStatusFont(Dpi());
     Display->SetFont(font.get());
     InputBox->SetFont(font.get());

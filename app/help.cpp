@@ -31,6 +31,7 @@ constexpr const char* kHelpText =
     "Every link to mIRC uses a window of its own: an old link's goodbye cannot end a new "
     "one, and a poke that gets no answer ends its link, so late answers are never taken "
     "for the next line's.\r\n"
+    "The display asks for a fixed-pitch font: it stays monospaced without Courier New.\r\n"
     "Note: the encryption of this release is not compatible with the prior release.\r\n"
     "\r\n"
     "Requirements: the IRC client mIRC 4.0 or later (tested on the 32-bit 4.1).\r\n"
