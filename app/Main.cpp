@@ -262,11 +262,23 @@ void TfMain::FocusInputBox() {
 }
 
 void TfMain::SendClick() {
-    const chat::TOutgoingLine out = session_.Outgoing(InputText());
-    if (!out.Accepted) {
-        MessageBoxA(Handle(), std::string(out.Refusal).c_str(), "velkor", MB_OK);
+    // A paste or a drop may have put line breaks into the box: each line goes on its own.
+    const std::vector<chat::TOutgoingLine> lines = session_.OutgoingLines(InputText());
+    if (lines.size() == 1 && !lines.front().Accepted) {
+        MessageBoxA(Handle(), std::string(lines.front().Refusal).c_str(), "velkor", MB_OK);
         return;
     }
+    // Enter confirms, Escape cancels; cancelled, the box keeps the text.
+    if (lines.size() > 1 && MessageBoxA(Handle(), chat::SendLinesQuestion(lines.size()).c_str(),
+                                        "velkor", MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
+        return;
+    for (const chat::TOutgoingLine& line : lines)
+        SendLine(line);
+    UpdateLinkStatus();
+    SetInputText("");
+}
+
+void TfMain::SendLine(const chat::TOutgoingLine& out) {
     // Echoed first: a line that cannot go is marked in its echo, possibly at once.
     const std::uint64_t echoKey = nextEchoKey_++;
     if (!out.Echo.empty()) echoes_.Echoed(echoKey, AddToDisplay(out.Echo).start);
@@ -286,9 +298,7 @@ void TfMain::SendClick() {
                                  settings_.DisplayBufferSize);
         });
     }
-    UpdateLinkStatus();
     AddToHistory(out.History);
-    SetInputText("");
 }
 
 void TfMain::LineDone(TPokeId id, chat::TPokeOutcome outcome) {

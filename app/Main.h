@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace velkor {
 
@@ -37,6 +38,8 @@ class TfMain : public TForm {
 
     // Outgoing lines and the command history.
     void SendClick();
+    // One line of the input on its way: echo, poke, history.
+    void SendLine(const chat::TOutgoingLine& line);
     void AddToHistory(const std::string& text);
     void InputBoxKeyDown(WORD key);
     void InputBoxKeyUp(WORD key);

@@ -6,6 +6,8 @@
 
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 using namespace velkor;
 using namespace velkor::chat;
@@ -81,6 +83,57 @@ TEST(ChatSession, TypedAndPokedLines) {
         }
         if (!row.poke.empty()) {
             EXPECT_EQ(bob.session.Incoming(WithWire(row.poke, wire)), row.shown);
+        }
+    }
+}
+
+// What reaches the input box (a paste, a drop) goes out line by line, each on the path a
+// typed line takes; nothing goes when one line is refused.
+TEST(ChatSession, InputGoesOutLineByLine) {
+    using Lines = std::vector<std::pair<std::string, std::string>>; // typed line, command
+    struct Row {
+        const char* name;
+        bool encrypt;
+        std::string input;
+        std::optional<Lines> out; // nullopt: refused
+    };
+    const Row rows[] = {
+        {"command then secret, enciphered", true, "/me is here\r\nthe secret plan is at noon",
+         Lines{{"/me is here", "/me is here"},
+               {"the secret plan is at noon", "/msg #velkor {wire}"}}},
+        {"every break style, empty lines skipped", false, "a\n\nb\rc\r\n\r\n",
+         Lines{{"a", "/msg #velkor a"}, {"b", "/msg #velkor b"}, {"c", "/msg #velkor c"}}},
+        {"breaks at both ends", true, "\r\nhi\n", Lines{{"hi", "/msg #velkor {wire}"}}},
+        {"a box without a break is one line, even empty", false, "", Lines{{"", "/msg #velkor "}}},
+        {"only breaks send nothing", false, "\r\n\n\r", Lines{}},
+        {"one line over the limit stops all", false, "ok\r\n" + std::string(257, 'a'),
+         std::nullopt},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        User alice(row.encrypt), bob(row.encrypt);
+        const std::vector<TOutgoingLine> outs = alice.session.OutgoingLines(row.input);
+        if (!row.out) {
+            ASSERT_EQ(outs.size(), 1u);
+            EXPECT_FALSE(outs[0].Accepted);
+            EXPECT_EQ(outs[0].Refusal, OverLimitMessage);
+            continue;
+        }
+        ASSERT_EQ(outs.size(), row.out->size());
+        for (std::size_t i = 0; i < outs.size(); ++i) {
+            const auto& [typed, command] = (*row.out)[i];
+            EXPECT_TRUE(outs[i].Accepted);
+            EXPECT_EQ(outs[i].Echo, typed);
+            EXPECT_EQ(outs[i].History, typed);
+            const auto at = command.find(Wire);
+            if (at == std::string::npos) {
+                EXPECT_EQ(outs[i].Command, command);
+                continue;
+            }
+            ASSERT_EQ(outs[i].Command.substr(0, at), command.substr(0, at));
+            const std::string wire = outs[i].Command.substr(at);
+            EXPECT_EQ(wire.find_first_of(" \r\n"), std::string::npos) << wire;
+            EXPECT_EQ(bob.session.Incoming("#velkor alice " + wire), "<alice> " + typed);
         }
     }
 }

@@ -352,6 +352,15 @@ class PersonTest : public WindowTest {
             << "panel 0 cuts its text";
         EXPECT_LE(text.cy, panel.bottom - panel.top);
     }
+    // Pastes `text` with Ctrl+V and presses Enter: true once velkor asks `question`.
+    bool PasteAndAsk(const std::string& text, const std::string& question) const {
+        SetClipboardText(text);
+        if (!app->Activate()) return false;
+        PressKey('V', {VK_CONTROL});
+        if (!InputIs(text)) return false;
+        PressKey(VK_RETURN);
+        return WaitFor([&] { return app->MessageBoxText() == question; });
+    }
     // A click on the display's vertical scroll bar, near its top or its bottom end.
     void ClickScrollBar(bool up) const {
         RECT client;
@@ -384,6 +393,39 @@ const PersonCase kPersonCases[] = {
          EXPECT_EQ(mirc.Count(), 1u) << "Space pressed Send";
          PressKey(VK_UP);
          EXPECT_TRUE(t.InputIs("hello")) << "Up recalls the line sent";
+     }},
+    {"AMultiLinePasteGoesOutLineByLineAndEnciphered",
+     [](PersonTest& t, Velkor& app, CommandServer& mirc) {
+         ASSERT_TRUE(app.SetKey("sesame"));
+         ASSERT_TRUE(app.Encryption(true));
+         const std::string secret = "the secret plan is at noon";
+         ASSERT_TRUE(t.PasteAndAsk("/me is here\r\n\r\n" + secret, "Send 2 lines?"));
+         PressKey(VK_RETURN);
+         ASSERT_TRUE(WaitFor([&] { return mirc.Count() == 2; })) << mirc.Count();
+         const auto pokes = mirc.Pokes();
+         EXPECT_EQ(pokes[0], "/me is here") << "a command of its own";
+         const std::string prefix = "/msg #velkor ";
+         ASSERT_EQ(pokes[1].substr(0, prefix.size()), prefix);
+         EXPECT_EQ(Decrypt(pokes[1].substr(prefix.size()), "sesame"), secret);
+         for (const std::string& poke : pokes) {
+             EXPECT_EQ(poke.find("secret"), std::string::npos) << "in clear: " << poke;
+             EXPECT_EQ(poke.find_first_of("\r\n"), std::string::npos) << poke;
+         }
+         EXPECT_EQ(app.DisplayLines(), (std::vector<std::string>{"/me is here", secret}));
+         EXPECT_TRUE(t.InputIs(""));
+         EXPECT_TRUE(WaitFor([&] { return app.Focus() == app.InputBox(); }));
+     }},
+    {"EscapeCancelsAPasteAndKeepsIt",
+     [](PersonTest& t, Velkor& app, CommandServer& mirc) {
+         const std::string pasted = "one\r\ntwo\nthree";
+         ASSERT_TRUE(t.PasteAndAsk(pasted, "Send 3 lines?"));
+         PressKey(VK_ESCAPE);
+         ASSERT_TRUE(WaitFor([&] { return !app.MessageBoxWindow(); }));
+         EXPECT_TRUE(WaitFor([&] { return app.Focus() == app.InputBox(); }));
+         app.Sync();
+         EXPECT_EQ(mirc.Count(), 0u);
+         EXPECT_EQ(app.DisplayText(), "");
+         EXPECT_EQ(app.InputText(), pasted) << "cancelled, the paste stays to edit";
      }},
     {"TabTypesNothingAndTheFocusStays",
      [](PersonTest& t, Velkor& app, CommandServer&) {
