@@ -5,6 +5,7 @@
 #include "crypto/Ideaunit.h"
 #include "tests/kit/DdeServers.h"
 #include "tests/kit/Desktop.h"
+#include "tests/kit/Process.h"
 #include "tests/kit/Velkor.h"
 
 #include <gtest/gtest.h>
@@ -426,6 +427,34 @@ const PersonCase kPersonCases[] = {
          EXPECT_EQ(mirc.Count(), 0u);
          EXPECT_EQ(app.DisplayText(), "");
          EXPECT_EQ(app.InputText(), pasted) << "cancelled, the paste stays to edit";
+     }},
+    {"ASecondVelkorSaysSoAndTheFirstKeepsTheLines",
+     [](PersonTest&, Velkor& app, CommandServer&) {
+         ShowWindow(app.Main(), SW_MINIMIZE);
+         Process second(VelkorExe());
+         HWND box = nullptr;
+         ASSERT_TRUE(
+             WaitFor([&] { return (box = FindTopWindow(second.Id(), "#32770", "velkor")); }));
+         EXPECT_EQ(WindowText(GetDlgItem(box, 0xFFFF)).rfind("velkor is already running", 0), 0u);
+         EXPECT_FALSE(FindTopWindow(second.Id(), "VelkorForm", "velkor")) << "no second window";
+         ASSERT_TRUE(app.Poke("#velkor bob while it asks"));
+         SetForegroundWindow(box);
+         PressKey(VK_RETURN);
+         ASSERT_EQ(second.WaitExit(10000), 0u);
+         EXPECT_TRUE(WaitFor([&] { return GetForegroundWindow() == app.Main(); }))
+             << "the first window comes to the front";
+         EXPECT_FALSE(IsIconic(app.Main()));
+         ASSERT_TRUE(app.Poke("#velkor bob after it went"));
+         EXPECT_EQ(app.DisplayLines(),
+                   (std::vector<std::string>{"<bob> while it asks", "<bob> after it went"}));
+         // A copy under another file name is another service, and runs beside it.
+         const std::string copy = TempPath("velkor-copy.exe");
+         ASSERT_TRUE(CopyFileA(VelkorExe().c_str(), copy.c_str(), FALSE));
+         {
+             Velkor other(copy);
+             EXPECT_FALSE(other.MessageBoxWindow());
+         }
+         DeleteFileA(copy.c_str());
      }},
     {"TabTypesNothingAndTheFocusStays",
      [](PersonTest& t, Velkor& app, CommandServer&) {
