@@ -353,6 +353,52 @@ class PersonTest : public WindowTest {
             << "panel 0 cuts its text";
         EXPECT_LE(text.cy, panel.bottom - panel.top);
     }
+    int FirstVisible() const {
+        return static_cast<int>(SendMessageA(app->Display(), EM_GETFIRSTVISIBLELINE, 0, 0));
+    }
+    // The input box shows a whole text line of its font, the display at least three.
+    void ExpectRoomForText() const {
+        const std::string kept = app->InputText();
+        app->SetInput("Hg\r\nHg");
+        const POINT line1 = app->CharPosition(app->InputBox(), 0);
+        const int line = app->CharPosition(app->InputBox(), 4).y - line1.y;
+        app->SetInput(kept);
+        ASSERT_GT(line, 0);
+        RECT input, display;
+        GetClientRect(app->InputBox(), &input);
+        GetClientRect(app->Display(), &display);
+        EXPECT_GE(line1.y, 0);
+        EXPECT_LE(line1.y + line, input.bottom) << "the input box cuts its one line";
+        EXPECT_GE(display.bottom, 3 * line) << "the display shows fewer than 3 lines";
+    }
+    // Drags the splitter by `dy` pixels (down is positive).
+    void DragSplitter(int dy) const {
+        const RECT bar = Rect(Splitter());
+        const int x = (bar.right - bar.left) / 2, y = (bar.bottom - bar.top) / 2;
+        Drag(Splitter(), {x, y}, {x, y + dy});
+        app->Sync();
+    }
+    // The thumb of the display's scroll bar as the screen shows it: the rows of the bar's
+    // middle column between its arrows that differ from the track just under the upper
+    // arrow (the track's colour while the view is at the newest line), in the display's
+    // client coordinates; {0, 0} when none is drawn.
+    std::pair<int, int> Thumb() const {
+        RECT client;
+        GetClientRect(app->Display(), &client);
+        const int arrow = GetSystemMetrics(SM_CYVSCROLL);
+        POINT p{client.right + GetSystemMetrics(SM_CXVSCROLL) / 2, 0};
+        ClientToScreen(app->Display(), &p);
+        HDC screen = GetDC(nullptr);
+        const COLORREF track = GetPixel(screen, p.x, p.y + arrow + 1);
+        std::pair<int, int> thumb{0, 0};
+        for (int y = arrow + 1; y < client.bottom - arrow; ++y) {
+            if (GetPixel(screen, p.x, p.y + y) == track) continue;
+            if (thumb.second == 0) thumb.first = y;
+            thumb.second = y + 1;
+        }
+        ReleaseDC(nullptr, screen);
+        return thumb;
+    }
     // Pastes `text` with Ctrl+V and presses Enter: true once velkor asks `question`.
     bool PasteAndAsk(const std::string& text, const std::string& question) const {
         SetClipboardText(text);
@@ -485,9 +531,11 @@ const PersonCase kPersonCases[] = {
          RECT window;
          GetWindowRect(app.Main(), &window);
          const int w = window.right - window.left, h = window.bottom - window.top;
-         // Shorter by the display's height and 30 more: room for 34 pixels of the box.
-         t.ResizeMain(w, h - t.Rect(t.Splitter()).top + 2 - 30);
-         EXPECT_EQ(t.Height(app.InputBox()), 34);
+         // Far too small: the window stops where a line of input and the display's few
+         // lines still show.
+         t.ResizeMain(w, 40);
+         EXPECT_LT(t.Height(app.InputBox()), 64);
+         t.ExpectRoomForText();
          t.ExpectTightLayout();
          t.ResizeMain(w, h);
          EXPECT_EQ(t.Height(app.InputBox()), 64) << "regrown";
@@ -495,6 +543,47 @@ const PersonCase kPersonCases[] = {
          t.ShowMain(SW_RESTORE);
          EXPECT_EQ(t.Height(app.InputBox()), 64) << "restored";
          t.ExpectTightLayout();
+     }},
+    {"TheSplitterKeepsALineOfInputAndTheDisplaysLines",
+     [](PersonTest& t, Velkor& app, CommandServer&) {
+         ASSERT_TRUE(app.Activate());
+         for (const int dy : {25, 400, -2000}) { // down past the box, to the bottom, to the top
+             SCOPED_TRACE(dy);
+             t.DragSplitter(dy);
+             t.ExpectRoomForText();
+             t.ExpectTightLayout();
+             EXPECT_EQ(app.Focus(), app.InputBox());
+         }
+         t.DragSplitter(3000); // and down again: typing goes on where it can be seen
+         t.ExpectRoomForText();
+         TypeKeys("seen");
+         EXPECT_TRUE(t.InputIs("seen")) << app.InputText();
+     }},
+    {"PageKeysInTheInputBoxScrollTheDisplay",
+     [](PersonTest& t, Velkor& app, CommandServer&) {
+         for (int i = 0; i < 60; ++i)
+             ASSERT_TRUE(app.Poke("#velkor bob n" + std::to_string(i)));
+         ASSERT_TRUE(app.Activate());
+         TypeKeys("draft");
+         ASSERT_TRUE(t.NewestInView());
+         const int bottom = t.FirstVisible();
+         PressKey(VK_PRIOR);
+         ASSERT_TRUE(WaitFor([&] { return t.FirstVisible() < bottom; })) << "PgUp";
+         const int page = t.FirstVisible();
+         PressKey(VK_HOME, {VK_CONTROL});
+         ASSERT_TRUE(WaitFor([&] { return t.FirstVisible() == 0; })) << "Ctrl+Home";
+         ASSERT_TRUE(app.Poke("#velkor bob n60"));
+         EXPECT_EQ(t.FirstVisible(), 0) << "scrolled back, the view stays";
+         PressKey(VK_NEXT);
+         EXPECT_TRUE(WaitFor([&] { return t.FirstVisible() > 0; })) << "PgDn";
+         PressKey(VK_END, {VK_CONTROL});
+         EXPECT_TRUE(WaitFor([&] { return t.NewestInView(); })) << "Ctrl+End";
+         EXPECT_GT(t.FirstVisible(), page);
+         EXPECT_EQ(app.Focus(), app.InputBox());
+         EXPECT_EQ(app.InputText(), "draft") << "the keys did not edit the input";
+         PressKey(VK_HOME); // without Ctrl: the caret, not the display
+         TypeKeys(">");
+         EXPECT_TRUE(t.InputIs(">draft")) << app.InputText();
      }},
     {"AClickThatSelectsNothingReturnsTheFocusAndKeepsTheClipboard",
      [](PersonTest& t, Velkor& app, CommandServer&) {
@@ -588,6 +677,34 @@ const PersonCase kPersonCases[] = {
              ASSERT_TRUE(app.Poke("#velkor bob burst " + std::to_string(i)));
          EXPECT_TRUE(WaitFor([&] { return t.NewestInView(); })) << "at the bottom the view follows";
          EXPECT_EQ(app.DisplayLines().back(), "<bob> burst 29");
+     }},
+    {"TheScrollBarThumbFollowsAppends",
+     [](PersonTest& t, Velkor& app, CommandServer&) {
+         ASSERT_TRUE(app.Activate());
+         RECT client;
+         GetClientRect(app.Display(), &client);
+         const int arrow = GetSystemMetrics(SM_CYVSCROLL);
+         const int track = client.bottom - 2 * arrow;
+         std::pair<int, int> thumb;
+         // At the bottom, as long as the part of all lines that is in view (within a
+         // quarter: the bar's own rounding and least thumb size).
+         const auto follows = [&](int lines) {
+             const auto second = SendMessageA(app.Display(), EM_LINEINDEX, 1, 0);
+             const int lineHeight = app.CharPosition(app.Display(), static_cast<int>(second)).y -
+                                    app.CharPosition(app.Display(), 0).y;
+             const double expected = double(track) * client.bottom / (lines * lineHeight);
+             thumb = t.Thumb();
+             const int length = thumb.second - thumb.first;
+             return length > 0 && thumb.second >= client.bottom - arrow - 3 &&
+                    std::abs(length - expected) <= expected / 4;
+         };
+         int poked = 0;
+         for (const int lines : {60, 120, 200}) { // each batch faster than the repaint timer
+             for (; poked < lines; ++poked)
+                 ASSERT_TRUE(app.Poke("#velkor bob n" + std::to_string(poked)));
+             EXPECT_TRUE(WaitFor([&] { return follows(lines); }))
+                 << lines << " lines, thumb " << thumb.first << ".." << thumb.second;
+         }
      }},
     {"CheckMarksShowTheSameStateInBothMenus",
      [](PersonTest& t, Velkor& app, CommandServer&) {
