@@ -37,6 +37,8 @@ constexpr const char* kHelpText =
     "A second velkor started under the same file name says that velkor is already running, "
     "brings the first window to the front and ends; before, it took every incoming line "
     "from the first. A copy under another file name is another DDE service and runs.\r\n"
+    "Looking for mIRC asks every window at once: hung programs on the desktop no longer "
+    "make a link, or Manual connect, fail.\r\n"
     "The input box keeps at least one text line and the display a few lines, whatever the "
     "splitter or the window's size; the focus never sits in a box that cannot be seen.\r\n"
     "PgUp, PgDn, Ctrl+Home and Ctrl+End in the input box scroll the display.\r\n"
