@@ -86,21 +86,3 @@ TEST(DdeError, StartupErrorText) {
               std::string("Exception E in module m.exe at ") + expectedAddress +
                   ".\nEnds with a stop.");
 }
-
-// One velkor per service: the same service whatever the case of its letters, another name
-// another service.
-TEST(StartupTexts, InstanceObjectName) {
-    const struct {
-        std::string a, b;
-        bool same;
-    } cases[] = {
-        {"velkor", "velkor", true},   {"velkor", "VELKOR", true},
-        {"Velkor", "vELKOr", true},   {"velkor", "velkor2", false},
-        {"velkor", "velkor ", false}, {"caf\xC9", "caf\xE9", false}, // only ASCII letters fold
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(InstanceObjectName(c.a) == InstanceObjectName(c.b), c.same)
-            << c.a << " / " << c.b;
-    EXPECT_EQ(InstanceObjectName("velkor").find('\\'), std::string::npos)
-        << "a backslash would name a namespace";
-}
