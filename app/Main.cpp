@@ -25,6 +25,8 @@ constexpr int kToolBarHeight = 2;
 constexpr int kSendSize = 2;
 constexpr int kPanel0Width = 45;
 constexpr int kLinkPanelWidth = 110; // status panel 2, at the right end
+// The display keeps at least this many text lines in view, the input box one.
+constexpr int kMinDisplayLines = 3;
 constexpr char kLinkedText[] = "DDE: linked";
 constexpr char kUnlinkedText[] = "DDE: not linked";
 // Repaints of the display are merged: at most one per this many milliseconds.
@@ -110,6 +112,11 @@ void TfMain::CreateControls() {
     InputBox->OnMessage = [this](UINT msg, WPARAM wparam, LPARAM) -> std::optional<LRESULT> {
         switch (msg) {
         case WM_KEYDOWN:
+            // The keyboard reads back in the display without leaving the input box.
+            if (const int scroll = DisplayScrollKey(static_cast<WORD>(wparam)); scroll >= 0) {
+                SendMessageA(Display->Handle(), WM_VSCROLL, static_cast<WPARAM>(scroll), 0);
+                return 0;
+            }
             if (wparam == VK_RETURN) {
                 // Enter is not a line break here: it does what pressing the default button
                 // does, without the button (BM_CLICK would move the focus to it).
@@ -132,9 +139,13 @@ void TfMain::CreateControls() {
     };
     Splitter1->ResizingControl = InputBox;
     Splitter1->OnMoved = [this](int dy) {
-        // The drag moved the top edge the user saw: the new wish is that height.
-        const int wanted = std::max(0, shownInputHeight_ - dy);
-        inputHeight96_ = MulDiv(wanted, 96, static_cast<int>(Dpi()));
+        // The drag moved the top edge the user saw: the new wish is that height, within
+        // one text line of the box and the display's few lines.
+        const int wanted = std::clamp(
+            shownInputHeight_ - dy, minInputHeight_,
+            std::max(minInputHeight_, shownInputHeight_ + DisplayHeight() - minDisplayHeight_));
+        // Rounded up, so that the height at this DPI is never below the wanted one.
+        inputHeight96_ = (wanted * 96 + static_cast<int>(Dpi()) - 1) / static_cast<int>(Dpi());
         Layout();
     };
 
@@ -163,7 +174,7 @@ void TfMain::CreateControls() {
 
 void TfMain::ApplyDpi() {
     // The controls take the new fonts before the old ones go.
-    UniqueFont font = CreatePointFont("Courier New", 10, Dpi());
+    UniqueFont font = CreatePointFont("Courier New", 10, Dpi(), false, true);
     UniqueFont statusFont = CreateStatusFont(Dpi());
     Display->SetFont(font.get());
     InputBox->SetFont(font.get());
@@ -175,6 +186,55 @@ void TfMain::ApplyDpi() {
     SetStatusParts(client.right);
     Send->SetBounds(0, 0, Scaled(kSendSize), Scaled(kSendSize));
     Splitter1->SetThickness(Scaled(TSplitter::ThicknessAt96));
+    MeasureMinimumHeights();
+}
+
+void TfMain::MeasureMinimumHeights() {
+    // A text line of the font, and the frame each control draws around its text.
+    HDC dc = GetDC(Handle());
+    HGDIOBJ old = SelectObject(dc, font_.get());
+    TEXTMETRICA metrics{};
+    GetTextMetricsA(dc, &metrics);
+    SelectObject(dc, old);
+    ReleaseDC(Handle(), dc);
+    const auto frame = [](HWND control) {
+        RECT r{0, 0, 0, 0};
+        AdjustWindowRectEx(&r, static_cast<DWORD>(GetWindowLongPtrA(control, GWL_STYLE)), FALSE,
+                           static_cast<DWORD>(GetWindowLongPtrA(control, GWL_EXSTYLE)));
+        return r.bottom - r.top;
+    };
+    const int line = metrics.tmHeight + metrics.tmExternalLeading;
+    minInputHeight_ = line + frame(InputBox->Handle());
+    minDisplayHeight_ = kMinDisplayLines * line + frame(Display->Handle());
+}
+
+int TfMain::DisplayHeight() const {
+    RECT r;
+    GetWindowRect(Display->Handle(), &r);
+    return r.bottom - r.top;
+}
+
+int TfMain::StatusHeight() const {
+    if (!IsWindowVisible(StatusBar1->Handle())) return 0;
+    RECT r;
+    GetWindowRect(StatusBar1->Handle(), &r);
+    return r.bottom - r.top;
+}
+
+int TfMain::DisplayScrollKey(WORD key) {
+    const bool control = GetKeyState(VK_CONTROL) < 0;
+    switch (key) {
+    case VK_PRIOR:
+        return SB_PAGEUP;
+    case VK_NEXT:
+        return SB_PAGEDOWN;
+    case VK_HOME:
+        return control ? SB_TOP : -1;
+    case VK_END:
+        return control ? SB_BOTTOM : -1;
+    default:
+        return -1;
+    }
 }
 
 void TfMain::SetStatusParts(int width) {
@@ -195,25 +255,23 @@ void TfMain::Layout() {
     RECT client;
     GetClientRect(Handle(), &client);
     const int w = client.right, h = client.bottom;
-    int statusHeight = 0;
     SetStatusParts(w);
-    if (IsWindowVisible(StatusBar1->Handle())) {
-        SendMessageA(StatusBar1->Handle(), WM_SIZE, 0, 0);
-        RECT r;
-        GetWindowRect(StatusBar1->Handle(), &r);
-        statusHeight = r.bottom - r.top;
-    }
+    if (IsWindowVisible(StatusBar1->Handle())) SendMessageA(StatusBar1->Handle(), WM_SIZE, 0, 0);
+    const int statusHeight = StatusHeight();
     const int toolBarHeight = Scaled(kToolBarHeight);
     const int bar = Splitter1->Thickness();
-    // A small window shows less of the input box than wanted; the wish stays as it is,
-    // so that the box is back at its height when the window grows again.
+    // A small window shows less of the input box than wanted, but never less than a text
+    // line, and leaves the display its few lines; the wish stays as it is, so that the box
+    // is back at its height when the window grows again. The window is kept from being
+    // smaller than both need (WM_GETMINMAXINFO).
     const int room = std::max(0, h - statusHeight - toolBarHeight - bar);
-    shownInputHeight_ = std::clamp(Scaled(inputHeight96_), 0, room);
+    shownInputHeight_ = std::clamp(Scaled(inputHeight96_), minInputHeight_,
+                                   std::max(minInputHeight_, room - minDisplayHeight_));
     const int inputTop = h - statusHeight - shownInputHeight_;
     ToolBar->SetBounds(0, 0, w, toolBarHeight);
     InputBox->SetBounds(0, inputTop, w, shownInputHeight_);
     MoveWindow(Splitter1->Handle(), 0, inputTop - bar, w, bar, TRUE);
-    Display->SetBounds(0, toolBarHeight, w, inputTop - bar - toolBarHeight);
+    Display->SetBounds(0, toolBarHeight, w, std::max(0, inputTop - bar - toolBarHeight));
 }
 
 void TfMain::FormCreate() {
@@ -262,11 +320,23 @@ void TfMain::FocusInputBox() {
 }
 
 void TfMain::SendClick() {
-    const chat::TOutgoingLine out = session_.Outgoing(InputText());
-    if (!out.Accepted) {
-        MessageBoxA(Handle(), std::string(out.Refusal).c_str(), "velkor", MB_OK);
+    // A paste or a drop may have put line breaks into the box: each line goes on its own.
+    const std::vector<chat::TOutgoingLine> lines = session_.OutgoingLines(InputText());
+    if (lines.size() == 1 && !lines.front().Accepted) {
+        MessageBoxA(Handle(), std::string(lines.front().Refusal).c_str(), "velkor", MB_OK);
         return;
     }
+    // Enter confirms, Escape cancels; cancelled, the box keeps the text.
+    if (lines.size() > 1 && MessageBoxA(Handle(), chat::SendLinesQuestion(lines.size()).c_str(),
+                                        "velkor", MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
+        return;
+    for (const chat::TOutgoingLine& line : lines)
+        SendLine(line);
+    UpdateLinkStatus();
+    SetInputText("");
+}
+
+void TfMain::SendLine(const chat::TOutgoingLine& out) {
     // Echoed first: a line that cannot go is marked in its echo, possibly at once.
     const std::uint64_t echoKey = nextEchoKey_++;
     if (!out.Echo.empty()) echoes_.Echoed(echoKey, AddToDisplay(out.Echo).start);
@@ -286,9 +356,7 @@ void TfMain::SendClick() {
                                  settings_.DisplayBufferSize);
         });
     }
-    UpdateLinkStatus();
     AddToHistory(out.History);
-    SetInputText("");
 }
 
 void TfMain::LineDone(TPokeId id, chat::TPokeOutcome outcome) {
@@ -369,7 +437,9 @@ void TfMain::RepaintDisplay() {
     }
     HWND display = Display->Handle();
     SendMessageA(display, WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(display, nullptr, TRUE);
+    // The frame too: the scroll bar is drawn there, and with redraw off its thumb was not
+    // moved when the appends changed the range.
+    RedrawWindow(display, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME);
 }
 
 void TfMain::DisplaySelectionChange() {
@@ -386,6 +456,21 @@ LRESULT TfMain::WndProc(UINT msg, WPARAM wparam, LPARAM lparam) {
     switch (msg) {
     case WM_SIZE:
         Layout();
+        return 0;
+    case WM_GETMINMAXINFO:
+        if (StatusBar1) { // not before the controls exist
+            // Room for the toolbar, the display's few lines, the bar, a line of input and
+            // the status bar, in a client area of this window's frame and menu.
+            RECT window, client;
+            GetWindowRect(Handle(), &window);
+            GetClientRect(Handle(), &client);
+            const int frame = (window.bottom - window.top) - client.bottom;
+            auto& info = *reinterpret_cast<MINMAXINFO*>(lparam);
+            info.ptMinTrackSize.y =
+                std::max<LONG>(info.ptMinTrackSize.y,
+                               frame + Scaled(kToolBarHeight) + minDisplayHeight_ +
+                                   Splitter1->Thickness() + minInputHeight_ + StatusHeight());
+        }
         return 0;
     case WM_SETFOCUS:
         if (InputBox) FocusInputBox();

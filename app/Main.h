@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace velkor {
 
@@ -37,6 +38,8 @@ class TfMain : public TForm {
 
     // Outgoing lines and the command history.
     void SendClick();
+    // One line of the input on its way: echo, poke, history.
+    void SendLine(const chat::TOutgoingLine& line);
     void AddToHistory(const std::string& text);
     void InputBoxKeyDown(WORD key);
     void InputBoxKeyUp(WORD key);
@@ -73,6 +76,14 @@ class TfMain : public TForm {
     // Fonts and status panels for the window's DPI.
     void ApplyDpi();
     void Layout();
+    // The input box's least height (a text line) and the display's (a few lines), in
+    // pixels for the window's font.
+    void MeasureMinimumHeights();
+    int DisplayHeight() const;
+    int StatusHeight() const; // 0 while hidden
+    // The display's WM_VSCROLL code for a key pressed in the input box, or -1: PgUp, PgDn,
+    // Ctrl+Home and Ctrl+End scroll the display.
+    static int DisplayScrollKey(WORD key);
     void SetStatusParts(int width);
     void RunSettingDialog(chat::TSettingDialog dialog);
     void SetInputText(const std::string& text);
@@ -107,7 +118,9 @@ class TfMain : public TForm {
     // The input box's height at 96 dpi as the user wants it: only the splitter changes it.
     // Layout shows as much of it as the window has room for.
     int inputHeight96_ = 24;
-    int shownInputHeight_ = 0;     // what the last layout gave it, in pixels
+    int shownInputHeight_ = 0; // what the last layout gave it, in pixels
+    int minInputHeight_ = 0;
+    int minDisplayHeight_ = 0;
     bool updatingDisplay_ = false; // our own appends, trims and clears move the selection
     bool repaintPending_ = false;  // display redraw held off until the repaint timer
 

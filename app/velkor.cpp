@@ -1,6 +1,9 @@
-// velkor: the program block: the DDE manager first, then the application titled "velkor"
-// and its chat window, then the message loop until the window closes.
+// velkor: the program block: one velkor per DDE service name, the DDE manager first, then
+// the application titled "velkor" and its chat window, then the message loop until the
+// window closes.
 #include "app/Main.h"
+#include "app/Oneinstance.h"
+#include "app/chat/DdeText.h"
 
 #include <commctrl.h>
 
@@ -10,6 +13,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
 
+    // Before any DDE name is registered: a second velkor under the same file name would
+    // take every line the IRC client pokes for the service from the first.
+    TInstanceLock lock(chat::ServiceNameFromPath(ModuleFileName()));
+    if (!lock.First()) {
+        lock.ShowFirst();
+        return 0;
+    }
     TApplication application;
     try {
         new TDdeMgr(application);
@@ -20,6 +30,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
     try {
         auto* fMain = new TfMain(application);
         fMain->Show(showCommand);
+        lock.SetWindow(fMain->Handle());
     } catch (const std::exception& e) {
         return ShowStartupError("Exception", nullptr, e.what());
     }

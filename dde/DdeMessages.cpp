@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 namespace velkor {
@@ -17,34 +18,77 @@ BOOL CALLBACK CollectWindow(HWND hwnd, LPARAM list) {
     return TRUE;
 }
 
+// The round whose answers are still counted on this thread. A window that answers after its
+// round has ended reports to a round that is no longer counted.
+struct InitiateRound {
+    ULONG_PTR id = 0;
+    int outstanding = 0;
+};
+thread_local InitiateRound currentRound;
+
+VOID CALLBACK InitiateAnswered(HWND, UINT, ULONG_PTR round, LRESULT) {
+    if (round == currentRound.id && currentRound.outstanding > 0) --currentRound.outstanding;
+}
+
 } // namespace
 
 InitiateReport BroadcastInitiate(HWND client, ATOM service, ATOM topic,
-                                 const InitiateLimits& limits) {
+                                 const InitiateLimits& limits,
+                                 const std::function<bool()>& answered) {
     // Collected first: answering servers create windows while the round runs.
     std::vector<HWND> windows;
     EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&windows));
     InitiateReport report;
-    std::vector<DWORD> hungThreads;
     const ULONGLONG start = GetTickCount64();
+    const InitiateRound outer = currentRound; // a round started from inside a round
+    currentRound = {outer.id + 1, 0};
+    const ULONG_PTR round = currentRound.id;
+    std::vector<HWND> syncOnly;
+    // Sent to every window at once, each answer counted as it comes: a hung window costs
+    // the round its time limit once, not once per hung window before the server's turn (six
+    // freshly hung programs used to eat the whole round).
     for (HWND window : windows) {
-        if (window == client) continue;
-        const DWORD thread = GetWindowThreadProcessId(window, nullptr);
-        if (!thread) // gone meanwhile
-            continue;
+        if (window == client || !GetWindowThreadProcessId(window, nullptr)) continue;
+        ++report.asked;
+        ++currentRound.outstanding;
+        if (!SendMessageCallbackA(window, WM_DDE_INITIATE, reinterpret_cast<WPARAM>(client),
+                                  MAKELPARAM(service, topic), InitiateAnswered, round)) {
+            --currentRound.outstanding;
+            if (IsWindow(window)) syncOnly.push_back(window);
+        }
+    }
+    // Sent messages (the servers' WM_DDE_ACK, the answers' callbacks) are handled while
+    // waiting; posted ones wait for the message loop. Waited for in short slices: Wine
+    // does not wake a wait for sent messages when an answer's callback arrives.
+    const ULONGLONG wait = std::min(limits.perWindowMs, limits.totalMs);
+    while (currentRound.outstanding > 0 && !(answered && answered())) {
         const ULONGLONG spent = GetTickCount64() - start;
-        if (spent >= limits.totalMs ||
+        if (spent >= wait) break;
+        MSG msg;
+        if (!PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE))
+            MsgWaitForMultipleObjectsEx(
+                0, nullptr, static_cast<DWORD>(std::min(wait - spent, 2ULL)), QS_SENDMESSAGE, 0);
+    }
+    report.timedOut = currentRound.outstanding;
+    currentRound = outer;
+    // A system that will not send WM_DDE_INITIATE without waiting: one window at a time.
+    std::vector<DWORD> hungThreads;
+    for (HWND window : syncOnly) {
+        const DWORD thread = GetWindowThreadProcessId(window, nullptr);
+        if (!thread) continue;
+        const ULONGLONG spent = GetTickCount64() - start;
+        if (spent >= limits.totalMs || (answered && answered()) ||
             std::find(hungThreads.begin(), hungThreads.end(), thread) != hungThreads.end()) {
             ++report.skipped;
             continue;
         }
-        const UINT wait =
+        const UINT perWindow =
             std::min<UINT>(limits.perWindowMs, static_cast<UINT>(limits.totalMs - spent));
         DWORD_PTR result = 0;
-        ++report.asked;
         // Without SMTO_BLOCK: the answering WM_DDE_ACK is sent to us during the wait.
         if (!SendMessageTimeoutA(window, WM_DDE_INITIATE, reinterpret_cast<WPARAM>(client),
-                                 MAKELPARAM(service, topic), SMTO_ABORTIFHUNG, wait, &result) &&
+                                 MAKELPARAM(service, topic), SMTO_ABORTIFHUNG, perWindow,
+                                 &result) &&
             IsWindow(window)) {
             ++report.timedOut;
             hungThreads.push_back(thread);

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <optional>
 #include <string_view>
 
@@ -24,13 +25,18 @@ struct InitiateReport {
 };
 
 // Sends WM_DDE_INITIATE (wParam `client`, lParam MAKELPARAM(service, topic); an atom of 0
-// asks for any) to each top-level window in turn with SendMessageTimeout(SMTO_ABORTIFHUNG),
-// as a broadcast would. Servers answer with WM_DDE_ACK, sent to `client` during the call;
-// sent messages to the caller's thread are handled meanwhile, posted ones are not. Once a
-// window of a thread timed out, that thread's other windows are skipped. The atoms stay
-// the caller's.
+// asks for any) to every top-level window at once without waiting (SendMessageCallback),
+// as a broadcast would, then waits until every window has handled it, `answered` says the
+// round may end (a server took the conversation), or perWindowMs have passed. Servers
+// answer with WM_DDE_ACK, sent to `client` during the round; sent messages to the caller's
+// thread are handled meanwhile, posted ones are not. A window the system will not send to
+// without waiting is asked after that with SendMessageTimeout(SMTO_ABORTIFHUNG), one at a
+// time within totalMs, skipping the other windows of a thread that timed out. The atoms
+// stay the caller's; a window that handles the initiate after the round finds them gone
+// or answers a window that takes no late answers.
 InitiateReport BroadcastInitiate(HWND client, ATOM service, ATOM topic,
-                                 const InitiateLimits& limits = {});
+                                 const InitiateLimits& limits = {},
+                                 const std::function<bool()>& answered = {});
 
 // Posts WM_DDE_POKE from `client` to `server`: `bytes` in `format` on the item atom `item`
 // (0 is the empty item name), with fRelease set. Returns the data block on its way: the

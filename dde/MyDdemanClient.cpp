@@ -167,7 +167,8 @@ bool TDdeClientConv::Initiate() {
     const UniqueAtom topic(NameAtom(topic_));
     if ((service || service_.empty()) && (topic || topic_.empty())) {
         initiating_ = true;
-        BroadcastInitiate(window_.get(), service.get(), topic.get());
+        BroadcastInitiate(window_.get(), service.get(), topic.get(), {},
+                          [this] { return partner_ != nullptr; });
         initiating_ = false;
     }
     if (partner_) {

@@ -1,11 +1,14 @@
 // Outgoing and incoming chat lines and the display buffer rule.
 #include "app/chat/Chatlines.h"
 
+#include <algorithm>
+
 namespace velkor::chat {
 
 TSendDecision DecideSend(const std::string& line, const TChatSettings& settings,
                          const TLineTransform& encrypt) {
     const bool isCommand = !line.empty() && line.front() == '/';
+    if (line.find_first_of("\r\n") != std::string::npos) return {};
 
     // The codec's buffers hold 1024 bytes; a longer line would come back as the empty text
     // and go out as an empty message, so it is refused like any over-long line.
@@ -20,6 +23,21 @@ TSendDecision DecideSend(const std::string& line, const TChatSettings& settings,
     decision.Command = isCommand ? line : "/msg " + settings.ChannelName + " " + wire;
     decision.Echo = line;
     return decision;
+}
+
+std::vector<std::string> InputLines(std::string_view text) {
+    if (text.find_first_of("\r\n") == std::string_view::npos) return {std::string(text)};
+    std::vector<std::string> lines;
+    for (std::size_t start = 0; start <= text.size();) {
+        const auto end = std::min(text.find_first_of("\r\n", start), text.size());
+        if (end > start) lines.emplace_back(text.substr(start, end - start));
+        start = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+    }
+    return lines;
+}
+
+std::string SendLinesQuestion(std::size_t count) {
+    return "Send " + std::to_string(count) + " lines?";
 }
 
 TPokedLine SplitPokedLine(std::string_view data) {

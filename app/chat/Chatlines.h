@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velkor::chat {
 
@@ -24,7 +25,8 @@ inline constexpr std::string_view OverLimitMessage =
 
 // What SendClick does with a typed line. Accepted: poke Command, AddToDisplay(Echo), add the
 // typed line to the history and clear the input box. Refused: show OverLimitMessage and
-// change nothing; the input box keeps its text.
+// change nothing; the input box keeps its text. A line holding CR or LF is refused too:
+// mIRC would run each of its lines as a command of its own, unenciphered.
 struct TSendDecision {
     bool Accepted = false;
     std::string Command;
@@ -33,6 +35,14 @@ struct TSendDecision {
 
 TSendDecision DecideSend(const std::string& line, const TChatSettings& settings,
                          const TLineTransform& encrypt);
+
+// The lines of what reached the input box (typed, pasted, dropped or set): CR, LF and CR LF
+// end a line, so that each goes out on its own. A text without a line break is its one
+// line, even when empty; of a text with breaks, the empty lines are skipped.
+std::vector<std::string> InputLines(std::string_view text);
+
+// Asked once before more than one line goes out: "Send N lines?".
+std::string SendLinesQuestion(std::size_t count);
 
 // A poke of the IRC client: channel, space, nick, space, message text.
 struct TPokedLine {

@@ -27,6 +27,16 @@ TOutgoingLine TChatSession::Outgoing(const std::string& line) {
     return out;
 }
 
+std::vector<TOutgoingLine> TChatSession::OutgoingLines(const std::string& input) {
+    std::vector<TOutgoingLine> lines;
+    for (const std::string& line : InputLines(input)) {
+        TOutgoingLine out = Outgoing(line);
+        if (!out.Accepted) return {std::move(out)};
+        lines.push_back(std::move(out));
+    }
+    return lines;
+}
+
 std::optional<std::string> TChatSession::Incoming(std::string_view poked) {
     return IncomingDisplayLine(
         poked, settings_,

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velkor::chat {
 
@@ -30,6 +31,9 @@ class TChatSession {
     TChatSession(const TChatSettings& settings, TIDEA& cipher, TAnsiFromUtf16 toAnsi = {});
 
     TOutgoingLine Outgoing(const std::string& line);
+    // The input box's text as the lines that go out, each on its own path in order (see
+    // InputLines); or, when one of them is refused, that one alone and nothing goes.
+    std::vector<TOutgoingLine> OutgoingLines(const std::string& input);
     // The display line of a poke ("<nick> text"), or nullopt when the poke is dropped.
     std::optional<std::string> Incoming(std::string_view poked);
 

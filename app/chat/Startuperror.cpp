@@ -34,4 +34,16 @@ std::string StartupErrorText(const std::string& className, const std::string& mo
     return std::string(head) + "\n" + message + (stop ? "" : ".");
 }
 
+std::string InstanceObjectName(std::string_view service) {
+    std::string name = "velkor-dde-service-";
+    for (const char c : service)
+        name += c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+    return name;
+}
+
+std::string AlreadyRunningText(std::string_view service) {
+    return "velkor is already running as DDE service \"" + std::string(service) +
+           "\". Its window is brought to the front; this start ends here.";
+}
+
 } // namespace velkor::chat

@@ -6,11 +6,12 @@
 
 namespace velkor {
 
-UniqueFont CreatePointFont(const char* face, int points, UINT dpi, bool bold) {
+UniqueFont CreatePointFont(const char* face, int points, UINT dpi, bool bold, bool fixed) {
     const int height = -MulDiv(points, static_cast<int>(dpi ? dpi : ScreenDpi()), 72);
-    return UniqueFont(CreateFontA(height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
-                                  DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                                  DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face));
+    return UniqueFont(
+        CreateFontA(height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+                    DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                    fixed ? FIXED_PITCH | FF_MODERN : DEFAULT_PITCH | FF_DONTCARE, face));
 }
 
 UniqueFont CreateStatusFont(UINT dpi) {

@@ -10,8 +10,10 @@
 
 namespace velkor {
 
-// A font by face name and point size, for `dpi` dots per inch (0: the screen's).
-UniqueFont CreatePointFont(const char* face, int points, UINT dpi = 0, bool bold = false);
+// A font by face name and point size, for `dpi` dots per inch (0: the screen's). `fixed` asks
+// for a fixed pitch, so a machine without the face still gets a monospaced one.
+UniqueFont CreatePointFont(const char* face, int points, UINT dpi = 0, bool bold = false,
+                           bool fixed = false);
 // The system's status-bar font, for `dpi` dots per inch.
 UniqueFont CreateStatusFont(UINT dpi);
 

@@ -111,6 +111,9 @@ TEST(SendLine, Decisions) {
         {"empty channel", "hi", false, "/msg  hi", ""},
         {"line over the codec limit", std::string(1025, 'a'), true, std::nullopt},
         {"command over the codec limit", "/" + std::string(1024, 'x'), true, std::nullopt},
+        {"CR LF inside refused", "a\r\nb", false, std::nullopt},
+        {"LF inside a command refused", "/me a\nb", true, std::nullopt},
+        {"CR at the end refused", "hello\r", true, std::nullopt},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 using namespace velkor;
 using namespace velkor::chat;
@@ -81,6 +82,43 @@ TEST(ChatSession, TypedAndPokedLines) {
         }
         if (!row.poke.empty()) {
             EXPECT_EQ(bob.session.Incoming(WithWire(row.poke, wire)), row.shown);
+        }
+    }
+}
+
+// A paste goes out line by line on the typed-line path; nothing when one line is refused.
+TEST(ChatSession, InputGoesOutLineByLine) {
+    using Lines = std::vector<std::string>;
+    const struct {
+        bool encrypt;
+        std::string input;
+        std::optional<Lines> lines; // nullopt: refused
+    } rows[] = {
+        {true, "/me is here\r\nthe secret plan is at noon",
+         Lines{"/me is here", "the secret plan is at noon"}},
+        {false, "a\n\nb\rc\r\n\r\n", Lines{"a", "b", "c"}},
+        {true, "\r\nhi\n", Lines{"hi"}},
+        {false, "", Lines{""}}, // a box without a break is one line, even empty
+        {false, "\r\n\n\r", Lines{}},
+        {false, "ok\r\n" + std::string(257, 'a'), std::nullopt},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.input);
+        User alice(row.encrypt), bob(row.encrypt);
+        const std::vector<TOutgoingLine> outs = alice.session.OutgoingLines(row.input);
+        ASSERT_EQ(outs.size(), row.lines ? row.lines->size() : 1);
+        for (std::size_t i = 0; i < outs.size(); ++i) {
+            const std::string typed = row.lines ? (*row.lines)[i] : "";
+            EXPECT_EQ(outs[i].Refusal, row.lines ? "" : OverLimitMessage);
+            EXPECT_EQ(outs[i].Echo + "|" + outs[i].History, typed + "|" + typed);
+            if (typed.starts_with('/') || !row.lines) {
+                EXPECT_EQ(outs[i].Command, typed);
+            } else {
+                ASSERT_EQ(outs[i].Command.substr(0, 13), "/msg #velkor ");
+                const std::string wire = outs[i].Command.substr(13);
+                EXPECT_EQ(row.encrypt, wire != typed) << wire;
+                EXPECT_EQ(bob.session.Incoming("#velkor alice " + wire), "<alice> " + typed);
+            }
         }
     }
 }

@@ -2,8 +2,8 @@
 // takes velkor's commands and opens a conversation for every channel line (mIRC's remote
 // event), both sides talking at once; that client ended cleanly, killed, or its DDE server
 // switched off and on, each followed by a relink; clients that vanish; a hung program on
-// the desktop at start-up and at "Manual connect". Every row ends with the same checks:
-// every line delivered and shown, in order; no send over 1 s; velkor's windows back to
+// the desktop at start-up and at "Manual connect", and six at once. Every row ends with the same
+// checks: every line delivered and shown, in order; no send over 1 s; velkor's windows back to
 // their number before the row.
 //
 // VELKOR_DDE_JITTER_SECONDS sets how long both sides talk at once (30 by default).
@@ -12,6 +12,7 @@
 #include "app/Menuids.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -289,6 +290,14 @@ TEST_F(Hostile, RealConditionsTable) {
                  Setting(menuid::ServerID1, "DDEServer Name", kMircService, true));
              r.traffic.Type("beside a hung program", "mirc");
              r.traffic.Say("beside a hung program");
+             r.traffic.ExpectArrived("mirc", mircArrivals(r.mirc));
+         }},
+        {"six freshly hung programs at Manual connect",
+         [&](Run& r) {
+             std::array<HungWindow, 6> hung;
+             relink();
+             r.traffic.Type("past six hung programs", "mirc");
+             r.traffic.Say("past six hung programs");
              r.traffic.ExpectArrived("mirc", mircArrivals(r.mirc));
          }},
         {"a hung program at Manual connect",

@@ -5,12 +5,14 @@
 #include "crypto/Ideaunit.h"
 #include "tests/kit/DdeServers.h"
 #include "tests/kit/Desktop.h"
+#include "tests/kit/Process.h"
 #include "tests/kit/Velkor.h"
 
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
 
+#include <climits>
 #include <fstream>
 #include <memory>
 
@@ -352,6 +354,42 @@ class PersonTest : public WindowTest {
             << "panel 0 cuts its text";
         EXPECT_LE(text.cy, panel.bottom - panel.top);
     }
+    // The input box shows a whole text line of its font, the display at least three.
+    void ExpectRoomForText() const {
+        app->SetInput("Hg\r\nHg");
+        const int top = app->CharPosition(app->InputBox(), 0).y;
+        const int line = app->CharPosition(app->InputBox(), 4).y - top;
+        app->SetInput("");
+        RECT input, display;
+        GetClientRect(app->InputBox(), &input);
+        EXPECT_TRUE(line > 0 && top >= 0 && top + line <= input.bottom) << "input cuts its line";
+        GetClientRect(app->Display(), &display);
+        EXPECT_GE(display.bottom, 3 * line) << "the display shows fewer than 3 lines";
+    }
+    void DragSplitter(int dy) const {
+        const RECT bar = Rect(Splitter()); // the bar spans the window: left is 0
+        const int x = bar.right / 2, y = (bar.bottom - bar.top) / 2;
+        Drag(Splitter(), {x, y}, {x, y + dy});
+        app->Sync();
+    }
+    // The length of the display's scroll-bar thumb as drawn (the rows of the bar's middle
+    // column that differ from the track under the upper arrow) when it reaches the lower
+    // arrow; 0 when it does not, or when none is drawn.
+    int ThumbAtBottom() const {
+        RECT client;
+        GetClientRect(app->Display(), &client);
+        const int arrow = GetSystemMetrics(SM_CYVSCROLL);
+        POINT p{client.right + GetSystemMetrics(SM_CXVSCROLL) / 2, arrow + 1};
+        ClientToScreen(app->Display(), &p);
+        HDC screen = GetDC(nullptr);
+        const COLORREF track = GetPixel(screen, p.x, p.y);
+        std::pair<int, int> thumb{0, 0};
+        for (int y = 0; y < client.bottom - 2 * arrow - 1; ++y)
+            if (GetPixel(screen, p.x, p.y + y) != track)
+                thumb = {thumb.second ? thumb.first : y, y + 1};
+        ReleaseDC(nullptr, screen);
+        return thumb.second >= client.bottom - 2 * arrow - 4 ? thumb.second - thumb.first : 0;
+    }
     // A click on the display's vertical scroll bar, near its top or its bottom end.
     void ClickScrollBar(bool up) const {
         RECT client;
@@ -385,6 +423,51 @@ const PersonCase kPersonCases[] = {
          PressKey(VK_UP);
          EXPECT_TRUE(t.InputIs("hello")) << "Up recalls the line sent";
      }},
+    {"APasteGoesOutLineByLineEncipheredAfterOneQuestion",
+     [](PersonTest& t, Velkor& app, CommandServer& mirc) {
+         ASSERT_TRUE(app.SetKey("sesame") && app.Encryption(true));
+         const std::string secret = "the secret plan is at noon";
+         SetClipboardText("/me is here\r\n\r\n" + secret);
+         ASSERT_TRUE(app.Activate());
+         PressKey('V', {VK_CONTROL});
+         for (const WORD answer : {VK_ESCAPE, VK_RETURN}) { // Escape keeps the paste to edit
+             EXPECT_EQ(mirc.Count(), 0u);
+             ASSERT_TRUE(t.InputIs("/me is here\r\n\r\n" + secret)) << app.InputText();
+             PressKey(VK_RETURN);
+             ASSERT_TRUE(WaitFor([&] { return app.MessageBoxText() == "Send 2 lines?"; }));
+             PressKey(answer);
+             ASSERT_TRUE(WaitFor([&] { return !app.MessageBoxWindow(); }));
+         }
+         ASSERT_TRUE(WaitFor([&] { return mirc.Count() == 2; })) << mirc.Count();
+         const auto pokes = mirc.Pokes();
+         EXPECT_EQ(pokes[0], "/me is here") << "a command of its own";
+         EXPECT_EQ(Decrypt(pokes[1].substr(13), "sesame"), secret);
+         for (const std::string& poke : pokes)
+             EXPECT_FALSE(poke.find("secret") != poke.npos ||
+                          poke.find_first_of("\r\n") != poke.npos)
+                 << poke;
+         EXPECT_EQ(app.DisplayLines(), (std::vector<std::string>{"/me is here", secret}));
+     }},
+    {"ASecondVelkorSaysSoAndTheFirstKeepsTheLines",
+     [](PersonTest&, Velkor& app, CommandServer&) {
+         ShowWindow(app.Main(), SW_MINIMIZE); // brought forward means restored too
+         Process second(VelkorExe());
+         HWND box = nullptr;
+         ASSERT_TRUE(WaitFor([&] { return box = FindTopWindow(second.Id(), "#32770", "velkor"); }));
+         EXPECT_EQ(WindowText(GetDlgItem(box, 0xFFFF)).rfind("velkor is already running", 0), 0u);
+         ASSERT_TRUE(app.Poke("#velkor bob while it asks"));
+         SetForegroundWindow(box);
+         PressKey(VK_RETURN);
+         ASSERT_EQ(second.WaitExit(10000), 0u);
+         EXPECT_TRUE(WaitFor([&] { return GetForegroundWindow() == app.Main(); }));
+         ASSERT_TRUE(app.Poke("#velkor bob after it went"));
+         EXPECT_EQ(app.DisplayLines(),
+                   (std::vector<std::string>{"<bob> while it asks", "<bob> after it went"}));
+         const std::string copy = TempPath("velkor-copy.exe"); // another name: another service
+         ASSERT_TRUE(CopyFileA(VelkorExe().c_str(), copy.c_str(), FALSE));
+         Velkor{copy}; // throws when its window does not come
+         DeleteFileA(copy.c_str());
+     }},
     {"TabTypesNothingAndTheFocusStays",
      [](PersonTest& t, Velkor& app, CommandServer&) {
          ASSERT_TRUE(app.Activate());
@@ -414,9 +497,9 @@ const PersonCase kPersonCases[] = {
          RECT window;
          GetWindowRect(app.Main(), &window);
          const int w = window.right - window.left, h = window.bottom - window.top;
-         // Shorter by the display's height and 30 more: room for 34 pixels of the box.
-         t.ResizeMain(w, h - t.Rect(t.Splitter()).top + 2 - 30);
-         EXPECT_EQ(t.Height(app.InputBox()), 34);
+         t.ResizeMain(w, 40); // far too small: the window keeps room for a line of input
+         EXPECT_LT(t.Height(app.InputBox()), 64);
+         t.ExpectRoomForText();
          t.ExpectTightLayout();
          t.ResizeMain(w, h);
          EXPECT_EQ(t.Height(app.InputBox()), 64) << "regrown";
@@ -424,6 +507,35 @@ const PersonCase kPersonCases[] = {
          t.ShowMain(SW_RESTORE);
          EXPECT_EQ(t.Height(app.InputBox()), 64) << "restored";
          t.ExpectTightLayout();
+     }},
+    {"TheSplitterKeepsALineOfInputAndTheDisplaysLines",
+     [](PersonTest& t, Velkor& app, CommandServer&) {
+         ASSERT_TRUE(app.Activate());
+         for (const int dy : {25, 400, -2000, 3000}) { // down past the box, to either end
+             t.DragSplitter(dy);
+             t.ExpectRoomForText();
+             t.ExpectTightLayout();
+         }
+         TypeKeys("seen");
+         EXPECT_TRUE(t.InputIs("seen")) << app.InputText();
+     }},
+    {"PageKeysInTheInputBoxScrollTheDisplay",
+     [](PersonTest& t, Velkor& app, CommandServer&) {
+         for (int i = 0; i < 60; ++i)
+             ASSERT_TRUE(app.Poke("#velkor bob n" + std::to_string(i)));
+         ASSERT_TRUE(app.Activate());
+         const auto first = [&] {
+             return SendMessageA(app.Display(), EM_GETFIRSTVISIBLELINE, 0, 0);
+         };
+         const auto bottom = first();
+         PressKey(VK_PRIOR);
+         EXPECT_TRUE(WaitFor([&] { return first() < bottom; })) << "PgUp";
+         PressKey(VK_HOME, {VK_CONTROL});
+         EXPECT_TRUE(WaitFor([&] { return first() == 0; })) << "Ctrl+Home";
+         PressKey(VK_NEXT);
+         EXPECT_TRUE(WaitFor([&] { return first() > 0; })) << "PgDn";
+         PressKey(VK_END, {VK_CONTROL});
+         EXPECT_TRUE(WaitFor([&] { return t.NewestInView(); })) << "Ctrl+End";
      }},
     {"AClickThatSelectsNothingReturnsTheFocusAndKeepsTheClipboard",
      [](PersonTest& t, Velkor& app, CommandServer&) {
@@ -517,6 +629,18 @@ const PersonCase kPersonCases[] = {
              ASSERT_TRUE(app.Poke("#velkor bob burst " + std::to_string(i)));
          EXPECT_TRUE(WaitFor([&] { return t.NewestInView(); })) << "at the bottom the view follows";
          EXPECT_EQ(app.DisplayLines().back(), "<bob> burst 29");
+     }},
+    {"TheScrollBarThumbFollowsAppends",
+     [](PersonTest& t, Velkor& app, CommandServer&) {
+         ASSERT_TRUE(app.Activate());
+         int at60 = 0, n = 0;            // the thumb's length at 60 lines, and now
+         for (int i = 0; i < 200; ++i) { // batches faster than the repaint timer
+             ASSERT_TRUE(app.Poke("#velkor bob n" + std::to_string(i)));
+             if (i != 59 && i != 199) continue;
+             const int most = i == 59 ? INT_MAX : at60 * 2 / 3; // shorter, not a stale one
+             EXPECT_TRUE(WaitFor([&] { return (n = t.ThumbAtBottom()) > 0 && n < most; })) << n;
+             at60 = i == 59 ? n : at60;
+         }
      }},
     {"CheckMarksShowTheSameStateInBothMenus",
      [](PersonTest& t, Velkor& app, CommandServer&) {
