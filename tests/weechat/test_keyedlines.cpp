@@ -6,12 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <set>
 
 namespace velkor {
 namespace {
 
 const std::string kKey = "lantern at midnight";
-const TLineMarks kMarks{"[enc] ", "[wrong key?] "};
+const TLineMarks kMarks{"[enc] ", "[wrong key?] ", "[plain] "};
 
 struct TKeyedFixture : ::testing::Test {
     TKeyedFixture() { cipher.SetCipherMode(TCipherMode::ECBMode); }
@@ -148,16 +149,43 @@ TEST_F(KeyedLines, Incoming) {
     } cases[] = {
         {"right key", wire, kKey, TIncomingKind::Deciphered, "[enc] caf\xC3\xA9 20 \xE2\x82\xAC"},
         {"wrong key", wire, "not the key", TIncomingKind::Noise, "[wrong key?] " + wire},
-        {"plain chat", "hello there", kKey, TIncomingKind::Plain, "hello there"},
-        {"digit alone", "2", kKey, TIncomingKind::Plain, "2"},
+        {"plain chat", "hello there", kKey, TIncomingKind::Plain, "[plain] hello there"},
+        {"digit alone", "2", kKey, TIncomingKind::Plain, "[plain] 2"},
         {"wire text cut by a server", wire.substr(0, wire.size() - 4), kKey, TIncomingKind::Plain,
-         wire.substr(0, wire.size() - 4)},
+         "[plain] " + wire.substr(0, wire.size() - 4)},
+        {"forged deciphered mark", "[enc] pay bob", kKey, TIncomingKind::Plain,
+         "[plain] [enc] pay bob"},
+        {"forged warning", "[wrong key?] 1abc", kKey, TIncomingKind::Plain,
+         "[plain] [wrong key?] 1abc"},
     };
     for (const auto& c : cases) {
         TIncoming in = ReadIncoming(cipher, c.Text, c.Key, kMarks);
         EXPECT_EQ(in.Kind, c.Kind) << c.What;
         EXPECT_EQ(in.Shown, c.Shown) << c.What;
     }
+}
+
+TEST(TargetChannel, StatusPrefixesOnlyBeforeAKeyedChannel) {
+    const std::set<std::string> keyed{"#velkor", "+chan"};
+    const struct {
+        const char *Target, *Channel;
+    } rows[] = {
+        {"#velkor", "#velkor"},
+        {"@#velkor", "#velkor"},
+        {"+#velkor", "#velkor"},
+        {"@+#velkor", "#velkor"},
+        {"+chan", "+chan"},
+        {"@#other", "@#other"},
+        {"@", "@"},
+        {"#velkorx", "#velkorx"},
+        {"@velkor", "@velkor"},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(
+            TargetChannel(r.Target,
+                          [&](std::string_view c) { return keyed.count(std::string(c)) > 0; }),
+            r.Channel)
+            << r.Target;
 }
 
 // How often a wrong key's noise is caught, by line length (fixed seed): the figures the

@@ -24,6 +24,7 @@ KEY = "lantern at midnight"
 WRONG_KEY = "not the key"
 MARK = "\U0001F512 "     # the defaults of plugins.var.velkor.prefix
 WARN = "[wrong key?] "   # and plugins.var.velkor.warning
+PLAIN = "[not encrypted] "  # and plugins.var.velkor.plain
 OVER_LIMIT = "Your message exceeds IRC limits, please restate"
 WIRE = re.compile(r"^[012][!-`]+$")
 CHANNEL = rig.CHANNEL
@@ -32,7 +33,8 @@ SERVER = "t"
 # Who types what and what must follow:
 #   sent     - everyone with the key reads it, frank sees the wire text with the warning,
 #              eve sees only a wire text;
-#   plain    - a line that is not a wire text: shown unchanged in WeeChat;
+#   plain    - a line that is not a wire text: shown in WeeChat behind the plain mark, so a
+#              typed mark cannot pass for a deciphered line;
 #   refused  - WeeChat shows the message (a part of it here), sends nothing and does not show
 #              the line as sent (also a /msg, whose echo WeeChat prints after sending).
 CASES = [
@@ -49,7 +51,12 @@ CASES = [
     ("dave", "\x02bold\x02 words", "refused:control and formatting characters (U+0002)"),
     ("dave", "/msg %s \u20ac%s" % (rig.CHANNEL, "z" * 184), "refused:" + OVER_LIMIT),
     ("dave", "/me waves", "refused:/me is not sent on " + rig.CHANNEL),
+    ("dave", "/velkor key -server nosuch %s k" % rig.CHANNEL, "refused:no IRC server named \"nosuch\""),
+    ("dave", "/velkor Key %s k" % rig.CHANNEL, "refused:unknown subcommand \"Key\""),
+    ("dave", "/velkor key -srv t %s k" % rig.CHANNEL, "refused:unknown option \"-srv\""),
     ("eve", "just plain words", "plain"),
+    ("eve", MARK + "this looks deciphered", "plain"),
+    ("eve", WARN + "1abc", "plain"),
     ("eve", "2 apples and 1 pear", "plain"),
 ]
 
@@ -72,14 +79,19 @@ class WeeChat:
     """weechat-headless with the plugin, typed into through its FIFO; its channel log (the
     logger plugin, flushed at once) is what it shows."""
 
-    def __init__(self, r, work, nick, plugin, port=None, extra=(), env=None):
+    def __init__(self, r, work, nick, plugin, port=None, extra=(), env=None, log_keyed=True):
         self.nick = nick
         self.dir = Path(work) / ("weechat-" + nick)
         self.dir.mkdir(parents=True, exist_ok=True)
         self.fifo = self.dir / "fifo"
+        # Installed where WeeChat finds it again after /upgrade, as the install script does.
+        (self.dir / "plugins").mkdir(exist_ok=True)
+        shutil.copy(plugin, self.dir / "plugins" / "velkor.so")
         cmds = ["/plugin load logger", "/plugin load fifo",
                 "/set logger.file.flush_delay 0", "/set fifo.file.path %s" % self.fifo,
-                "/plugin load %s" % plugin]
+                "/plugin load velkor"]
+        if log_keyed:  # the channel log is what these tests read
+            cmds.append("/set plugins.var.velkor.log_keyed on")
         if port:
             cmds = ["/plugin load irc"] + cmds + [
                 "/server add %s 127.0.0.1/%d" % (SERVER, port),
@@ -137,6 +149,7 @@ class Exchange:
         work = self.r.work
         self.dave = WeeChat(self.r, work, "dave", self.args.plugin, self.port)
         self.frank = WeeChat(self.r, work, "frank", self.args.plugin, self.port)
+        self.gina = WeeChat(self.r, work, "gina", self.args.plugin, self.port, log_keyed=False)
         (self.pa,) = self.r.boot([self.prefixes / "prefix-alice"])
         self.eve_send, self.eve = self.r.plain_client("eve", [CHANNEL])
         self.r.ircpeer(self.pa, "alice")
@@ -144,11 +157,12 @@ class Exchange:
         self.a.start()
         self.a.setkey(KEY)
         check(self.a.encryption(True).endswith("Encryption: On"), "alice: encryption not on")
-        for w, key in ((self.dave, KEY), (self.frank, WRONG_KEY)):
+        for w, key in ((self.dave, KEY), (self.frank, WRONG_KEY), (self.gina, KEY)):
             w.wait_joined()
             w.type("/velkor key %s %s" % (CHANNEL, key))
-            w.wait_shown("", "velkor: key set for %s on %s: what you type there is sent "
-                             "encrypted" % (CHANNEL, SERVER))
+            # gina's channel is no longer logged: she lists the keys in the core buffer.
+            w.type("/velkor list", buffer="core.weechat")
+            w.wait_shown("", "  %s %s  key ********" % (SERVER, CHANNEL), log=w.core_log)
 
     def eve_privmsgs(self, nick):
         rx = re.compile(r"^<< :%s!\S+ PRIVMSG %s :(.*)$" % (re.escape(nick), re.escape(CHANNEL)))
@@ -157,9 +171,10 @@ class Exchange:
     def run_case(self, who, text, outcome):
         dave, frank = len(self.dave.shown()), len(self.frank.shown())
         if outcome == "plain":
-            self.eve_send("PRIVMSG %s :%s" % (CHANNEL, text))
-            self.dave.wait_shown("eve", text, dave)
-            self.frank.wait_shown("eve", text, frank)
+            # eve's client writes bytes as latin-1 strings: hand it the UTF-8 of the line.
+            self.eve_send("PRIVMSG %s :%s" % (CHANNEL, text.encode().decode("latin-1")))
+            self.dave.wait_shown("eve", PLAIN + text, dave)
+            self.frank.wait_shown("eve", PLAIN + text, frank)
             return
         if outcome.startswith("refused:"):
             self.dave.type(text)
@@ -205,17 +220,31 @@ class Exchange:
         shown = self.a.lines()
         check([l for l in shown if l.startswith("<dave> ")] == ["<dave> " + ansi(t) for t in sent],
               "alice shows %r" % shown)
+        # gina keeps WeeChat's defaults: her logger writes nothing of the keyed channel.
+        log = self.gina.channel_log.path
+        logged = log.read_text(encoding="utf-8", errors="replace") if log.exists() else ""
+        check(not any(said(t) in logged for w, t, o in CASES if o == "sent"),
+              "gina's logger wrote keyed lines in clear")
         self.key_commands()
 
     def key_commands(self):
-        """/velkor list masks the key; /velkor off sends in the clear again."""
+        """/velkor list masks the key; after /upgrade the forgotten key refuses lines rather
+        than sending them in the clear; /velkor off sends in the clear again."""
         mark = len(self.dave.shown())
         self.dave.type("/velkor list")
         self.dave.wait_shown("", "  %s %s  key ********" % (SERVER, CHANNEL), mark)
         check(not any(KEY in m for n, m in self.dave.shown()), "dave's buffer shows the key")
+        self.dave.type("/upgrade")
+        self.dave.core_log.wait(r"Upgrade done", 30)
+        rig.wait_until(self.dave.fifo.exists, 10, "dave's FIFO after /upgrade")
+        mark = len(self.dave.shown())
+        self.dave.type("a secret after the upgrade")
+        self.dave.wait_error("had a key, which is gone", mark)
         self.dave.type("/velkor off %s" % CHANNEL)
         self.dave.type("in the clear now")
         self.eve.wait(r"^<< :dave!\S+ PRIVMSG %s :in the clear now$" % re.escape(CHANNEL))
+        check(not any("secret after the upgrade" in l for l in self.eve.lines()),
+              "a line typed after /upgrade went out in the clear")
         self.a.alive()
 
 
@@ -224,7 +253,8 @@ def check_saved_keys(r, plugin):
     back at the next start, and leave sec.conf when save_keys goes off."""
     key_hex = KEY.encode("cp1252").hex()
     set_key = "/velkor key -server %s %s %s" % (SERVER, CHANNEL, KEY)
-    w = WeeChat(r, r.work, "saver", plugin, extra=[
+    server = ["/plugin load irc", "/server add %s 127.0.0.1/1" % SERVER]  # known, never joined
+    w = WeeChat(r, r.work, "saver", plugin, extra=server + [
         "/set plugins.var.velkor.save_keys on", set_key, "/secure passphrase pass words",
         set_key, "/quit"])
     w.proc.wait(30)
@@ -238,6 +268,15 @@ def check_saved_keys(r, plugin):
     w2.proc.wait(30)
     w2.wait_shown("", "  %s %s  key ********" % (SERVER, CHANNEL), log=w2.core_log, timeout=5)
     check("velkor_key_" not in (w2.dir / "sec.conf").read_text(), "save_keys off left the key")
+    # The passphrase deleted with keys saved: no file under WeeChat's home holds the key.
+    w3 = WeeChat(r, r.work, "deleter", plugin, extra=server + [
+        "/set plugins.var.velkor.save_keys on", "/secure passphrase pass words", set_key,
+        "/secure passphrase -delete", "/save", "/quit"])
+    w3.proc.wait(30)
+    for f in (p for p in w3.dir.rglob("*") if p.is_file() and p.name != "fifo"):
+        data = f.read_bytes()
+        check(not any(k in data for k in (KEY.encode(), KEY.encode("cp1252"), key_hex.encode())),
+              "%s holds the key after the passphrase was deleted" % f)
 
 
 def main():

@@ -17,7 +17,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "scripts"))
 import rig  # noqa: E402
 
 KEY, WRONG_KEY = "lantern at midnight", "not the key"
-MARK, WARN = "\U0001F512 ", "[wrong key?] "
+MARK, WARN, PLAIN = "\U0001F512 ", "[wrong key?] ", "[not encrypted] "
 CHANNEL, WIRE, check = rig.CHANNEL, re.compile(r"^[012][!-`]+$"), rig.check
 
 # bob's lines come from his phone: "sent" - eve gets a wire text that velkor-crypt reads back
@@ -34,7 +34,8 @@ CASES = [
     ("bob", "y" * 185, "refused:exceeds IRC limits"),
     ("eve", "wire:caf\u00e9 20 \u20ac from eve", MARK + "caf\u00e9 20 \u20ac from eve"),
     ("eve", "wrong:read me if you can", WARN + "{wire}"),
-    ("eve", "2 apples and 1 pear", "2 apples and 1 pear"),
+    ("eve", "2 apples and 1 pear", PLAIN + "2 apples and 1 pear"),
+    ("eve", MARK + "forged", PLAIN + MARK + "forged"),
 ]
 CONF = """Version = 1.8.2
 <Listener l>

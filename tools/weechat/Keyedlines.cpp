@@ -14,13 +14,6 @@ bool IsControl(unsigned char b) {
     return (b < 0x20 && b != '\t') || b == 0x7F;
 }
 
-std::string FoldChannel(std::string_view channel) {
-    std::string out(channel);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
 constexpr char kHexDigits[] = "0123456789abcdef";
 
 std::string Hex(std::string_view bytes) {
@@ -141,12 +134,28 @@ bool LooksDeciphered(std::string_view cp1252, std::size_t n) {
     return true;
 }
 
+std::string FoldChannel(std::string_view channel) {
+    std::string out(channel);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+std::string TargetChannel(std::string_view target,
+                          const std::function<bool(std::string_view)>& keyed) {
+    if (keyed(target)) return std::string(target);
+    std::size_t at = target.find_first_not_of("@+%~");
+    if (at != 0 && at != std::string_view::npos && keyed(target.substr(at)))
+        return std::string(target.substr(at));
+    return std::string(target);
+}
+
 TIncoming ReadIncoming(TIDEA& cipher, std::string_view text, std::string_view key,
                        const TLineMarks& marks) {
     TIncoming in;
     std::size_t n = WireCipherBytes(text);
     if (n == 0) {
-        in.Shown = text;
+        in.Shown = marks.Plain + std::string(text);
         return in;
     }
     std::string plain = chat::DecryptLine(cipher, text, key);

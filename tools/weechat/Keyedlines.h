@@ -5,6 +5,7 @@
 #include "crypto/Ideaunit.h"
 #include "tools/weechat/Cp1252.h"
 
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -16,13 +17,17 @@ namespace velkor {
 // Only the first 16 bytes of a key text count (the IDEA key block).
 inline constexpr std::size_t KeyTextBytes = 16;
 
-// The marks in front of incoming lines, both configurable.
+// The marks in front of incoming lines, all configurable. Every line of a keyed channel
+// gets one, so a sender without the key cannot make plain text pass for a deciphered line:
+// a typed "lock" mark or "[wrong key?]" shows behind the plain mark.
 struct TLineMarks {
     std::string Deciphered; // a line that came encrypted and was read with the key
     std::string Noise;      // a wire text that the key does not read
+    std::string Plain;      // a line that came in the clear
 };
 inline constexpr std::string_view DefaultDecipheredMark = "\xF0\x9F\x94\x92 "; // lock, space
 inline constexpr std::string_view DefaultNoiseMark = "[wrong key?] ";
+inline constexpr std::string_view DefaultPlainMark = "[not encrypted] ";
 
 enum class TOutgoingVerdict {
     Send,             // Wire is what goes on the channel
@@ -61,7 +66,7 @@ std::size_t WireCipherBytes(std::string_view wire);
 bool LooksDeciphered(std::string_view cp1252, std::size_t n);
 
 enum class TIncomingKind {
-    Plain,      // not a wire text: shown as it came
+    Plain,      // not a wire text: shown as it came, behind the plain mark
     Deciphered, // read with the key: shown with the deciphered mark
     Noise,      // a wire text the key does not read: shown as it came, with the noise mark
 };
@@ -73,6 +78,16 @@ struct TIncoming {
 
 TIncoming ReadIncoming(TIDEA& cipher, std::string_view text, std::string_view key,
                        const TLineMarks& marks);
+
+// A channel name with its ASCII letters in lower case, as channels are compared.
+std::string FoldChannel(std::string_view channel);
+
+// The channel a message target names: the target itself when it is keyed, else the channel
+// behind the status prefixes of "@#chan" or "+#chan" (a message to the channel's operators
+// or voiced members) when that one is keyed, else the target unchanged ("+chan" may be a
+// channel of its own).
+std::string TargetChannel(std::string_view target,
+                          const std::function<bool(std::string_view)>& keyed);
 
 // Channel keys per server and channel; channel names match without regard to the case of
 // ASCII letters. Keys are code page 1252 bytes; a replaced or removed key is wiped.

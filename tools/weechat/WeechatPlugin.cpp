@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -44,6 +45,16 @@ const TOption kOptions[] = {
     {"prefix", DefaultDecipheredMark, "text put before a line that came encrypted and was read"},
     {"warning", DefaultNoiseMark,
      "text put before an encrypted line that the channel's key does not read (shown as received)"},
+    {"plain", DefaultPlainMark,
+     "text put before a line of a keyed channel that came in the clear (a sender without the "
+     "key cannot make such a line look deciphered)"},
+    {"log_keyed", "off",
+     "on: WeeChat's logger writes keyed channels, deciphered, to its files; off: keyed "
+     "channels are not logged (their logger.level option is 0 while they are keyed)"},
+    {"keyed_channels", "",
+     "channels that had a key, as server/channel separated by commas (no key here): what is "
+     "typed there is refused, not sent in the clear, until the key is set again or /velkor off "
+     "says so; kept over /upgrade, /plugin reload and restarts"},
     {"save_keys", "off",
      "on: keep keys in WeeChat's secured data (needs a passphrase, /secure passphrase); off: "
      "keys live in memory only and are gone when WeeChat quits"},
@@ -110,6 +121,15 @@ bool IsCtcp(std::string_view text) {
     return !text.empty() && text.front() == '\x01';
 }
 
+// "server/channel" with the channel folded, as keyed_channels keeps it.
+std::string KeyedName(std::string_view server, std::string_view channel) {
+    return std::string(server) + "/" + FoldChannel(channel);
+}
+
+constexpr const char* kUsage =
+    "usage: /velkor key [-server NAME] CHANNEL TEXT | /velkor off [-server NAME] [CHANNEL] | "
+    "/velkor list";
+
 class TPlugin {
   public:
     TPlugin() { cipher_.SetCipherMode(TCipherMode::ECBMode); }
@@ -128,6 +148,9 @@ class TPlugin {
     static char* OutCb(const void* self, void*, const char*, const char* server,
                        const char* string);
     static int MsgCb(const void* self, void*, t_gui_buffer* buffer, const char* command);
+    static int SecureCb(const void* self, void*, t_gui_buffer* buffer, const char* command);
+    static int ChannelOpenedCb(const void* self, void*, const char*, const char*, void* data);
+    static int LogKeyedCb(const void* self, void*, const char* option, const char* value);
     static char* InCb(const void* self, void*, const char*, const char* server, const char* string);
 
     int Command(t_gui_buffer* buffer, int argc, char** argv, char** argv_eol);
@@ -137,6 +160,17 @@ class TPlugin {
     void List(t_gui_buffer* buffer);
 
     const std::string* KeyOfBuffer(t_gui_buffer* buffer, std::string* channel = nullptr) const;
+    // The channel a target names: "#chan" itself, or the channel of "@#chan" and "+#chan"
+    // (a message to its operators or voiced members) when that one is keyed.
+    std::string ChannelOfTarget(const std::string& server, const std::string& target) const;
+    // A channel that had a key that is gone now (after /upgrade, reload or a restart).
+    std::set<std::string> KeyedChannels() const;
+    bool KeyLost(const std::string& server, const std::string& channel) const;
+    void SetKeyed(const std::string& server, const std::string& channel, bool keyed);
+    std::string KeyLostMessage(const std::string& channel) const;
+    // Keeps WeeChat's logger off a keyed channel's buffer unless log_keyed is on.
+    void GuardLog(const std::string& server, const std::string& channel);
+    bool ServerExists(const std::string& server) const;
     TLineMarks Marks() const;
     bool SaveKeysOn() const;
 
@@ -195,11 +229,18 @@ void TPlugin::Hook() {
         "get the mark of plugins.var.velkor.prefix, encrypted lines the key cannot read that\n"
         "of plugins.var.velkor.warning. Keys stay in memory unless plugins.var.velkor.save_keys\n"
         "is on (then in WeeChat's secured data, which needs a passphrase).\n"
-        "/me on a keyed channel is refused: actions cannot be encrypted.",
+        "/me on a keyed channel is refused: actions cannot be encrypted.\n"
+        "A channel that had a key refuses what is typed there after /upgrade, a reload or a\n"
+        "restart, until its key is set again or /velkor off says to talk in the clear.\n"
+        "Lines that came in the clear get the mark of plugins.var.velkor.plain. Keyed channels\n"
+        "are not logged unless plugins.var.velkor.log_keyed is on.",
         "key|off|list -server %(irc_servers) %(irc_channels)", &TPlugin::CommandCb, this, nullptr);
     weechat_hook_command_run("/me", &TPlugin::MeCb, this, nullptr);
     weechat_hook_command_run("/msg", &TPlugin::MsgCb, this, nullptr);
+    weechat_hook_command_run("/secure", &TPlugin::SecureCb, this, nullptr);
     weechat_hook_config("plugins.var.velkor.save_keys", &TPlugin::SaveKeysCb, this, nullptr);
+    weechat_hook_config("plugins.var.velkor.log_keyed", &TPlugin::LogKeyedCb, this, nullptr);
+    weechat_hook_signal("irc_channel_opened", &TPlugin::ChannelOpenedCb, this, nullptr);
     weechat_hook_modifier("input_text_for_buffer", &TPlugin::InputCb, this, nullptr);
     weechat_hook_modifier("irc_out_privmsg", &TPlugin::OutCb, this, nullptr);
     weechat_hook_modifier("irc_in2_privmsg", &TPlugin::InCb, this, nullptr);
@@ -210,7 +251,94 @@ bool TPlugin::SaveKeysOn() const {
 }
 
 TLineMarks TPlugin::Marks() const {
-    return {Str(weechat_config_get_plugin("prefix")), Str(weechat_config_get_plugin("warning"))};
+    return {Str(weechat_config_get_plugin("prefix")), Str(weechat_config_get_plugin("warning")),
+            Str(weechat_config_get_plugin("plain"))};
+}
+
+std::string TPlugin::ChannelOfTarget(const std::string& server, const std::string& target) const {
+    return TargetChannel(target, [&](std::string_view channel) {
+        std::string name(channel);
+        return keys_.Find(server, name) || KeyLost(server, name);
+    });
+}
+
+std::set<std::string> TPlugin::KeyedChannels() const {
+    std::set<std::string> out;
+    std::istringstream list(Str(weechat_config_get_plugin("keyed_channels")));
+    for (std::string name; std::getline(list, name, ',');)
+        if (!name.empty()) out.insert(name);
+    return out;
+}
+
+bool TPlugin::KeyLost(const std::string& server, const std::string& channel) const {
+    return !keys_.Find(server, channel) && KeyedChannels().count(KeyedName(server, channel)) > 0;
+}
+
+void TPlugin::SetKeyed(const std::string& server, const std::string& channel, bool keyed) {
+    std::set<std::string> all = KeyedChannels();
+    bool changed = keyed ? all.insert(KeyedName(server, channel)).second
+                         : all.erase(KeyedName(server, channel)) > 0;
+    if (!changed) return;
+    std::string list;
+    for (const std::string& name : all)
+        list += (list.empty() ? "" : ",") + name;
+    weechat_config_set_plugin("keyed_channels", list.c_str());
+    // On disk at once: a crash or an /upgrade right after must not forget it.
+    weechat_command(nullptr, "/mute /save plugins");
+}
+
+std::string TPlugin::KeyLostMessage(const std::string& channel) const {
+    return "nothing sent: " + channel +
+           " had a key, which is gone since WeeChat was upgraded or restarted or the plugin "
+           "reloaded; set it again (/velkor key " +
+           channel + " TEXT) or say /velkor off " + channel + " to talk in the clear";
+}
+
+void TPlugin::GuardLog(const std::string& server, const std::string& channel) {
+    // The logger's level 0 for the buffer, as /logger disable sets it: it holds over restarts,
+    // also before the key is set again (a no_log local variable set later is not looked at).
+    auto* buffer = BufferFromText(Info("irc_buffer", server + "," + channel).c_str());
+    std::string option =
+        "logger.level." + (buffer ? Str(weechat_buffer_get_string(buffer, "full_name"))
+                                  : "irc." + server + "." + channel);
+    bool keyed = keys_.Find(server, channel) || KeyedChannels().count(KeyedName(server, channel));
+    bool log = weechat_config_string_to_boolean(weechat_config_get_plugin("log_keyed")) != 0;
+    t_config_option* level = weechat_config_get(option.c_str());
+    if (keyed && !log && (!level || weechat_config_integer(level) != 0))
+        weechat_command(nullptr, ("/mute /set " + option + " 0").c_str());
+    else if ((!keyed || log) && level && weechat_config_integer(level) == 0)
+        weechat_command(nullptr, ("/mute /unset " + option).c_str());
+}
+
+bool TPlugin::ServerExists(const std::string& server) const {
+    if (server.find('*') != std::string::npos) return false;
+    t_infolist* list = weechat_infolist_get("irc_server", nullptr, server.c_str());
+    if (!list) return false;
+    bool found = false;
+    while (!found && weechat_infolist_next(list))
+        found = Str(weechat_infolist_string(list, "name")) == server;
+    weechat_infolist_free(list);
+    return found;
+}
+
+int TPlugin::ChannelOpenedCb(const void* self, void*, const char*, const char*, void* data) {
+    return Guarded<int>(WEECHAT_RC_OK, [&]() -> int {
+        auto* buffer = static_cast<t_gui_buffer*>(data);
+        Self(self)->GuardLog(Str(weechat_buffer_get_string(buffer, "localvar_server")),
+                             Str(weechat_buffer_get_string(buffer, "localvar_channel")));
+        return WEECHAT_RC_OK;
+    });
+}
+
+int TPlugin::LogKeyedCb(const void* self, void*, const char*, const char*) {
+    return Guarded<int>(WEECHAT_RC_OK, [&]() -> int {
+        TPlugin* p = Self(self);
+        for (const std::string& name : p->KeyedChannels()) {
+            std::size_t slash = name.find('/');
+            p->GuardLog(name.substr(0, slash), name.substr(slash + 1));
+        }
+        return WEECHAT_RC_OK;
+    });
 }
 
 const std::string* TPlugin::KeyOfBuffer(t_gui_buffer* buffer, std::string* channel) const {
@@ -241,12 +369,27 @@ int TPlugin::Command(t_gui_buffer* buffer, int argc, char** argv, char** argv_eo
         List(buffer);
         return WEECHAT_RC_OK;
     }
-    if (action != "key" && action != "off") return WEECHAT_RC_ERROR;
+    if (action != "key" && action != "off") {
+        Error(buffer, "unknown subcommand \"" + action + "\"; " + kUsage);
+        return WEECHAT_RC_OK;
+    }
     int i = 2;
     std::string server = Str(weechat_buffer_get_string(buffer, "localvar_server"));
-    if (i + 1 < argc && std::strcmp(argv[i], "-server") == 0) {
+    if (i < argc && std::strcmp(argv[i], "-server") == 0) {
+        if (i + 1 >= argc) {
+            Error(buffer, std::string("-server needs a server name; ") + kUsage);
+            return WEECHAT_RC_OK;
+        }
         server = argv[i + 1];
         i += 2;
+        if (!ServerExists(server)) {
+            Error(buffer,
+                  "no IRC server named \"" + server + "\" (see /server list); nothing changed");
+            return WEECHAT_RC_OK;
+        }
+    } else if (i < argc && argv[i][0] == '-') {
+        Error(buffer, "unknown option \"" + std::string(argv[i]) + "\"; " + kUsage);
+        return WEECHAT_RC_OK;
     }
     if (server.empty()) {
         Error(buffer, "no IRC server here: run the command in a server or channel buffer, or "
@@ -291,6 +434,8 @@ void TPlugin::SetKey(t_gui_buffer* buffer, const std::string& server, const std:
         return;
     }
     keys_.Set(server, channel, key.Bytes);
+    SetKeyed(server, channel, true);
+    GuardLog(server, channel);
     Note(buffer,
          "key set for " + channel + " on " + server + ": what you type there is sent encrypted");
     if (key.Bytes.size() > KeyTextBytes)
@@ -300,8 +445,10 @@ void TPlugin::SetKey(t_gui_buffer* buffer, const std::string& server, const std:
 }
 
 void TPlugin::KeyOff(t_gui_buffer* buffer, const std::string& server, const std::string& channel) {
-    bool had = keys_.Remove(server, channel);
+    bool had = keys_.Remove(server, channel) || KeyLost(server, channel);
     ForgetSavedKey(server, channel);
+    SetKeyed(server, channel, false);
+    GuardLog(server, channel);
     if (had)
         Note(buffer, "key of " + channel + " on " + server +
                          " forgotten: lines there go out "
@@ -327,7 +474,10 @@ void TPlugin::List(t_gui_buffer* buffer) {
 int TPlugin::MeCb(const void* self, void*, t_gui_buffer* buffer, const char*) {
     return Guarded<int>(WEECHAT_RC_OK, [&]() -> int {
         std::string channel;
-        if (!Self(self)->KeyOfBuffer(buffer, &channel)) return WEECHAT_RC_OK;
+        if (!Self(self)->KeyOfBuffer(buffer, &channel) &&
+            !Self(self)->KeyLost(Str(weechat_buffer_get_string(buffer, "localvar_server")),
+                                 channel))
+            return WEECHAT_RC_OK;
         Self(self)->Error(buffer,
                           "/me is not sent on " + channel +
                               ": an action cannot be encrypted, it would go out in the clear");
@@ -349,7 +499,12 @@ int TPlugin::MsgCb(const void* self, void*, t_gui_buffer* buffer, const char* co
         std::getline(words >> std::ws, text);
         std::istringstream list(targets);
         for (std::string target; std::getline(list, target, ',');) {
-            const std::string* key = p->keys_.Find(server, target);
+            std::string channel = p->ChannelOfTarget(server, target);
+            if (p->KeyLost(server, channel)) {
+                p->Error(buffer, p->KeyLostMessage(channel));
+                return WEECHAT_RC_OK_EAT;
+            }
+            const std::string* key = p->keys_.Find(server, channel);
             if (!key || text.empty()) continue;
             TOutgoing plan = PlanOutgoing(p->cipher_, text, *key);
             if (plan.Verdict == TOutgoingVerdict::Send) continue;
@@ -361,6 +516,23 @@ int TPlugin::MsgCb(const void* self, void*, t_gui_buffer* buffer, const char* co
 }
 
 // ---- secured data ----
+
+// "/secure passphrase -delete" makes WeeChat write secured data as plain text from then on:
+// the saved keys leave it first (they stay in memory for this session).
+int TPlugin::SecureCb(const void* self, void*, t_gui_buffer* buffer, const char* command) {
+    return Guarded<int>(WEECHAT_RC_OK, [&]() -> int {
+        std::istringstream words(Str(command));
+        std::string name, sub, arg;
+        words >> name >> sub >> arg;
+        if (sub != "passphrase" || arg != "-delete") return WEECHAT_RC_OK;
+        TPlugin* p = Self(self);
+        p->ForgetAllSavedKeys();
+        if (!p->keys_.List().empty())
+            p->Note(buffer, "without a passphrase WeeChat keeps secured data as plain text: the "
+                            "channel keys were taken out of it and stay in memory only");
+        return WEECHAT_RC_OK;
+    });
+}
 
 bool TPlugin::SecuredDataSafe(t_gui_buffer* buffer) const {
     // Only sec.conf tells whether a passphrase is set, and only when it holds some secured
@@ -462,8 +634,19 @@ char* TPlugin::InputCb(const void* self, void*, const char*, const char* modifie
     return Guarded<char*>(nullptr, [&]() -> char* {
         TPlugin* p = Self(self);
         t_gui_buffer* buffer = BufferFromText(modifierData);
-        const std::string* key = p->KeyOfBuffer(buffer);
-        if (!key || !string) return nullptr;
+        std::string channel;
+        const std::string* key = p->KeyOfBuffer(buffer, &channel);
+        if (!string) return nullptr;
+        if (!key) {
+            std::string server = Str(weechat_buffer_get_string(buffer, "localvar_server"));
+            if (channel.empty() || !p->KeyLost(server, channel) ||
+                !weechat_string_input_for_buffer(string))
+                return nullptr;
+            p->Error(buffer, p->KeyLostMessage(channel));
+            weechat_buffer_set(buffer, "input", string);
+            weechat_buffer_set(buffer, "input_pos", std::to_string(std::strlen(string)).c_str());
+            return strdup("");
+        }
         std::string_view all(string);
         while (true) {
             std::size_t end = all.find('\n');
@@ -489,13 +672,21 @@ char* TPlugin::OutCb(const void* self, void*, const char*, const char* server, c
     return Guarded<char*>(nullptr, [&]() -> char* {
         TPlugin* p = Self(self);
         TParsed msg = ParseIrc(server, string);
-        const std::string* key = p->keys_.Find(Str(server), msg.Channel);
+        std::string channel = p->ChannelOfTarget(Str(server), msg.Channel);
+        if (msg.TextAt >= 0 && p->KeyLost(Str(server), channel)) {
+            // A script's message, or one that passed the checks before: never in the clear.
+            auto* buffer = BufferFromText(Info("irc_buffer", Str(server) + "," + channel).c_str());
+            p->Error(buffer, p->KeyLostMessage(channel));
+            return strdup("");
+        }
+        const std::string* key = p->keys_.Find(Str(server), channel);
         if (!key || msg.TextAt < 0 || IsCtcp(msg.Text)) return nullptr;
+        p->GuardLog(Str(server), channel);
         TOutgoing plan = PlanOutgoing(p->cipher_, msg.Text, *key);
         if (plan.Verdict == TOutgoingVerdict::Send)
             return plan.Wire.empty() ? nullptr : WithText(string, msg.TextAt, plan.Wire);
         // Typed lines and /msg were checked before; this is a script's message: drop it.
-        auto* buffer = BufferFromText(Info("irc_buffer", Str(server) + "," + msg.Channel).c_str());
+        auto* buffer = BufferFromText(Info("irc_buffer", Str(server) + "," + channel).c_str());
         p->Error(buffer, RefusalMessage(plan));
         return strdup("");
     });
@@ -505,10 +696,11 @@ char* TPlugin::InCb(const void* self, void*, const char*, const char* server, co
     return Guarded<char*>(nullptr, [&]() -> char* {
         TPlugin* p = Self(self);
         TParsed msg = ParseIrc(server, string);
-        const std::string* key = p->keys_.Find(Str(server), msg.Channel);
+        std::string channel = p->ChannelOfTarget(Str(server), msg.Channel);
+        const std::string* key = p->keys_.Find(Str(server), channel);
         if (!key || msg.TextAt < 0 || IsCtcp(msg.Text)) return nullptr;
+        p->GuardLog(Str(server), channel);
         TIncoming in = ReadIncoming(p->cipher_, msg.Text, *key, p->Marks());
-        if (in.Kind == TIncomingKind::Plain) return nullptr;
         return WithText(string, msg.TextAt, in.Shown);
     });
 }

@@ -25,7 +25,8 @@ class TVelkorModule : public CModule {
   public:
     MODCONSTRUCTOR(TVelkorModule) {
         cipher_.SetCipherMode(TCipherMode::ECBMode);
-        marks_ = TLineMarks{std::string(DefaultDecipheredMark), std::string(DefaultNoiseMark)};
+        marks_ = TLineMarks{std::string(DefaultDecipheredMark), std::string(DefaultNoiseMark),
+                            std::string(DefaultPlainMark)};
     }
 
     bool OnLoad(const CString&, CString& message) override {
@@ -99,7 +100,7 @@ class TVelkorModule : public CModule {
         const std::string* key = KeyOf(message.GetTarget());
         if (!key || IsCtcp(message.GetText())) return CONTINUE;
         TIncoming in = ReadIncoming(cipher_, message.GetText(), *key, marks_);
-        if (in.Kind != TIncomingKind::Plain) message.SetText(in.Shown);
+        message.SetText(in.Shown);
         return CONTINUE;
     }
 
