@@ -220,12 +220,25 @@ class Exchange:
         shown = self.a.lines()
         check([l for l in shown if l.startswith("<dave> ")] == ["<dave> " + ansi(t) for t in sent],
               "alice shows %r" % shown)
+        self.paste_with_a_refused_line()
         # gina keeps WeeChat's defaults: her logger writes nothing of the keyed channel.
         log = self.gina.channel_log.path
         logged = log.read_text(encoding="utf-8", errors="replace") if log.exists() else ""
         check(not any(said(t) in logged for w, t, o in CASES if o == "sent"),
               "gina's logger wrote keyed lines in clear")
         self.key_commands()
+
+    def paste_with_a_refused_line(self):
+        """Keys that come together, as a paste's do: a refused line goes back alone, and the
+        line typed after it goes out on its own, not glued onto it."""
+        before = len(self.eve_privmsgs("dave"))
+        buf = "irc.%s.%s" % (SERVER, CHANNEL)
+        with open(self.dave.fifo, "w", encoding="utf-8") as f:  # one write, one batch
+            f.write("".join("%s */input %s\n" % (buf, c) for c in (
+                "insert go \u2192 there", "return", "insert after the refused one", "return")))
+        self.a.wait_shown("<dave> after the refused one")
+        check(len(self.eve_privmsgs("dave")) == before + 1, "the paste sent %r"
+              % self.eve_privmsgs("dave")[before:])
 
     def key_commands(self):
         """/velkor list masks the key; after /upgrade the forgotten key refuses lines rather

@@ -152,6 +152,11 @@ class TPlugin {
     static int ChannelOpenedCb(const void* self, void*, const char*, const char*, void* data);
     static int LogKeyedCb(const void* self, void*, const char* option, const char* value);
     static char* InCb(const void* self, void*, const char*, const char* server, const char* string);
+    static int GiveBackCb(const void* self, void*, int);
+
+    // A refused typed line goes back into the input line once the keys that came with it
+    // (the rest of a paste) have been handled, so that nothing is glued onto it.
+    void GiveBack(t_gui_buffer* buffer, const char* line);
 
     int Command(t_gui_buffer* buffer, int argc, char** argv, char** argv_eol);
     void SetKey(t_gui_buffer* buffer, const std::string& server, const std::string& channel,
@@ -190,6 +195,8 @@ class TPlugin {
 
     TChannelKeys keys_;
     TIDEA cipher_;
+    std::vector<std::pair<std::string, std::string>> givenBack_; // buffer full name, line
+    bool giveBackPlanned_ = false;
 };
 
 std::unique_ptr<TPlugin> gPlugin; // owned between init and end
@@ -643,8 +650,7 @@ char* TPlugin::InputCb(const void* self, void*, const char*, const char* modifie
                 !weechat_string_input_for_buffer(string))
                 return nullptr;
             p->Error(buffer, p->KeyLostMessage(channel));
-            weechat_buffer_set(buffer, "input", string);
-            weechat_buffer_set(buffer, "input_pos", std::to_string(std::strlen(string)).c_str());
+            p->GiveBack(buffer, string);
             return strdup("");
         }
         std::string_view all(string);
@@ -655,9 +661,7 @@ char* TPlugin::InputCb(const void* self, void*, const char*, const char* modifie
                 TOutgoing plan = PlanOutgoing(p->cipher_, text, *key);
                 if (plan.Verdict != TOutgoingVerdict::Send) {
                     p->Error(buffer, RefusalMessage(plan));
-                    weechat_buffer_set(buffer, "input", string);
-                    weechat_buffer_set(buffer, "input_pos",
-                                       std::to_string(std::strlen(string)).c_str());
+                    p->GiveBack(buffer, string);
                     return strdup("");
                 }
             }
@@ -665,6 +669,32 @@ char* TPlugin::InputCb(const void* self, void*, const char*, const char* modifie
             all.remove_prefix(end + 1);
         }
         return nullptr;
+    });
+}
+
+void TPlugin::GiveBack(t_gui_buffer* buffer, const char* line) {
+    givenBack_.emplace_back(Str(weechat_buffer_get_string(buffer, "full_name")), Str(line));
+    if (!giveBackPlanned_)
+        giveBackPlanned_ = weechat_hook_timer(1, 0, 1, &TPlugin::GiveBackCb, this, nullptr);
+}
+
+int TPlugin::GiveBackCb(const void* self, void*, int) {
+    return Guarded<int>(WEECHAT_RC_OK, [&]() -> int {
+        TPlugin* p = Self(self);
+        p->giveBackPlanned_ = false;
+        auto lines = std::move(p->givenBack_);
+        p->givenBack_.clear();
+        for (const auto& [name, line] : lines) {
+            t_gui_buffer* buffer = weechat_buffer_search("==", name.c_str());
+            if (!buffer) continue;
+            if (Str(weechat_buffer_get_string(buffer, "input")).empty()) {
+                weechat_buffer_set(buffer, "input", line.c_str());
+                weechat_buffer_set(buffer, "input_pos", std::to_string(line.size()).c_str());
+            } else {
+                p->Error(buffer, "not sent, and not put back as the input line is in use: " + line);
+            }
+        }
+        return WEECHAT_RC_OK;
     });
 }
 
