@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """The velkor ZNC module between a private ngircd and a private ZNC (run as nobody when
-root). bob is attached from a phone and a laptop; eve, on ngircd, must see only wire texts.
+root). bob is attached from a phone and a laptop; dave runs WeeChat with the velkor plugin
+on ngircd (when both are there); eve, on ngircd, must see only wire texts.
 A table of lines both ways, then a client that attaches later (playback), ZNC's log, and ZNC
 restarted with the key kept. Exit status 77 (skipped) without ZNC or the module.
-usage: znc_velkor.py --module VELKOR_SO --velkor-crypt EXE"""
+usage: znc_velkor.py --module VELKOR_SO --velkor-crypt EXE [--plugin WEECHAT_VELKOR_SO]"""
 import argparse
 import os
 import re
@@ -15,6 +16,8 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "scripts"))
 import rig  # noqa: E402
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "weechat"))
+from weechat_velkor import WeeChat  # noqa: E402
 
 KEY, WRONG_KEY = "lantern at midnight", "not the key"
 MARK, WARN, PLAIN = "\U0001F512 ", "[wrong key?] ", "[not encrypted] "
@@ -23,7 +26,8 @@ CHANNEL, WIRE, check = rig.CHANNEL, re.compile(r"^[012][!-`]+$"), rig.check
 # bob's lines come from his phone: "sent" - eve gets a wire text that velkor-crypt reads back
 # as the line, and the laptop shows the line; "refused:TEXT" - the phone gets a notice with
 # TEXT and nothing goes out. eve sends the line, or the wire text of it under KEY (wire:) or
-# WRONG_KEY (wrong:); the last field is what both of bob's clients show.
+# WRONG_KEY (wrong:); the last field is what both of bob's clients and dave's WeeChat show.
+# dave types in WeeChat; bob's clients show the last field, eve gets a wire text.
 CASES = [
     ("bob", "good evening through the bouncer", "sent"),
     ("bob", "caf\u00e9 20 \u20ac", "sent"),
@@ -36,6 +40,7 @@ CASES = [
     ("eve", "wrong:read me if you can", WARN + "{wire}"),
     ("eve", "2 apples and 1 pear", PLAIN + "2 apples and 1 pear"),
     ("eve", MARK + "forged", PLAIN + MARK + "forged"),
+    ("dave", "caf\u00e9 20 \u20ac from weechat", MARK + "caf\u00e9 20 \u20ac from weechat"),
 ]
 CONF = """Version = 1.8.2
 <Listener l>
@@ -114,6 +119,13 @@ def scenario(r, args):
         rig.wait_until(lambda: any(re.match(r"<< :\*velkor!\S+ PRIVMSG bob :.*" + answer, l)
                                    for l in client[1].lines()[since:]), 20, "*velkor: " + answer)
 
+    dave = None
+    if args.plugin and os.path.exists(args.plugin) and shutil.which("weechat-headless"):
+        dave = WeeChat(r, r.work, "dave", args.plugin, r.port)
+        dave.wait_joined()
+        dave.type("/velkor key %s %s" % (CHANNEL, KEY))
+    else:
+        print("-- no WeeChat or plugin: dave's rows are left out")
     znc = start_znc()
     phone, laptop = attach("phone"), attach("laptop")
     command(phone, "key %s %s" % (CHANNEL, KEY), "key set for " + CHANNEL)
@@ -121,7 +133,20 @@ def scenario(r, args):
     command(phone, "frobnicate", "usage: key #chan TEXT")
     for who, line, expected in CASES:
         p0, l0, e0 = len(phone[1].lines()), len(laptop[1].lines()), len(texts(eve, "bob"))
-        if who == "bob":
+        d0 = len(dave.shown()) if dave else 0
+        if who == "dave":
+            if not dave:
+                continue
+            e0 = len(texts(eve, "dave"))
+            dave.type(line)
+            rig.wait_until(lambda: len(texts(eve, "dave")) > e0, 20, "eve to get dave's line")
+            wire = texts(eve, "dave")[e0]
+            check(WIRE.match(wire) and crypt(args, "decode-line", KEY, wire) == line,
+                  "eve got %r for %r" % (wire, line))
+            for log, since in ((phone[1], p0), (laptop[1], l0)):
+                rig.wait_until(lambda: texts(log, "dave", since), 20, "bob to get dave's line")
+                check(texts(log, "dave", since) == [expected], "bob saw %r" % texts(log, "dave", since))
+        elif who == "bob":
             phone[0]("PRIVMSG %s :%s" % (CHANNEL, line.encode().decode("latin-1")))
             if expected.startswith("refused:"):
                 phone[1].wait(r"<< :\*velkor!\S+ NOTICE bob :.*" + re.escape(expected[8:]))
@@ -132,6 +157,8 @@ def scenario(r, args):
             check(crypt(args, "decode-line", KEY, wire) == line, "%r does not read %r" % (wire, line))
             rig.wait_until(lambda: line in texts(laptop[1], "bob", l0), 20, "the laptop to show " + line)
             check(not texts(phone[1], "bob", p0), "the phone got its own line back")
+            if dave:
+                dave.wait_shown("bob", MARK + line, d0)
         else:
             text = line
             if line.startswith(("wire:", "wrong:")):
@@ -142,6 +169,8 @@ def scenario(r, args):
             for log, since in ((phone[1], p0), (laptop[1], l0)):
                 rig.wait_until(lambda: texts(log, "eve", since), 20, "bob to get eve's line")
                 check(texts(log, "eve", since) == [shown], "bob saw %r, not %r" % (texts(log, "eve", since), shown))
+            if dave:
+                dave.wait_shown("eve", shown, d0)
     sent = [line for who, line, expected in CASES if who == "bob" and expected == "sent"]
     check(len(texts(eve, "bob")) == len(sent), "eve got %r" % texts(eve, "bob"))
 
@@ -179,6 +208,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--module", required=True)
     parser.add_argument("--velkor-crypt", required=True)
+    parser.add_argument("--plugin")
     args = parser.parse_args()
     if not shutil.which("znc") or not os.path.exists(args.module):
         print("SKIP: ZNC or the module is not there")
