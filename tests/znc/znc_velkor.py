@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """The velkor ZNC module between a private ngircd and a private ZNC (run as nobody when
 root). bob is attached from a phone and a laptop; dave runs WeeChat with the velkor plugin
-on ngircd (when both are there); eve, on ngircd, must see only wire texts.
+on ngircd (when both are there); alice runs velkor.exe with ircpeer in a Wine prefix (with
+--build and --driver, the Windows build's); eve, on ngircd, must see only wire texts.
 A table of lines both ways, then a client that attaches later (playback), ZNC's log, and ZNC
 restarted with the key kept. Exit status 77 (skipped) without ZNC or the module.
-usage: znc_velkor.py --module VELKOR_SO --velkor-crypt EXE [--plugin WEECHAT_VELKOR_SO]"""
+usage: znc_velkor.py --module VELKOR_SO --velkor-crypt EXE [--plugin WEECHAT_VELKOR_SO]
+                     [--build WIN_BUILD --driver CHAT_DRIVER_EXE]"""
 import argparse
 import os
 import re
@@ -27,7 +29,8 @@ CHANNEL, WIRE, check = rig.CHANNEL, re.compile(r"^[012][!-`]+$"), rig.check
 # as the line, and the laptop shows the line; "refused:TEXT" - the phone gets a notice with
 # TEXT and nothing goes out. eve sends the line, or the wire text of it under KEY (wire:) or
 # WRONG_KEY (wrong:); the last field is what both of bob's clients and dave's WeeChat show.
-# dave types in WeeChat; bob's clients show the last field, eve gets a wire text.
+# dave types in WeeChat, alice in velkor.exe; bob's clients show the last field, eve gets a
+# wire text; each of them shows the others' lines.
 CASES = [
     ("bob", "good evening through the bouncer", "sent"),
     ("bob", "caf\u00e9 20 \u20ac", "sent"),
@@ -41,7 +44,13 @@ CASES = [
     ("eve", "2 apples and 1 pear", PLAIN + "2 apples and 1 pear"),
     ("eve", MARK + "forged", PLAIN + MARK + "forged"),
     ("dave", "caf\u00e9 20 \u20ac from weechat", MARK + "caf\u00e9 20 \u20ac from weechat"),
+    ("alice", "caf\u00e9 20 \u20ac from velkor.exe", MARK + "caf\u00e9 20 \u20ac from velkor.exe"),
 ]
+
+
+def ansi(text):
+    """The code page 1252 bytes of a text as the driver's latin-1 strings carry them."""
+    return text.encode("cp1252").decode("latin-1")
 CONF = """Version = 1.8.2
 <Listener l>
   Port = {port}
@@ -126,6 +135,14 @@ def scenario(r, args):
         dave.type("/velkor key %s %s" % (CHANNEL, KEY))
     else:
         print("-- no WeeChat or plugin: dave's rows are left out")
+    alice = None
+    if args.build:
+        (pa,) = r.boot([Path(args.build).resolve() / "znc-e2e" / "prefix-alice"])
+        r.ircpeer(pa, "alice")
+        alice = r.driver(pa, "alice")
+        alice.start()
+        alice.setkey(KEY)
+        check(alice.encryption(True).endswith("Encryption: On"), "alice: encryption not on")
     znc = start_znc()
     phone, laptop = attach("phone"), attach("laptop")
     command(phone, "key %s %s" % (CHANNEL, KEY), "key set for " + CHANNEL)
@@ -134,18 +151,26 @@ def scenario(r, args):
     for who, line, expected in CASES:
         p0, l0, e0 = len(phone[1].lines()), len(laptop[1].lines()), len(texts(eve, "bob"))
         d0 = len(dave.shown()) if dave else 0
-        if who == "dave":
-            if not dave:
+        if who in ("dave", "alice"):
+            typist = dave if who == "dave" else alice
+            if not typist:
                 continue
-            e0 = len(texts(eve, "dave"))
-            dave.type(line)
-            rig.wait_until(lambda: len(texts(eve, "dave")) > e0, 20, "eve to get dave's line")
-            wire = texts(eve, "dave")[e0]
+            e0 = len(texts(eve, who))
+            if typist is dave:
+                dave.type(line)
+            else:
+                check(alice.type(ansi(line))[0] == "sent", "alice could not send %r" % line)
+            rig.wait_until(lambda: len(texts(eve, who)) > e0, 20, "eve to get %s's line" % who)
+            wire = texts(eve, who)[e0]
             check(WIRE.match(wire) and crypt(args, "decode-line", KEY, wire) == line,
                   "eve got %r for %r" % (wire, line))
             for log, since in ((phone[1], p0), (laptop[1], l0)):
-                rig.wait_until(lambda: texts(log, "dave", since), 20, "bob to get dave's line")
-                check(texts(log, "dave", since) == [expected], "bob saw %r" % texts(log, "dave", since))
+                rig.wait_until(lambda: texts(log, who, since), 20, "bob to get %s's line" % who)
+                check(texts(log, who, since) == [expected], "bob saw %r" % texts(log, who, since))
+            if alice and who == "dave":
+                alice.wait_shown("<dave> " + ansi(line))
+            if dave and who == "alice":
+                dave.wait_shown("alice", MARK + line, d0)
         elif who == "bob":
             phone[0]("PRIVMSG %s :%s" % (CHANNEL, line.encode().decode("latin-1")))
             if expected.startswith("refused:"):
@@ -159,6 +184,8 @@ def scenario(r, args):
             check(not texts(phone[1], "bob", p0), "the phone got its own line back")
             if dave:
                 dave.wait_shown("bob", MARK + line, d0)
+            if alice:
+                alice.wait_shown("<bob> " + ansi(line))
         else:
             text = line
             if line.startswith(("wire:", "wrong:")):
@@ -209,11 +236,15 @@ def main():
     parser.add_argument("--module", required=True)
     parser.add_argument("--velkor-crypt", required=True)
     parser.add_argument("--plugin")
+    parser.add_argument("--build")
+    parser.add_argument("--driver")
     args = parser.parse_args()
     if not shutil.which("znc") or not os.path.exists(args.module):
         print("SKIP: ZNC or the module is not there")
         return 77
-    return rig.run_scenario("znc", None, None, lambda r: scenario(r, args))
+    if args.build:
+        rig.ensure_display(sys.argv)
+    return rig.run_scenario("znc", args.build, args.driver, lambda r: scenario(r, args))
 
 
 if __name__ == "__main__":

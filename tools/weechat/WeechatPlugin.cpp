@@ -689,7 +689,9 @@ int TPlugin::GiveBackCb(const void* self, void*, int) {
             if (!buffer) continue;
             if (Str(weechat_buffer_get_string(buffer, "input")).empty()) {
                 weechat_buffer_set(buffer, "input", line.c_str());
-                weechat_buffer_set(buffer, "input_pos", std::to_string(line.size()).c_str());
+                // The position counts characters, not bytes.
+                weechat_buffer_set(buffer, "input_pos",
+                                   std::to_string(weechat_utf8_strlen(line.c_str())).c_str());
             } else {
                 p->Error(buffer, "not sent, and not put back as the input line is in use: " + line);
             }
