@@ -1,5 +1,5 @@
 // Cp1252: code page 1252 to and from UTF-8.
-#include "tools/weechat/Cp1252.h"
+#include "bridge/Cp1252.h"
 
 #include <array>
 #include <cstdio>

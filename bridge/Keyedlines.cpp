@@ -1,5 +1,5 @@
 // Keyedlines: outgoing and incoming decisions on keyed channels, and the key table.
-#include "tools/weechat/Keyedlines.h"
+#include "bridge/Keyedlines.h"
 
 #include "app/chat/Chatlines.h"
 #include "app/chat/Linecodec.h"

@@ -1,9 +1,10 @@
-// Keyedlines: what the WeeChat plugin does with a message on a keyed channel, in both
-// directions, and the table of channel keys. Portable: no WeeChat header here.
+// Keyedlines: what the IRC client add-ons (the WeeChat plugin, the ZNC module) do with a
+// message on a keyed channel, in both directions, and the table of channel keys. Portable:
+// no header of either client here.
 #pragma once
 
+#include "bridge/Cp1252.h"
 #include "crypto/Ideaunit.h"
-#include "tools/weechat/Cp1252.h"
 
 #include <functional>
 #include <map>

@@ -5,7 +5,7 @@ implementation independent of the plugin's table. The build never runs this."""
 from pathlib import Path
 
 out = Path(__file__).resolve().parents[2] / "tests/weechat/cp1252.txt"
-lines = ["# source: Python %s codec 'cp1252' (tools/weechat/gen-cp1252.py)" % __import__("sys").version.split()[0],
+lines = ["# source: Python %s codec 'cp1252' (bridge/gen-cp1252.py)" % __import__("sys").version.split()[0],
          "# byte (hex) and its Unicode code point (hex), '-' when the byte has none"]
 for b in range(256):
     try:

@@ -18,6 +18,7 @@ import sys
 LAYERS = [
     ("crypto", "the cipher component"),
     ("app/chat", "the portable chat core"),
+    ("bridge", "the line library of the IRC client add-ons and velkor-crypt"),
     ("app/win", "the Win32 window toolkit"),
     ("dde", "the DDE unit"),
     ("app", "the chat window program"),

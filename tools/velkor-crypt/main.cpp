@@ -4,7 +4,7 @@
 #include "crypto/FileIo.h"
 #include "crypto/Ideaunit.h"
 #ifndef _WIN32
-#include "tools/weechat/Cp1252.h"
+#include "bridge/Cp1252.h"
 #endif
 
 #include <cerrno>

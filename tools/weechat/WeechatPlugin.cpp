@@ -1,7 +1,7 @@
 // WeechatPlugin: the velkor plugin for WeeChat. Thin glue: the /velkor command, the options,
 // the secured-data store and the IRC modifiers that hand channel messages to Keyedlines.
 #include "Version.h"
-#include "tools/weechat/Keyedlines.h"
+#include "bridge/Keyedlines.h"
 
 #include <weechat/weechat-plugin.h>
 

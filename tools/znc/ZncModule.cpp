@@ -1,8 +1,8 @@
 // The velkor network module for ZNC: lines that any attached client sends to a keyed
 // channel go out as wire texts, incoming wire texts reach the clients deciphered. The line
 // logic is the WeeChat plugin's portable library; this file is only ZNC's side of it.
-#include "tools/weechat/Cp1252.h"
-#include "tools/weechat/Keyedlines.h"
+#include "bridge/Cp1252.h"
+#include "bridge/Keyedlines.h"
 
 #include <znc/Chan.h>
 #include <znc/Client.h>
