@@ -102,7 +102,7 @@ class TfMain : public TForm {
 
     chat::TChatSettings settings_;
     std::unique_ptr<chat::TCommandHistory> CommandHistory;
-    TIDEA Blowfish1;
+    TIDEA Blowfish1; // the IDEA cipher object (a historical name: no Blowfish here)
     // The line paths on these settings and Blowfish1.
     chat::TChatSession session_{settings_, Blowfish1, AnsiFromUtf16};
 
@@ -112,8 +112,8 @@ class TfMain : public TForm {
     TSplitter* Splitter1 = nullptr;
     TControl* InputBox = nullptr;
     TControl* StatusBar1 = nullptr;
-    TDdeServerItem* NONE = nullptr;
-    TDdeClientConv* say = nullptr;
+    TDdeServerItem* NONE = nullptr; // the item the IRC client pokes channel lines into
+    TDdeClientConv* say = nullptr;  // the conversation to the IRC client, for /msg commands
 
     // The input box's height at 96 dpi as the user wants it: only the splitter changes it.
     // Layout shows as much of it as the window has room for.

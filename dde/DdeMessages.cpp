@@ -1,4 +1,5 @@
-// DdeMessages: the bounded initiate round, a posted poke and acknowledgements.
+// DdeMessages: the client side's own DDE messages: the initiate round (every window at once,
+// bounded), a posted poke and acknowledgements.
 #include "dde/DdeMessages.h"
 
 #include <dde.h>
