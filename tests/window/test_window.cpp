@@ -748,7 +748,7 @@ void SaveScreenshot(HWND hwnd, const std::string& path) {
     out.write(pixels.data(), static_cast<std::streamsize>(pixels.size()));
 }
 
-// In a prefix whose LogPixels is 192 (tests/window/dpi192.sh): the window is built for it
+// In a prefix whose LogPixels is 192 (tests/window/test_dpi192.sh): the window is built for it
 // from the start. Its picture goes to the test's folder as window-192dpi.bmp.
 class At192Dpi : public PersonTest {
   protected:

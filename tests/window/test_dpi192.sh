@@ -2,7 +2,7 @@
 # The window test's 192-dpi case, in a Wine prefix of its own whose LogPixels is 192 (kept
 # in the build folder: only a first run boots it). Run inside an X display. The window's
 # picture is left in OUTDIR as window-192dpi.png (.bmp without ImageMagick).
-# usage: dpi192.sh TEST_EXE SOURCE_ROOT OUTDIR
+# usage: test_dpi192.sh TEST_EXE SOURCE_ROOT OUTDIR
 set -euo pipefail
 exe="$1" root="$2" out="$3"
 export WINEPREFIX="$out/wineprefix-192dpi" WINEDEBUG=-all

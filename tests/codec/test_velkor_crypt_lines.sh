@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # velkor-crypt encode-line/decode-line through pipes: CR LF and LF input, the LINE form,
 # a pinned wire text, then a table of refusals, escapes, stream errors and usage errors.
-# usage: velkor-crypt-lines.sh VELKOR_CRYPT WIRE_LINES_FILE
+# usage: test_velkor_crypt_lines.sh VELKOR_CRYPT WIRE_LINES_FILE
 set -uo pipefail
 tool="$1"
 vectors="$2"

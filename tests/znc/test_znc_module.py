@@ -5,7 +5,7 @@ on ngircd (when both are there); alice runs velkor.exe with ircpeer in a Wine pr
 --build and --driver, the Windows build's); eve, on ngircd, must see only wire texts.
 A table of lines both ways, then a client that attaches later (playback), ZNC's log, and ZNC
 restarted with the key kept. Exit status 77 (skipped) without ZNC or the module.
-usage: znc_velkor.py --module VELKOR_SO --velkor-crypt EXE [--plugin WEECHAT_VELKOR_SO]
+usage: test_znc_module.py --module VELKOR_SO --velkor-crypt EXE [--plugin WEECHAT_VELKOR_SO]
                      [--build WIN_BUILD --driver CHAT_DRIVER_EXE]"""
 import argparse
 import os

@@ -3,7 +3,7 @@
 # same bytes both times), the zip holds exactly its five files with good checksums, and
 # unpacked into a clean Wine prefix velkor.exe and velkor-crypt.exe run from there and
 # report the project's version. Run inside an X display.
-# usage: release_test.sh WIN_BUILD_DIR RELEASE_PROBE_EXE
+# usage: test_release.sh WIN_BUILD_DIR RELEASE_PROBE_EXE
 set -euo pipefail
 build="$(cd "$1" && pwd)"
 probe="$2"

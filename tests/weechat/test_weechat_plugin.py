@@ -5,7 +5,7 @@ run weechat-headless with the velkor plugin, dave with alice's key, frank with a
 is a plain IRC client. One table of lines: who types what, and what each of them must see.
 Then the saved-keys store of the plugin, without a server.
 
-usage: weechat_velkor.py --build WIN_BUILD --driver CHAT_DRIVER_EXE --plugin VELKOR_SO
+usage: test_weechat_plugin.py --build WIN_BUILD --driver CHAT_DRIVER_EXE --plugin VELKOR_SO
 VELKOR_WEECHAT_PREFIXES: folder for alice's Wine prefix (default WIN_BUILD/weechat-e2e), kept
 between runs. VELKOR_E2E_KEEP=1 keeps the logs of every process."""
 import argparse

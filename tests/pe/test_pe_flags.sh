@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Proves each Windows executable was linked hardened: ASLR (dynamic base, with relocations
 # to move by), high-entropy VA, DEP (NX compatible) and stack protection compiled in.
-# usage: check-pe-flags.sh OBJDUMP NM EXE...
+# usage: test_pe_flags.sh OBJDUMP NM EXE...
 set -uo pipefail
 objdump="$1"
 nm="$2"

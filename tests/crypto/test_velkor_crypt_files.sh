@@ -2,7 +2,7 @@
 # velkor-crypt encipher/decipher on files: round trips in every mode, the generated IV,
 # agreement with a known vector, then a table of the calls a user or a script gets wrong
 # or runs on unusual files, each with its exit status, message and effect on the files.
-# usage: velkor-crypt-files.sh VELKOR_CRYPT
+# usage: test_velkor_crypt_files.sh VELKOR_CRYPT
 set -uo pipefail
 tool="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")" # the cases run in their own folder
 tmp="$(mktemp -d)"

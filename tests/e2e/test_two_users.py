@@ -6,7 +6,7 @@ channel who is not in the secret. alice and bob share the key, carol has another
 carol's ircpeer runs the remote event of the shipped velkor.mrc, as mIRC runs it, and pokes
 on its item "" in CF_UNICODETEXT, giving up on an acknowledgement after 1 s.
 
-usage: two_users.py --build BUILD_DIR --driver CHAT_DRIVER_EXE --velkor-crypt EXE [--peer32 EXE]
+usage: test_two_users.py --build BUILD_DIR --driver CHAT_DRIVER_EXE --velkor-crypt EXE [--peer32 EXE]
 --peer32: bob's ircpeer is this 32-bit build, chatting with the 64-bit velkor.exe as mIRC does.
 VELKOR_E2E_PREFIXES: folder for the three prefixes (default BUILD_DIR/e2e), kept between runs.
 VELKOR_E2E_KEEP=1 keeps the folder with every process's log (VELKOR_E2E_KEEP_ON_FAIL=1: after a

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # ircpeer under Wine against a private ngircd: pokes into its command topic reach a plain
 # IRC client, and that client's channel lines reach a DDE server as remote-event pokes.
-# usage: integration.sh WINE_RUN IRCPEER_EXE DDESINK_EXE DDEPOKE_EXE
+# usage: test_integration.sh WINE_RUN IRCPEER_EXE DDESINK_EXE DDEPOKE_EXE
 # IRCPEER_KEEP_LOGS=1 keeps the folder with the logs of every process.
 set -euo pipefail
 wine_run="$1" ircpeer="$2" ddesink="$3" ddepoke="$4"

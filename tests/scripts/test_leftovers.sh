@@ -3,7 +3,7 @@
 # display (two users, their prefixes made afresh the first time) and a small scenario on the
 # shared rig (one user typing a line), each run twice. 5 s after each end no process may hold
 # any of their prefixes in its environment.
-# usage: leftovers_test.sh WIN_BUILD_DIR CHAT_DRIVER_EXE
+# usage: test_leftovers.sh WIN_BUILD_DIR CHAT_DRIVER_EXE
 set -uo pipefail
 build="$(cd "$1" && pwd)"
 driver="$2"
