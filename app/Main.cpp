@@ -4,7 +4,7 @@
 
 #include "app/Menuids.h"
 #include "app/Richdisplay.h"
-#include "app/chat/Chatlines.h"
+#include "chat/Chatlines.h"
 #include "app/help.h"
 
 #include <commctrl.h>
@@ -164,7 +164,7 @@ void TfMain::CreateControls() {
         // Told before the conversation is gone: the panel follows once it is.
         PostMessageA(Handle(), kLinkStatusMessage, 0, 0);
     };
-    say->OnPokeDone = [this](TDdeClientConv&, TPokeId id, chat::TPokeOutcome outcome) {
+    say->OnPokeDone = [this](TDdeClientConv&, TPokeId id, TPokeOutcome outcome) {
         RunHandler(Handle(), [&] { LineDone(id, outcome); });
     };
     NONE = new TDdeServerItem(this);
@@ -346,20 +346,20 @@ void TfMain::SendLine(const chat::TOutgoingLine& out) {
     if (poke) {
         sentLines_[poke.id] = SentLine{echoKey, out.Echo};
         if (const auto early = earlyOutcomes_.find(poke.id); early != earlyOutcomes_.end()) {
-            const chat::TPokeOutcome outcome = early->second;
+            const TPokeOutcome outcome = early->second;
             earlyOutcomes_.erase(early);
             LineDone(poke.id, outcome);
         }
     } else {
         ChangeDisplay([&](TRichDisplay& rich) {
-            chat::ReportDelivery(rich, echoes_, echoKey, out.Echo, poke.refusal,
+            chat::ReportDelivery(rich, echoes_, echoKey, out.Echo, NotSentMark(poke.refusal),
                                  settings_.DisplayBufferSize);
         });
     }
     AddToHistory(out.History);
 }
 
-void TfMain::LineDone(TPokeId id, chat::TPokeOutcome outcome) {
+void TfMain::LineDone(TPokeId id, TPokeOutcome outcome) {
     const auto sent = sentLines_.find(id);
     if (sent == sentLines_.end()) {
         if (poking_) earlyOutcomes_[id] = outcome; // SendClick reports it
@@ -368,7 +368,7 @@ void TfMain::LineDone(TPokeId id, chat::TPokeOutcome outcome) {
     const SentLine line = std::move(sent->second);
     sentLines_.erase(sent);
     ChangeDisplay([&](TRichDisplay& rich) {
-        chat::ReportDelivery(rich, echoes_, line.echoKey, line.echo, outcome,
+        chat::ReportDelivery(rich, echoes_, line.echoKey, line.echo, NotSentMark(outcome),
                              settings_.DisplayBufferSize);
     });
 }

@@ -4,11 +4,11 @@
 #pragma once
 
 #include "app/Richdisplay.h"
-#include "app/chat/Chatsession.h"
-#include "app/chat/Chatsettings.h"
-#include "app/chat/History.h"
-#include "app/win/Controls.h"
-#include "app/win/Splitctl.h"
+#include "chat/Chatsession.h"
+#include "chat/Chatsettings.h"
+#include "chat/History.h"
+#include "win/Controls.h"
+#include "win/Splitctl.h"
 #include "crypto/Ideaunit.h"
 #include "dde/MyDdemanServer.h"
 
@@ -26,7 +26,6 @@ class TfMain : public TForm {
     explicit TfMain(TApplication& application);
     ~TfMain() override;
 
-    const chat::TChatSettings& Settings() const { return settings_; }
 
     // Start-up and connection.
     void FormCreate();
@@ -48,7 +47,7 @@ class TfMain : public TForm {
     void NONEPokeData();
     chat::TDisplayAppend AddToDisplay(const std::string& text);
     // The outcome of a typed line's poke: a line not sent is marked in its echo.
-    void LineDone(TPokeId id, chat::TPokeOutcome outcome);
+    void LineDone(TPokeId id, TPokeOutcome outcome);
     // Shows what AddToDisplay changed: redraw back on and one repaint.
     void RepaintDisplay();
     void DisplaySelectionChange();
@@ -131,7 +130,7 @@ class TfMain : public TForm {
         std::string echo;
     };
     std::map<TPokeId, SentLine> sentLines_;
-    std::map<TPokeId, chat::TPokeOutcome> earlyOutcomes_;
+    std::map<TPokeId, TPokeOutcome> earlyOutcomes_;
     bool poking_ = false;
     chat::TEchoPositions echoes_;
     std::uint64_t nextEchoKey_ = 1;

@@ -5,7 +5,7 @@
 #include "app/Menuids.h"
 #include "app/Richdisplay.h"
 #include "app/help.h"
-#include "app/win/Inputquery.h"
+#include "win/Inputquery.h"
 
 #include <commdlg.h>
 

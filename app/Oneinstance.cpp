@@ -1,13 +1,13 @@
 // Oneinstance: the lock on the service name and the hand-over to the running velkor.
 #include "app/Oneinstance.h"
 
-#include "app/chat/Startuperror.h"
+#include "app/Starttext.h"
 
 namespace velkor {
 
 TInstanceLock::TInstanceLock(const std::string& service) : service_(service) {
     // "Local\": one lock per session, as DDE names are one set per desktop session.
-    const std::string name = "Local\\" + chat::InstanceObjectName(service);
+    const std::string name = "Local\\" + InstanceObjectName(service);
     mapping_.reset(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                       sizeof(LONG64), name.c_str()));
     // Without the block (no memory, or a name of another kind) nothing is known: start.
@@ -30,7 +30,7 @@ void TInstanceLock::SetWindow(HWND window) {
 }
 
 void TInstanceLock::ShowFirst() const {
-    MessageBoxA(nullptr, chat::AlreadyRunningText(service_).c_str(), "velkor",
+    MessageBoxA(nullptr, AlreadyRunningText(service_).c_str(), "velkor",
                 MB_OK | MB_ICONINFORMATION);
     // Still the foreground program after the box: the first velkor may take the front.
     // A first start that has no window yet has nothing to show.

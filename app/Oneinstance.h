@@ -3,7 +3,7 @@
 // service finds it there, says so and ends before it registers any DDE name.
 #pragma once
 
-#include "app/win/Handles.h"
+#include "win/Handles.h"
 
 #include <windows.h>
 

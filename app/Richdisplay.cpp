@@ -1,7 +1,7 @@
 // Richdisplay: RichEdit line counting, trimming, appending, scrolling and RTF stream-out.
 #include "app/Richdisplay.h"
 
-#include "app/win/Controls.h"
+#include "win/Controls.h"
 
 #include <richedit.h>
 

@@ -2,7 +2,7 @@
 // the control's Rich Text Format stream-out to a file.
 #pragma once
 
-#include "app/chat/Chatlines.h"
+#include "chat/Chatlines.h"
 
 #include <windows.h>
 

@@ -1,29 +1,9 @@
-// Startuperror: the start-up error texts.
-#include "app/chat/Startuperror.h"
+// Starttext: the start-up texts: the error box's and the one-instance rule's.
+#include "app/Starttext.h"
 
 #include <cstdio>
 
-namespace velkor::chat {
-
-namespace {
-
-// DDEML's error codes (ddeml.h) that have a message of their own.
-constexpr unsigned kLowMemory = 0x4007;
-constexpr unsigned kMemoryError = 0x4008;
-constexpr unsigned kNoConvEstablished = 0x400A;
-
-} // namespace
-
-std::string DdeErrorMessage(unsigned code) {
-    const char* format = "An error returned from DDE  ($0%X)";
-    if (code == kLowMemory || code == kMemoryError)
-        format = "Error occurred when DDE ran out of memory ($0%X)";
-    else if (code == kNoConvEstablished)
-        format = "DDE Error - conversation not established ($0%X)";
-    char text[96];
-    std::snprintf(text, sizeof text, format, code);
-    return text;
-}
+namespace velkor {
 
 std::string StartupErrorText(const std::string& className, const std::string& module,
                              const void* address, const std::string& message) {
@@ -46,4 +26,4 @@ std::string AlreadyRunningText(std::string_view service) {
            "\". Its window is brought to the front; this start ends here.";
 }
 
-} // namespace velkor::chat
+} // namespace velkor

@@ -2,7 +2,7 @@
 // remote-event line the IRC client needs. Not modal; each closed window frees itself.
 #pragma once
 
-#include "app/win/Controls.h"
+#include "win/Controls.h"
 
 #include <string_view>
 

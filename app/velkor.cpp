@@ -3,7 +3,8 @@
 // window closes.
 #include "app/Main.h"
 #include "app/Oneinstance.h"
-#include "app/chat/DdeText.h"
+#include "app/Startuperror.h"
+#include "dde/DdeText.h"
 
 #include <commctrl.h>
 
@@ -15,7 +16,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
 
     // Before any DDE name is registered: a second velkor under the same file name would
     // take every line the IRC client pokes for the service from the first.
-    TInstanceLock lock(chat::ServiceNameFromPath(ModuleFileName()));
+    TInstanceLock lock(ServiceNameFromPath(ModuleFileName()));
     if (!lock.First()) {
         lock.ShowFirst();
         return 0;

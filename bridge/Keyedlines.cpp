@@ -1,8 +1,8 @@
 // Keyedlines: outgoing and incoming decisions on keyed channels, and the key table.
 #include "bridge/Keyedlines.h"
 
-#include "app/chat/Chatlines.h"
-#include "app/chat/Linecodec.h"
+#include "chat/Chatlines.h"
+#include "chat/Linecodec.h"
 
 #include <algorithm>
 

@@ -1,5 +1,5 @@
 // Outgoing and incoming chat lines and the display buffer rule.
-#include "app/chat/Chatlines.h"
+#include "chat/Chatlines.h"
 
 #include <algorithm>
 
@@ -188,36 +188,6 @@ TDisplayAppend AddToDisplay(TChatDisplay& display, std::string_view whole,
     return result;
 }
 
-std::string NotSentMark(TPokeOutcome outcome) {
-    std::string_view why;
-    switch (outcome) {
-    case TPokeOutcome::Delivered:
-        return {};
-    case TPokeOutcome::NoLink:
-        why = "no link to mIRC";
-        break;
-    case TPokeOutcome::TooManyWaiting:
-        why = "too many lines waiting for mIRC";
-        break;
-    case TPokeOutcome::Refused:
-        why = "mIRC refused it";
-        break;
-    case TPokeOutcome::Busy:
-        why = "mIRC stayed busy";
-        break;
-    case TPokeOutcome::NoAnswer:
-        why = "no answer from mIRC";
-        break;
-    case TPokeOutcome::LinkEnded:
-        why = "the link to mIRC ended";
-        break;
-    case TPokeOutcome::WaitedTooLong:
-        why = "waited too long for mIRC";
-        break;
-    }
-    return "[NOT SENT: " + std::string(why) + "] ";
-}
-
 void TEchoPositions::Echoed(std::uint64_t id, std::int64_t position) {
     absolute_[id] = removed_ + position;
 }
@@ -241,17 +211,16 @@ void TEchoPositions::Inserted(std::int64_t position, std::int64_t characters) {
 }
 
 void ReportDelivery(TChatDisplay& display, TEchoPositions& echoes, std::uint64_t id,
-                    std::string_view echo, TPokeOutcome outcome, std::int32_t displayBufferSize) {
+                    std::string_view echo, std::string_view mark, std::int32_t displayBufferSize) {
     const std::optional<std::int64_t> at = echoes.Take(id);
-    if (outcome == TPokeOutcome::Delivered) return;
-    const std::string mark = NotSentMark(outcome);
+    if (mark.empty()) return;
     if (at && !echo.empty() && *at < display.TextLength()) {
         display.InsertText(*at, mark);
         echoes.Inserted(*at, static_cast<std::int64_t>(mark.size()));
         return;
     }
     const TDisplayAppend appended =
-        AddToDisplay(display, mark + std::string(echo), displayBufferSize);
+        AddToDisplay(display, std::string(mark) + std::string(echo), displayBufferSize);
     echoes.Removed(appended.removed);
 }
 

@@ -2,8 +2,7 @@
 // by the IRC client, and the trim-and-scroll rule of the display.
 #pragma once
 
-#include "app/chat/Chatsettings.h"
-#include "app/chat/DdeText.h"
+#include "chat/Chatsettings.h"
 
 #include <cstdint>
 #include <functional>
@@ -134,11 +133,6 @@ struct TDisplayAppend {
 TDisplayAppend AddToDisplay(TChatDisplay& display, std::string_view text,
                             std::int32_t displayBufferSize);
 
-// The mark a typed line's echo carries when the line did not reach the IRC client: it
-// leads the line, in capitals and brackets, with the reason, e.g. "[NOT SENT: mIRC refused
-// it] ". Empty for a delivered line.
-std::string NotSentMark(TPokeOutcome outcome);
-
 // Where the echoes of lines still on their way to the IRC client are in the display, so
 // that a line that fails is marked in its own echo line. Positions count characters as the
 // display stores them; the display's trims and clears are told here.
@@ -158,10 +152,11 @@ class TEchoPositions {
 };
 
 // Reports the outcome of a typed line whose echo `echo` went to the display (or was empty):
-// a delivered line is forgotten; a line that failed gets NotSentMark in front of its echo,
+// a delivered line (empty `mark`) is forgotten; a line that failed gets `mark` (the DDE
+// unit's NotSentMark, "[NOT SENT: reason] ") in front of its echo,
 // or, when the echo is no longer shown (trimmed, cleared or never shown), the marked echo
 // is appended as a new line. Nothing typed is lost without a mark.
 void ReportDelivery(TChatDisplay& display, TEchoPositions& echoes, std::uint64_t id,
-                    std::string_view echo, TPokeOutcome outcome, std::int32_t displayBufferSize);
+                    std::string_view echo, std::string_view mark, std::int32_t displayBufferSize);
 
 } // namespace velkor::chat

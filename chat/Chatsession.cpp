@@ -1,7 +1,7 @@
 // Chatsession: the line paths with the line codec on the window's cipher component.
-#include "app/chat/Chatsession.h"
+#include "chat/Chatsession.h"
 
-#include "app/chat/Linecodec.h"
+#include "chat/Linecodec.h"
 
 #include <utility>
 

@@ -3,7 +3,7 @@
 // refusal; a line poked by the IRC client becomes the display line, or nothing.
 #pragma once
 
-#include "app/chat/Chatlines.h"
+#include "chat/Chatlines.h"
 #include "crypto/Ideaunit.h"
 
 #include <optional>

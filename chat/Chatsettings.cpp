@@ -1,5 +1,5 @@
 // Chat settings: status texts and the reading of dialog entries.
-#include "app/chat/Chatsettings.h"
+#include "chat/Chatsettings.h"
 
 #include <limits>
 

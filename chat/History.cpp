@@ -1,5 +1,5 @@
 // Command history: trimming on add and the arrow-key walk through the entries.
-#include "app/chat/History.h"
+#include "chat/History.h"
 
 #include <algorithm>
 

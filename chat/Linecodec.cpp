@@ -1,5 +1,5 @@
 // Linecodec: wire text to and from chat lines through a borrowed IDEA component.
-#include "app/chat/Linecodec.h"
+#include "chat/Linecodec.h"
 
 #include <algorithm>
 #include <array>

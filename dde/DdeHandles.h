@@ -2,7 +2,7 @@
 // conversations, and reading a string handle's text.
 #pragma once
 
-#include "app/win/Handles.h"
+#include "win/Handles.h"
 
 #include <windows.h>
 

@@ -1,7 +1,10 @@
-// DdeText: service name from the executable's path, and a server item's value as text.
-#include "app/chat/DdeText.h"
+// DdeText: service name from the executable's path, a server item's value as text, the
+// not-sent marks and DDEML's error messages.
+#include "dde/DdeText.h"
 
-namespace velkor::chat {
+#include <cstdio>
+
+namespace velkor {
 
 std::string ServiceNameFromPath(std::string_view path) {
     const auto separator = path.find_last_of(":\\");
@@ -41,4 +44,54 @@ std::string JoinLines(const std::vector<std::string>& lines) {
     return text;
 }
 
-} // namespace velkor::chat
+std::string NotSentMark(TPokeOutcome outcome) {
+    std::string_view why;
+    switch (outcome) {
+    case TPokeOutcome::Delivered:
+        return {};
+    case TPokeOutcome::NoLink:
+        why = "no link to mIRC";
+        break;
+    case TPokeOutcome::TooManyWaiting:
+        why = "too many lines waiting for mIRC";
+        break;
+    case TPokeOutcome::Refused:
+        why = "mIRC refused it";
+        break;
+    case TPokeOutcome::Busy:
+        why = "mIRC stayed busy";
+        break;
+    case TPokeOutcome::NoAnswer:
+        why = "no answer from mIRC";
+        break;
+    case TPokeOutcome::LinkEnded:
+        why = "the link to mIRC ended";
+        break;
+    case TPokeOutcome::WaitedTooLong:
+        why = "waited too long for mIRC";
+        break;
+    }
+    return "[NOT SENT: " + std::string(why) + "] ";
+}
+
+namespace {
+
+// DDEML's error codes (ddeml.h) that have a message of their own.
+constexpr unsigned kLowMemory = 0x4007;
+constexpr unsigned kMemoryError = 0x4008;
+constexpr unsigned kNoConvEstablished = 0x400A;
+
+} // namespace
+
+std::string DdeErrorMessage(unsigned code) {
+    const char* format = "An error returned from DDE  ($0%X)";
+    if (code == kLowMemory || code == kMemoryError)
+        format = "Error occurred when DDE ran out of memory ($0%X)";
+    else if (code == kNoConvEstablished)
+        format = "DDE Error - conversation not established ($0%X)";
+    char text[96];
+    std::snprintf(text, sizeof text, format, code);
+    return text;
+}
+
+} // namespace velkor

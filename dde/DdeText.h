@@ -1,12 +1,14 @@
 // DdeText: the text rules of the DDE unit that need no platform: the service name taken
-// from the executable's path, and the conversion between a server item's value and text.
+// from the executable's path, the conversion between a server item's value and text, what
+// became of a poked line and the mark a failed one carries, and DDEML's error messages.
+// Built natively beside the unit and tested there.
 #pragma once
 
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace velkor::chat {
+namespace velkor {
 
 // The part of `path` after its last ":" or "\", at most 255 characters, cut before its
 // first full stop.
@@ -34,4 +36,15 @@ enum class TPokeOutcome {
     WaitedTooLong,  // it waited too long behind earlier lines to be sent at all
 };
 
-} // namespace velkor::chat
+// The mark a typed line's echo carries when the line did not reach the IRC client: it
+// leads the line, in capitals and brackets, with the reason, e.g. "[NOT SENT: mIRC refused
+// it] ". Empty for a delivered line.
+std::string NotSentMark(TPokeOutcome outcome);
+
+// The message for a DDEML error code that stopped DDE from starting, the code in upper-case
+// hexadecimal: "Error occurred when DDE ran out of memory ($0%X)" for the memory errors,
+// "DDE Error - conversation not established ($0%X)", else "An error returned from DDE
+// ($0%X)" with two blanks before the parenthesis.
+std::string DdeErrorMessage(unsigned code);
+
+} // namespace velkor

@@ -2,8 +2,7 @@
 // conversations whose client vanished.
 #include "dde/MyDdeman.h"
 
-#include "app/chat/DdeText.h"
-#include "app/chat/Startuperror.h"
+#include "dde/DdeText.h"
 #include "dde/MyDdemanServer.h"
 
 #include <algorithm>
@@ -18,27 +17,14 @@ EDdeError::EDdeError(unsigned code)
     : std::runtime_error(MessageFor(code)), code_(code), address_(__builtin_return_address(0)) {}
 
 std::string EDdeError::MessageFor(unsigned code) {
-    return chat::DdeErrorMessage(code);
-}
-
-int ShowStartupError(const EDdeError& error) {
-    return ShowStartupError("EDdeError", error.Address(), error.what());
+    return DdeErrorMessage(code);
 }
 
 // ---- TDdeMgr ----
 
 namespace {
 
-constexpr char kSweepClass[] = "VelkorDdeSweep";
 constexpr UINT_PTR kSweepTimer = 1;
-
-LRESULT CALLBACK SweepProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-    if (msg == WM_TIMER && wparam == kSweepTimer) {
-        if (TDdeMgr* manager = TDdeMgr::Instance()) manager->DropVanishedClients();
-        return 0;
-    }
-    return DefWindowProcA(hwnd, msg, wparam, lparam);
-}
 
 } // namespace
 
@@ -49,15 +35,19 @@ TDdeMgr::TDdeMgr(TApplication& application) : TComponent(&application), applicat
     if (const UINT result = InitializeDdeInstance(ddeInstance_, Callback, 0))
         throw EDdeError(result);
     instance_ = this;
-    SetAppName(chat::ServiceNameFromPath(ModuleFileName()));
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = SweepProc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = kSweepClass;
-    RegisterClassA(&wc);
-    sweepWindow_.reset(CreateWindowExA(0, kSweepClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                       GetModuleHandleA(nullptr), nullptr));
-    if (sweepWindow_) SetTimer(sweepWindow_.get(), kSweepTimer, kSweepMs, nullptr);
+    SetAppName(ServiceNameFromPath(ModuleFileName()));
+    try {
+        sweepWindow_ = std::make_unique<TMessageWindow>(
+            TMessageWindow::TKind::MessageOnly,
+            [this](HWND, UINT msg, WPARAM wparam, LPARAM) -> std::optional<LRESULT> {
+                if (msg != WM_TIMER || wparam != kSweepTimer) return std::nullopt;
+                DropVanishedClients();
+                return 0;
+            });
+        SetTimer(sweepWindow_->Handle(), kSweepTimer, kSweepMs, nullptr);
+    } catch (const std::runtime_error&) {
+        // No sweep: a client that vanishes without a goodbye keeps its record until the end.
+    }
 }
 
 TDdeMgr::~TDdeMgr() {

@@ -4,7 +4,7 @@
 // MyDdemanServer.h.
 #pragma once
 
-#include "app/win/Forms.h"
+#include "win/Forms.h"
 #include "dde/DdeHandles.h"
 #include "dde/MyDdemanClient.h"
 
@@ -32,10 +32,6 @@ class EDdeError : public std::runtime_error {
     const void* address_;
 };
 
-// Shows an EDdeError raised at program start in the task-modal "Application Error" box;
-// returns the program's exit code, 1.
-int ShowStartupError(const EDdeError& error);
-
 // Something a conversation's user handle (QID_SYNC) can name: the callback hands it the
 // transactions of its conversation.
 class TDdeConvEndpoint {
@@ -57,8 +53,6 @@ class TDdeMgr : public TComponent {
 
     TApplication& Application() const { return application_; }
     DWORD DdeInstId() const { return ddeInstance_.get(); }
-    const std::string& AppName() const { return appName_; }
-    HSZ AppNameHandle() const { return appNameHandle_.get(); }
     // Registers `name` as the service name, unregistering the previous one first.
     void SetAppName(const std::string& name);
 
@@ -119,7 +113,7 @@ class TDdeMgr : public TComponent {
     std::vector<TDdeConvEndpoint*> endpoints_;
     std::vector<std::unique_ptr<TDdeSrvrConv>> serverConvs_;
     std::vector<TDdeServerConv*> topicConvs_;
-    UniqueHwnd sweepWindow_; // its timer runs DropVanishedClients
+    std::unique_ptr<TMessageWindow> sweepWindow_; // its timer runs DropVanishedClients
 };
 
 } // namespace velkor

@@ -1,7 +1,7 @@
 // MyDdemanClient: the client conversation on raw DDE messages, driven by the message loop.
 #include "dde/MyDdemanClient.h"
 
-#include "app/chat/DdeText.h"
+#include "dde/DdeText.h"
 #include "dde/DdeMessages.h"
 
 #include <dde.h>
@@ -11,12 +11,12 @@
 #include <cstddef>
 #include <cstring>
 #include <optional>
+#include <stdexcept>
 
 namespace velkor {
 
 namespace {
 
-constexpr char kWindowClass[] = "VelkorDdeClientConv";
 // While lines wait: look whether the server's window still exists (a server that dies
 // sends no WM_DDE_TERMINATE), whether the poke's time is up, a busy line's next try, and
 // lines that waited too long.
@@ -33,14 +33,8 @@ ATOM NameAtom(const std::string& name) {
 
 } // namespace
 
-using chat::TPokeOutcome;
 
 TDdeClientConv::TDdeClientConv(TComponent* owner) : TComponent(owner) {
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = WindowProc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = kWindowClass;
-    RegisterClassA(&wc); // fails harmlessly when registered already
     NewWindow();
 }
 
@@ -51,32 +45,28 @@ TDdeClientConv::~TDdeClientConv() {
     OnPokeDone = nullptr;
     relink_ = false;
     CloseConversation();
-    if (window_) SetWindowLongPtrA(window_.get(), GWLP_USERDATA, 0);
+    window_.reset();
 }
 
 void TDdeClientConv::NewWindow() {
-    if (window_) SetWindowLongPtrA(window_.get(), GWLP_USERDATA, 0);
     // A message-only window: it takes the server's answers and never sees other programs'
     // broadcasts. Whatever a former partner still posts to the old one is lost with it.
-    window_.reset(CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  GetModuleHandleA(nullptr), this));
-}
-
-LRESULT CALLBACK TDdeClientConv::WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-    if (msg == WM_NCCREATE)
-        SetWindowLongPtrA(
-            hwnd, GWLP_USERDATA,
-            reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTA*>(lparam)->lpCreateParams));
-    auto* self = reinterpret_cast<TDdeClientConv*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    if (!self) {
-        // A former conversation's window: free what an answer carries.
-        if (msg == WM_DDE_ACK && !InSendMessage()) TakeDdeAck(lparam);
-        return DefWindowProcA(hwnd, msg, wparam, lparam);
+    try {
+        window_ = std::make_unique<TMessageWindow>(
+            TMessageWindow::TKind::MessageOnly,
+            [this](HWND, UINT msg, WPARAM wparam, LPARAM lparam) {
+                return HandleMessage(msg, wparam, lparam);
+            });
+    } catch (const std::runtime_error&) {
+        window_.reset(); // no window: no conversation until a later one can be made
     }
-    return self->HandleMessage(hwnd, msg, wparam, lparam);
 }
 
-LRESULT TDdeClientConv::HandleMessage(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+HWND TDdeClientConv::Window() const {
+    return window_ ? window_->Handle() : nullptr;
+}
+
+std::optional<LRESULT> TDdeClientConv::HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam) {
     switch (msg) {
     case WM_DDE_ACK:
         OnAck(reinterpret_cast<HWND>(wparam), lparam);
@@ -112,7 +102,7 @@ LRESULT TDdeClientConv::HandleMessage(HWND hwnd, UINT msg, WPARAM wparam, LPARAM
         }
         return 0;
     default:
-        return DefWindowProcA(hwnd, msg, wparam, lparam);
+        return std::nullopt;
     }
 }
 
@@ -120,7 +110,7 @@ void TDdeClientConv::SetRelink(bool on) {
     relink_ = on;
     if (!on) {
         relinkPlanned_ = false;
-        KillTimer(window_.get(), kRelinkTimer);
+        KillTimer(Window(), kRelinkTimer);
     } else if (!partner_) {
         PlanRelink();
     }
@@ -167,7 +157,7 @@ bool TDdeClientConv::Initiate() {
     const UniqueAtom topic(NameAtom(topic_));
     if ((service || service_.empty()) && (topic || topic_.empty())) {
         initiating_ = true;
-        BroadcastInitiate(window_.get(), service.get(), topic.get(), {},
+        BroadcastInitiate(Window(), service.get(), topic.get(), {},
                           [this] { return partner_ != nullptr; });
         initiating_ = false;
     }
@@ -175,7 +165,7 @@ bool TDdeClientConv::Initiate() {
         relinkPlanned_ = false;
         relinkDelayMs_ = kFirstRelinkMs;
     } else if (planned) {
-        SetTimer(window_.get(), kRelinkTimer, relinkDelayMs_, nullptr);
+        SetTimer(Window(), kRelinkTimer, relinkDelayMs_, nullptr);
     }
     return partner_ != nullptr;
 }
@@ -188,7 +178,7 @@ void TDdeClientConv::CloseConversation() {
     wantService_.clear();
     wantTopic_.clear();
     relinkPlanned_ = false;
-    KillTimer(window_.get(), kRelinkTimer);
+    KillTimer(Window(), kRelinkTimer);
 }
 
 void TDdeClientConv::EndConversation() {
@@ -196,7 +186,7 @@ void TDdeClientConv::EndConversation() {
     Close();
     partner_ = nullptr;
     // Its answering WM_DDE_TERMINATE, and any late answer to a poke, go to the old window.
-    PostMessageA(old, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(window_.get()), 0);
+    PostMessageA(old, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(Window()), 0);
     NewWindow();
 }
 
@@ -223,7 +213,7 @@ TPokeQueued TDdeClientConv::PokeText(const std::string& item, std::string_view t
         result.refusal = TPokeOutcome::TooManyWaiting;
         return result;
     }
-    std::string bytes(chat::UpToFirstZero(text));
+    std::string bytes(UpToFirstZero(text));
     bytes.push_back('\0');
     result.queued = true;
     result.id = nextId_++;
@@ -253,7 +243,7 @@ void TDdeClientConv::SendNext() {
 bool TDdeClientConv::PostPoke(const Line& line) {
     UniqueAtom item(GlobalAddAtomA(line.item.c_str()));
     if (!item) return false;
-    HGLOBAL block = PostDdePoke(partner_, window_.get(), item.get(), line.bytes);
+    HGLOBAL block = PostDdePoke(partner_, Window(), item.get(), line.bytes);
     if (!block) return false;
     // On its way: the data is the server's once it takes the poke; the atom comes back with
     // the acknowledgement, which deletes it.
@@ -270,7 +260,7 @@ void TDdeClientConv::OnAck(HWND from, LPARAM lparam) {
         if (initiating_ && !partner_)
             partner_ = from;
         else // a second server, or one that answered after the round
-            PostMessageA(from, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(window_.get()), 0);
+            PostMessageA(from, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(Window()), 0);
         return;
     }
     // An answer that cannot be read is no answer: the poke's time runs on.
@@ -301,7 +291,7 @@ void TDdeClientConv::OnAck(HWND from, LPARAM lparam) {
 
 void TDdeClientConv::OnTerminate(HWND from) {
     if (from != partner_) return; // a stranger's
-    PostMessageA(from, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(window_.get()), 0);
+    PostMessageA(from, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(Window()), 0);
     ServerEnded();
 }
 
@@ -358,7 +348,7 @@ void TDdeClientConv::ServerEnded() {
 }
 
 void TDdeClientConv::GiveUpQueue(TPokeOutcome outcome) {
-    KillTimer(window_.get(), kTickTimer);
+    KillTimer(Window(), kTickTimer);
     awaitingAck_ = false;
     retryPlanned_ = false;
     busyPauseMs_ = 0;
@@ -373,11 +363,11 @@ void TDdeClientConv::GiveUpQueue(TPokeOutcome outcome) {
 void TDdeClientConv::PlanRelink() {
     if (!relink_ || partner_ || (wantService_.empty() && wantTopic_.empty())) return;
     relinkPlanned_ = true;
-    SetTimer(window_.get(), kRelinkTimer, relinkDelayMs_, nullptr);
+    SetTimer(Window(), kRelinkTimer, relinkDelayMs_, nullptr);
 }
 
 void TDdeClientConv::Relink() {
-    KillTimer(window_.get(), kRelinkTimer);
+    KillTimer(Window(), kRelinkTimer);
     relinkPlanned_ = false;
     if (partner_ || !relink_) return;
     service_ = wantService_;
@@ -394,9 +384,9 @@ void TDdeClientConv::Relink() {
 
 void TDdeClientConv::RunTimers() {
     if (queue_.empty())
-        KillTimer(window_.get(), kTickTimer);
+        KillTimer(Window(), kTickTimer);
     else
-        SetTimer(window_.get(), kTickTimer, kTickMs, nullptr);
+        SetTimer(Window(), kTickTimer, kTickMs, nullptr);
 }
 
 void TDdeClientConv::Close() {

@@ -13,12 +13,14 @@
 // by itself, after 1 s growing to 30 s, and a line poked while unlinked first tries to link.
 #pragma once
 
-#include "app/chat/DdeText.h"
-#include "app/win/Forms.h"
+#include "dde/DdeText.h"
+#include "win/Forms.h"
 
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,13 +30,13 @@ class TDdeClientConv;
 using TPokeId = std::uint64_t;
 // Reports the end of one queued poke: delivered (DDE_FACK), or why not.
 using TPokeDoneEvent =
-    std::function<void(TDdeClientConv& sender, TPokeId id, chat::TPokeOutcome outcome)>;
+    std::function<void(TDdeClientConv& sender, TPokeId id, TPokeOutcome outcome)>;
 
 // What PokeText did: queued under `id` (OnPokeDone tells the rest), or not and why.
 struct TPokeQueued {
     bool queued = false;
     TPokeId id = 0;
-    chat::TPokeOutcome refusal = chat::TPokeOutcome::NoLink;
+    TPokeOutcome refusal = TPokeOutcome::NoLink;
     explicit operator bool() const { return queued; }
 };
 
@@ -69,8 +71,6 @@ class TDdeClientConv : public TComponent {
 
     // Relinks by itself (see above). Off by default: a link then stays down until LinkTo.
     void SetRelink(bool on);
-    // The delay of the next automatic relink, 0 when none is planned.
-    UINT RelinkDelay() const { return relinkPlanned_ ? relinkDelayMs_ : 0; }
     const std::string& DdeService() const { return service_; }
     const std::string& DdeTopic() const { return topic_; }
     const std::string& ServiceApplication() const { return serviceApplication_; }
@@ -80,8 +80,6 @@ class TDdeClientConv : public TComponent {
     // Started instead when ServiceApplication's program is not found.
     void SetServiceFallback(std::string commandLine) { serviceFallback_ = std::move(commandLine); }
     bool Linked() const { return partner_ != nullptr; }
-    // The server's window of the open conversation, or nullptr.
-    HWND Partner() const { return partner_; }
     UINT DataFormat() const { return CF_TEXT; }
     // Lines queued and not yet answered, the one on its way included.
     std::size_t Pending() const { return queue_.size(); }
@@ -101,29 +99,29 @@ class TDdeClientConv : public TComponent {
         std::string bytes;    // the text and its zero byte
         ULONGLONG queuedAt{}; // GetTickCount64 when queued
     };
-    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
-    LRESULT HandleMessage(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+    std::optional<LRESULT> HandleMessage(UINT msg, WPARAM wparam, LPARAM lparam);
     // A fresh client window for the next conversation; the old one goes with its timers.
     void NewWindow();
+    HWND Window() const; // the client window, or nullptr when none could be made
     bool Initiate();
     void SendNext();
     bool PostPoke(const Line& line);
     void OnAck(HWND from, LPARAM lparam);
     void OnTerminate(HWND from);
     void OnPokeTimeUp();
-    void Finish(chat::TPokeOutcome outcome);
+    void Finish(TPokeOutcome outcome);
     // Lines that waited longer than kMaxWaitMs behind the one on its way.
     void ExpireWaiting();
     // Ends the conversation from this side: goodbye to the partner, a new window.
     void EndConversation();
     // The server ended the conversation or vanished: closed, the names kept.
     void ServerEnded();
-    void GiveUpQueue(chat::TPokeOutcome outcome);
+    void GiveUpQueue(TPokeOutcome outcome);
     void PlanRelink();
     void Relink();
     void RunTimers();
 
-    UniqueHwnd window_;
+    std::unique_ptr<TMessageWindow> window_;
     std::string service_;
     std::string topic_;
     std::string serviceApplication_;

@@ -2,7 +2,7 @@
 // server's answers to the transactions the manager routes to them.
 #include "dde/MyDdemanServer.h"
 
-#include "app/chat/DdeText.h"
+#include "dde/DdeText.h"
 
 #include <algorithm>
 #include <cstring>
@@ -21,7 +21,7 @@ HDDEDATA AsResult(UINT_PTR value) {
 
 // The value as a client reads it: every line followed by CR LF, and one zero byte.
 HDDEDATA ValueData(DWORD instance, const TDdeServerItem& item, HSZ itemHandle, UINT format) {
-    const std::string text = chat::JoinLines(item.Lines());
+    const std::string text = JoinLines(item.Lines());
     return DdeCreateDataHandle(instance, reinterpret_cast<BYTE*>(const_cast<char*>(text.c_str())),
                                static_cast<DWORD>(text.size() + 1), 0, itemHandle, format, 0);
 }
@@ -45,7 +45,7 @@ TDdeServerItem::TDdeServerItem(TComponent* owner) : TComponent(owner) {}
 TDdeServerItem::~TDdeServerItem() = default;
 
 void TDdeServerItem::SetLines(const std::vector<std::string>& lines) {
-    if (chat::JoinLines(lines) == chat::JoinLines(lines_)) return;
+    if (JoinLines(lines) == JoinLines(lines_)) return;
     lines_ = lines;
     ValueChanged();
 }
@@ -78,11 +78,11 @@ HDDEDATA TDdeServerItem::PokeData(HDDEDATA data, UINT format) {
         value = AnsiFromUtf16(wide);
     } else {
         value = std::string(
-            chat::UpToFirstZero(std::string_view(reinterpret_cast<const char*>(bytes), size)));
+            UpToFirstZero(std::string_view(reinterpret_cast<const char*>(bytes), size)));
     }
     DdeUnaccessData(data);
     if (!value) return nullptr;
-    lines_ = chat::SplitLines(*value);
+    lines_ = SplitLines(*value);
     ValueChanged();
     if (OnPokeData) OnPokeData(*this);
     return AsResult(DDE_FACK);

@@ -1,6 +1,6 @@
 // Fuzzes the integer reading of the settings dialogs against a plain re-reading: leading
 // spaces, one sign or "$" for hexadecimal, digits to the end, a signed 32-bit value.
-#include "app/chat/Chatsettings.h"
+#include "chat/Chatsettings.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Fuzzes the line codec: no crash on any wire text, and the round trips hold.
 // Input: one byte k, then k % 20 bytes of key text, then the payload.
-#include "app/chat/Linecodec.h"
+#include "chat/Linecodec.h"
 
 #include <algorithm>
 #include <cstddef>

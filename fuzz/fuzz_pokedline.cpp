@@ -1,8 +1,8 @@
 // Fuzzes the reading of a line poked by the IRC client: the field split puts every byte
 // back where it came from, and the display line of any poke is well formed.
 // Input: flags byte (bit 0: encryption on), then the poked text.
-#include "app/chat/Chatlines.h"
-#include "app/chat/Linecodec.h"
+#include "chat/Chatlines.h"
+#include "chat/Linecodec.h"
 
 #include <cstddef>
 #include <cstdint>

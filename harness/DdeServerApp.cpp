@@ -7,6 +7,7 @@
 // Extra items: "Text" mirrors NONE's Text, "Pokes" counts NONE's pokes, "Changes" counts
 // its value changes, a poke to "Quit" closes the form, and "ProbeTAG" is an item whose
 // name no other process has used as an atom yet.
+#include "app/Startuperror.h"
 #include "dde/MyDdemanServer.h"
 
 #include <string>

@@ -2,7 +2,7 @@
 // writes every text poke (and whether its item handle was 0) to a file, and acknowledges it.
 // usage: ddesink --out FILE [--service velkor] [--topic velkor] [--count N] [--seconds S]
 #include "dde/DdeHandles.h"
-#include "tools/ircpeer/IrcMessage.h"
+#include "harness/ircpeer/IrcMessage.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -17,21 +17,20 @@ import sys
 # A file belongs to the longest folder of this list that holds it.
 LAYERS = [
     ("crypto", "the cipher component", []),
-    ("app/chat", "the portable chat core (with the DDE unit's text rules and the start-up "
-     "error texts, built natively)", ["crypto"]),
-    ("bridge", "the line library of the IRC client add-ons and velkor-crypt",
-     ["crypto", "app/chat"]),
-    ("app/win", "the Win32 window toolkit", ["app/chat"]),
-    ("dde", "the DDE unit", ["app/chat", "app/win"]),
-    ("app", "the chat window program", ["crypto", "app/chat", "app/win", "dde"]),
-    ("tools/velkor-crypt", "the command-line tool", ["crypto", "app/chat", "bridge"]),
-    ("tools/ircpeer", "the IRC client that serves the mIRC DDE contract", ["app/win", "dde"]),
+    ("chat", "the portable chat core", ["crypto"]),
+    ("bridge", "the line library of the IRC client add-ons and velkor-crypt", ["crypto", "chat"]),
+    ("win", "the Win32 platform base and window toolkit", []),
+    ("dde", "the DDE unit (its text rules portable)", ["win"]),
+    ("app", "the chat window program (its start-up texts portable)",
+     ["crypto", "chat", "win", "dde"]),
+    ("tools/velkor-crypt", "the command-line tool", ["crypto", "chat", "bridge"]),
     ("tools/weechat", "the WeeChat plugin", ["bridge"]),
     ("tools/znc", "the ZNC module", ["bridge"]),
-    ("tests", "tests and their Wine kit",
-     ["crypto", "app/chat", "bridge", "app/win", "dde", "app", "tools/ircpeer"]),
-    ("fuzz", "fuzz targets", ["crypto", "app/chat"]),
-    ("bench", "benchmarks, on the tests' Wine kit", ["crypto", "app/chat", "app", "tests"]),
+    ("harness", "stand-ins for the outside world: ircpeer, the Wine test kit, DDE helpers",
+     ["win", "dde", "app"]),
+    ("tests", "tests", ["crypto", "chat", "bridge", "win", "dde", "app", "harness"]),
+    ("fuzz", "fuzz targets", ["crypto", "chat"]),
+    ("bench", "benchmarks, on the harness", ["crypto", "chat", "app", "harness"]),
 ]
 RANK = {name: i for i, (name, _, _) in enumerate(LAYERS)}
 MAY_USE = {name: set(uses) for name, _, uses in LAYERS}

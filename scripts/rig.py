@@ -265,7 +265,7 @@ class Rig:
         self.work.mkdir(parents=True, exist_ok=True)
         self.build = Path(build or os.environ.get("VELKOR_BUILD") or ROOT / "build/windows")
         self.driver_exe = str(driver_exe or self.build / "tests/e2e/chat_driver.exe")
-        self.ircpeer_exe = str(self.build / "tools/ircpeer/ircpeer.exe")
+        self.ircpeer_exe = str(self.build / "harness/ircpeer/ircpeer.exe")
         self.port = None
         self.prefixes = []
         self.drivers = []
@@ -340,7 +340,7 @@ class Rig:
         bouncer's); returns (send, its log)."""
         out = LogFile(self.work / ("client-%s.log" % (name or nick)))
         f = open(out.path, "wb")
-        proc = subprocess.Popen([sys.executable, str(ROOT / "tests/ircpeer/ircclient.py"),
+        proc = subprocess.Popen([sys.executable, str(ROOT / "harness/ircclient.py"),
                                  "--port", str(port or self.port), "--nick", nick, "--lifetime", str(lifetime)],
                                 stdin=subprocess.PIPE, stdout=f, stderr=subprocess.STDOUT)
         f.close()

@@ -34,7 +34,7 @@ cmake --build --preset windows -j"$jobs" --target velkor ircpeer chat_driver >/d
 cmake --preset native >/dev/null
 cmake --build --preset native -j"$jobs" --target velkor-crypt >/dev/null
 velkor="$root/build/windows/app/velkor.exe"
-ircpeer="$root/build/windows/tools/ircpeer/ircpeer.exe"
+ircpeer="$root/build/windows/harness/ircpeer/ircpeer.exe"
 mkdir -p "$run"
 export WINEDEBUG=-all
 

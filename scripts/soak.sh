@@ -18,7 +18,7 @@ export WINEPREFIX="${SOAK_PREFIX:-/tmp/velkor-soak-prefix}"
 export WINEDEBUG=-all
 
 bin="$root/build/windows"
-for exe in app/velkor.exe tools/ircpeer/ircpeer.exe tests/ircpeer/ddesink.exe \
+for exe in app/velkor.exe harness/ircpeer/ircpeer.exe harness/ddesink.exe \
     tests/hostile/soak_probe.exe; do
     [ -f "$bin/$exe" ] || { echo "missing $bin/$exe: build the windows preset first" >&2; exit 2; }
 done
@@ -49,14 +49,14 @@ wait_for() { # FILE REGEX SECONDS
 port="$("$root/scripts/ngircd.sh" start "$work/irc")"
 
 # alice: velkor with ircpeer as its IRC client (command server "mirc", pokes into velkor)
-run "$bin/tools/ircpeer/ircpeer.exe" --server "127.0.0.1:$port" --nick alice --join '#velkor' \
+run "$bin/harness/ircpeer/ircpeer.exe" --server "127.0.0.1:$port" --nick alice --join '#velkor' \
     --oper tester:secret >"$work/alice.log" 2>&1 &
 pids+=($!)
 # bob: another ircpeer; his remote event pokes into a sink that stands in for his add-on
-run "$bin/tests/ircpeer/ddesink.exe" --out "Z:$work/bob-sink.txt" --service bobview \
+run "$bin/harness/ddesink.exe" --out "Z:$work/bob-sink.txt" --service bobview \
     --topic bobview --seconds $((seconds + 120)) >"$work/bob-sink.log" 2>&1 &
 pids+=($!)
-run "$bin/tools/ircpeer/ircpeer.exe" --server "127.0.0.1:$port" --nick bob --join '#velkor' \
+run "$bin/harness/ircpeer/ircpeer.exe" --server "127.0.0.1:$port" --nick bob --join '#velkor' \
     --oper tester:secret --service mircbob --target-service bobview --target-topic bobview \
     >"$work/bob.log" 2>&1 &
 pids+=($!)

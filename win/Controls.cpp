@@ -1,5 +1,5 @@
 // Controls: fonts, the clipboard, hookable controls and panels.
-#include "app/win/Controls.h"
+#include "win/Controls.h"
 
 #include <cstring>
 #include <stdexcept>

@@ -2,7 +2,7 @@
 // clipboard, a control whose messages and notifications its form can hook, and a panel.
 #pragma once
 
-#include "app/win/Forms.h"
+#include "win/Forms.h"
 
 #include <optional>
 #include <string>

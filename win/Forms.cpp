@@ -1,7 +1,6 @@
 // Forms: components, windowed controls, forms and the application's message loop.
-#include "app/win/Forms.h"
+#include "win/Forms.h"
 
-#include "app/chat/Startuperror.h"
 
 #include <commctrl.h>
 
@@ -347,47 +346,5 @@ void RunHandler(HWND owner, const std::function<void()>& handler) {
     }
 }
 
-int ShowStartupError(const std::string& className, const void* address,
-                     const std::string& message) {
-    const std::string text = chat::StartupErrorText(className, ModuleBaseName(), address, message);
-    MessageBoxA(nullptr, text.c_str(), "Application Error", MB_OK | MB_ICONERROR | MB_TASKMODAL);
-    return 1;
-}
-
-UINT WindowDpi(HWND hwnd) {
-    // GetDpiForWindow came with Windows 10 1607: looked up, so older systems still start.
-    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
-    if (getDpiForWindow) {
-        if (const UINT dpi = getDpiForWindow(hwnd)) return dpi;
-    }
-    return ScreenDpi();
-}
-
-UINT ScreenDpi() {
-    HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
-    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
-}
-
-std::string ModuleFileName() {
-    std::string path(MAX_PATH, '\0');
-    for (;;) {
-        const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (n < path.size()) {
-            path.resize(n);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
-std::string ModuleBaseName() {
-    const std::string path = ModuleFileName();
-    const auto slash = path.find_last_of("\\/:");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 } // namespace velkor

@@ -4,7 +4,8 @@
 // ordered list of forms and a message loop that survives GetMessage errors.
 #pragma once
 
-#include "app/win/Handles.h"
+#include "win/Handles.h"
+#include "win/Platform.h"
 
 #include <windows.h>
 
@@ -186,18 +187,5 @@ class TApplication : public TComponent {
 // Runs a handler; an exception it raises is shown in a message box with its text and the
 // program goes on, as an application's default error handling does.
 void RunHandler(HWND owner, const std::function<void()>& handler);
-
-// Shows the start-up error text (chat::StartupErrorText) in the task-modal "Application
-// Error" box; returns the exit code, 1.
-int ShowStartupError(const std::string& className, const void* address, const std::string& message);
-
-// Dots per inch of the monitor a window is on (the system's before Windows 10 1607).
-UINT WindowDpi(HWND hwnd);
-// The system DPI, which the system's own metrics are given for.
-UINT ScreenDpi();
-
-// The executable's full path, and its file name without the directory.
-std::string ModuleFileName();
-std::string ModuleBaseName();
 
 } // namespace velkor

@@ -1,5 +1,5 @@
 // Inputquery: the dialog is built from an in-memory template, so it needs no resource.
-#include "app/win/Inputquery.h"
+#include "win/Inputquery.h"
 
 #include <stdexcept>
 #include <string_view>

@@ -1,5 +1,5 @@
 // Splitctl: the splitter bar; the drag draws an inverted outline on the parent window.
-#include "app/win/Splitctl.h"
+#include "win/Splitctl.h"
 
 #include <windowsx.h>
 

@@ -2,7 +2,7 @@
 // left button moves the top edge of its resizing control by the distance dragged.
 #pragma once
 
-#include "app/win/Forms.h"
+#include "win/Forms.h"
 
 #include <functional>
 

@@ -11,13 +11,13 @@
 //
 // usage: bench_display [--flood N] [--naive N] [--launches N]
 #include "app/Menuids.h"
-#include "app/chat/Linecodec.h"
+#include "chat/Linecodec.h"
 #include "crypto/Ideaunit.h"
-#include "tests/kit/DdeClients.h"
-#include "tests/kit/DdeServers.h"
-#include "tests/kit/Desktop.h"
-#include "tests/kit/Pump.h"
-#include "tests/kit/Velkor.h"
+#include "harness/kit/DdeClients.h"
+#include "harness/kit/DdeServers.h"
+#include "harness/kit/Desktop.h"
+#include "harness/kit/Pump.h"
+#include "harness/kit/Velkor.h"
 
 #include <psapi.h>
 #include <richedit.h>

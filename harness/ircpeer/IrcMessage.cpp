@@ -1,5 +1,5 @@
 // Parsing of received IRC lines.
-#include "tools/ircpeer/IrcMessage.h"
+#include "harness/ircpeer/IrcMessage.h"
 
 #include <algorithm>
 #include <cctype>

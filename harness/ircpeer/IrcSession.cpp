@@ -1,7 +1,7 @@
 // The client side of one IRC connection.
-#include "tools/ircpeer/IrcSession.h"
+#include "harness/ircpeer/IrcSession.h"
 
-#include "tools/ircpeer/IrcMessage.h"
+#include "harness/ircpeer/IrcMessage.h"
 
 #include <algorithm>
 #include <utility>

@@ -2,8 +2,8 @@
 // received messages become remote events for the chat add-on.
 #pragma once
 
-#include "tools/ircpeer/PokeCommand.h"
-#include "tools/ircpeer/RemoteEvent.h"
+#include "harness/ircpeer/PokeCommand.h"
+#include "harness/ircpeer/RemoteEvent.h"
 
 #include <optional>
 
@@ -57,7 +57,6 @@ class IrcSession {
     const std::optional<RemoteEvent>& Event() const { return event_; }
     const std::string& Nick() const { return nick_; }
     bool Registered() const { return registered_; }
-    const std::vector<std::string>& Channels() const { return channels_; }
     // The last joined channel still joined; empty when none.
     std::string_view CurrentChannel() const;
     bool IsJoined(std::string_view channel) const;

@@ -1,5 +1,5 @@
 // The TCP connection to the IRC server, served from the window's message loop.
-#include "tools/ircpeer/IrcSocket.h"
+#include "harness/ircpeer/IrcSocket.h"
 
 #include <ws2tcpip.h>
 

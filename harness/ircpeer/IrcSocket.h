@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-#include "app/win/Handles.h"
+#include "win/Handles.h"
 
 #include <cstdint>
 #include <string>

@@ -1,5 +1,5 @@
 // Cuts the byte stream from the IRC server into lines.
-#include "tools/ircpeer/LineFramer.h"
+#include "harness/ircpeer/LineFramer.h"
 
 namespace ircpeer {
 

@@ -1,7 +1,7 @@
 // Command line of ircpeer.
-#include "tools/ircpeer/PeerOptions.h"
+#include "harness/ircpeer/PeerOptions.h"
 
-#include "tools/ircpeer/IrcMessage.h"
+#include "harness/ircpeer/IrcMessage.h"
 
 #include <charconv>
 

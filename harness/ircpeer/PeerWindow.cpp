@@ -1,7 +1,7 @@
 // ircpeer's one window: IRC connection, DDE command server and remote event poker.
-#include "tools/ircpeer/PeerWindow.h"
+#include "harness/ircpeer/PeerWindow.h"
 
-#include "tools/ircpeer/IrcMessage.h"
+#include "harness/ircpeer/IrcMessage.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -47,7 +47,10 @@ void LogLine(const std::string& text) {
 }
 
 PeerWindow::PeerWindow(const PeerOptions& options)
-    : MessageWindow("ircpeer"), options_(options), session_(ConfigOf(options), EventOf(options)),
+    : window_(velkor::TMessageWindow::TKind::TopLevel,
+              [this](HWND, UINT msg, WPARAM w, LPARAM l) { return HandleMessage(msg, w, l); },
+              "ircpeer"),
+      options_(options), session_(ConfigOf(options), EventOf(options)),
       poker_(options.targetService, options.targetTopic, options.ddePerLine,
              [](const std::string& s) { LogLine("-- " + Printable(s)); }) {
     poker_.SetUnicode(options.pokeUnicode);
@@ -55,9 +58,11 @@ PeerWindow::PeerWindow(const PeerOptions& options)
     if (options.shortAckWait) poker_.SetAckTimeoutMs(1000);
     LogLine("-- connecting to " + options.host + ":" + std::to_string(options.port));
     socket_ = std::make_unique<IrcSocket>(options.host, options.port, Handle(), kSocketMessage);
-    server_ = std::make_unique<DdeCommandServer>(
-        options.service, [this](std::string_view text) { return OnPoke(text); });
-    LogLine("-- DDE server " + options.service + "|" + DdeCommandServer::kTopic + " ready" +
+    // On this thread, as mIRC's one thread serves DDE.
+    server_ = std::make_unique<velkor::kit::CommandServer>(
+        options.service, velkor::kit::CommandServer::Thread::Caller);
+    server_->onCommand = [this](const std::string& text) { return OnPoke(text); };
+    LogLine("-- DDE server " + options.service + "|" + velkor::kit::CommandServer::kTopic + " ready" +
             (options.ddePerLine ? "; remote events open a conversation each" : ""));
     for (const std::string& line : session_.Start())
         Send(line);
@@ -186,7 +191,7 @@ void PeerWindow::Quit(const std::string& why, int exitCode) {
     SetTimer(Handle(), kQuitTimer, kQuitGraceMs, nullptr);
 }
 
-LRESULT PeerWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+std::optional<LRESULT> PeerWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
     case kSocketMessage:
         OnSocket(lParam);
@@ -206,7 +211,7 @@ LRESULT PeerWindow::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         }
         return 0;
     default:
-        return MessageWindow::HandleMessage(msg, wParam, lParam);
+        return std::nullopt;
     }
 }
 

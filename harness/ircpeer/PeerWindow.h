@@ -3,15 +3,16 @@
 // keeps serving DDE when the IRC connection closes, and connects again with back-off.
 #pragma once
 
-#include "tools/ircpeer/DdeCommandServer.h"
-#include "tools/ircpeer/IrcSession.h"
-#include "tools/ircpeer/IrcSocket.h"
-#include "tools/ircpeer/LineFramer.h"
-#include "tools/ircpeer/MessageWindow.h"
-#include "tools/ircpeer/PeerOptions.h"
-#include "tools/ircpeer/RawDdePoker.h"
+#include "harness/ircpeer/IrcSession.h"
+#include "harness/ircpeer/IrcSocket.h"
+#include "harness/ircpeer/LineFramer.h"
+#include "win/Platform.h"
+#include "harness/ircpeer/PeerOptions.h"
+#include "harness/ircpeer/RawDdePoker.h"
+#include "harness/kit/CommandServer.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,7 @@ namespace ircpeer {
 // One line on stdout, flushed at once so a reader of the log sees it now.
 void LogLine(const std::string& text);
 
-class PeerWindow : public MessageWindow {
+class PeerWindow {
   public:
     // Message a console control handler posts (from its own thread) to end the program.
     static constexpr UINT kStopMessage = WM_APP + 2;
@@ -34,10 +35,13 @@ class PeerWindow : public MessageWindow {
     // Lines poked while not registered wait for the server, at most this many.
     static constexpr std::size_t kMaxHeld = 1000;
 
-  protected:
-    LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
+    HWND Handle() const { return window_.Handle(); }
 
   private:
+    // First, so that it exists in the constructor; its creation messages touch no other
+    // member.
+    velkor::TMessageWindow window_;
+    std::optional<LRESULT> HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
     void Send(const std::string& line);
     void Connect();
     void ConnectLater();
@@ -51,7 +55,7 @@ class PeerWindow : public MessageWindow {
     LineFramer framer_;
     RawDdePoker poker_;
     std::unique_ptr<IrcSocket> socket_;
-    std::unique_ptr<DdeCommandServer> server_;
+    std::unique_ptr<velkor::kit::CommandServer> server_;
     // Lines poked before registration ended: the server would refuse them until then.
     std::vector<std::string> held_;
     bool quitting_ = false;

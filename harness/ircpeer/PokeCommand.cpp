@@ -1,7 +1,7 @@
 // Translation of poked command texts into IRC lines.
-#include "tools/ircpeer/PokeCommand.h"
+#include "harness/ircpeer/PokeCommand.h"
 
-#include "tools/ircpeer/IrcMessage.h"
+#include "harness/ircpeer/IrcMessage.h"
 
 #include <cctype>
 

@@ -1,8 +1,5 @@
 // Pokes texts on an empty item name into a DDE server with raw DDE messages.
-#include "tools/ircpeer/RawDdePoker.h"
-
-#include "app/win/Handles.h"
-#include "dde/DdeMessages.h"
+#include "harness/ircpeer/RawDdePoker.h"
 
 #include <dde.h>
 
@@ -43,13 +40,21 @@ std::string Utf16Bytes(const std::string& text) {
 } // namespace
 
 RawDdePoker::RawDdePoker(std::string service, std::string topic, bool perLine, Log log)
-    : MessageWindow("ircpeer remote event"), service_(std::move(service)), topic_(std::move(topic)),
-      perLine_(perLine), log_(std::move(log)) {}
+    : window_(velkor::TMessageWindow::TKind::TopLevel,
+              [this](HWND, UINT msg, WPARAM w, LPARAM l) { return HandleMessage(msg, w, l); },
+              "ircpeer remote event"),
+      service_(std::move(service)), topic_(std::move(topic)),
+      perLine_(perLine), log_(std::move(log)) {
+    client_.onReply = [this](const velkor::kit::RawDdeClient::Reply& reply) { OnReply(reply); };
+    client_.onServerEnded = [this] { OnServerEnded(); };
+}
 
 RawDdePoker::~RawDdePoker() {
     KillTimer(Handle(), kAckTimer);
     KillTimer(Handle(), kRetryTimer);
-    if (server_) PostMessageA(server_, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(Handle()), 0);
+    client_.onReply = nullptr;
+    client_.onServerEnded = nullptr;
+    client_.Drop();
     if (!queue_.empty())
         log_("remote event: " + std::to_string(queue_.size()) + " poke(s) not delivered at exit");
 }
@@ -71,7 +76,7 @@ void RawDdePoker::Pump() {
         // A conversation may have died without a WM_DDE_TERMINATE (its window destroyed):
         // then the post fails and one fresh conversation is tried.
         for (int attempt = 0; attempt < 2 && !posted; ++attempt) {
-            if (!server_ && !Initiate()) break;
+            if (!client_.Linked() && !Initiate()) break;
             posted = PostPoke(text);
             if (!posted) DropConversation();
         }
@@ -101,16 +106,10 @@ void RawDdePoker::GiveUpStale() {
 }
 
 bool RawDdePoker::Initiate() {
-    velkor::UniqueAtom service(GlobalAddAtomA(service_.c_str()));
-    velkor::UniqueAtom topic(GlobalAddAtomA(topic_.c_str()));
-    if (!service || !topic) return false;
-    initiating_ = true;
     // Each window gets a short time of its own: a hung program does not hold us up.
-    velkor::BroadcastInitiate(Handle(), service.get(), topic.get());
-    initiating_ = false;
-    if (server_ && !perLine_)
-        log_("remote event: conversation with " + service_ + "|" + topic_ + " opened");
-    return server_ != nullptr;
+    if (!client_.Initiate(service_, topic_)) return false;
+    if (!perLine_) log_("remote event: conversation with " + service_ + "|" + topic_ + " opened");
+    return true;
 }
 
 bool RawDdePoker::PostPoke(const std::string& text) {
@@ -118,32 +117,18 @@ bool RawDdePoker::PostPoke(const std::string& text) {
     // text goes with its zero byte (character).
     std::string data(text.c_str(), text.size() + 1);
     if (unicode_) data = Utf16Bytes(text);
-    // The server takes the item atom with the message.
-    const ATOM item = item_.empty() ? 0 : GlobalAddAtomA(item_.c_str());
-    HGLOBAL block = velkor::PostDdePoke(server_, Handle(), item, data,
-                                        static_cast<short>(unicode_ ? CF_UNICODETEXT : CF_TEXT));
-    if (!block) {
-        if (item) GlobalDeleteAtom(item);
-        return false;
-    }
+    const HGLOBAL block =
+        client_.PostPoke(item_, data, static_cast<short>(unicode_ ? CF_UNICODETEXT : CF_TEXT));
+    if (!block) return false;
     pending_ = block;
     awaitingAck_ = true;
     SetTimer(Handle(), kAckTimer, ackTimeoutMs_, nullptr);
     return true;
 }
 
-void RawDdePoker::OnAck(HWND from, LPARAM lParam) {
-    if (initiating_) {
-        velkor::TakeInitiateAck(lParam);
-        if (!server_)
-            server_ = from;
-        else if (from != server_)
-            PostMessageA(from, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(Handle()), 0);
-        return;
-    }
-    const std::optional<WORD> ack = velkor::TakeDdeAck(lParam);
-    if (!ack || !awaitingAck_ || from != server_) return; // unreadable: the time-out decides
-    const WORD status = *ack;
+void RawDdePoker::OnReply(const velkor::kit::RawDdeClient::Reply& reply) {
+    if (reply.message != WM_DDE_ACK || !awaitingAck_) return;
+    const WORD status = reply.status;
     if (!(status & 0x8000)) {
         // A refused poke leaves its data with the sender.
         GlobalFree(pending_);
@@ -154,10 +139,7 @@ void RawDdePoker::OnAck(HWND from, LPARAM lParam) {
     Finish();
 }
 
-void RawDdePoker::OnTerminate(HWND from) {
-    if (from != server_) return;
-    PostMessageA(from, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(Handle()), 0);
-    server_ = nullptr;
+void RawDdePoker::OnServerEnded() {
     if (!perLine_)
         log_("remote event: conversation with " + service_ + "|" + topic_ + " ended by the server");
     if (awaitingAck_) {
@@ -177,21 +159,14 @@ void RawDdePoker::Finish() {
 }
 
 void RawDdePoker::DropConversation() {
-    if (server_) PostMessageA(server_, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(Handle()), 0);
-    server_ = nullptr;
+    client_.Drop();
 }
 
-LRESULT RawDdePoker::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+std::optional<LRESULT> RawDdePoker::HandleMessage(UINT msg, WPARAM wParam, LPARAM) {
     switch (msg) {
     case kPumpMessage:
         pumpPosted_ = false;
         Pump();
-        return 0;
-    case WM_DDE_ACK:
-        OnAck(reinterpret_cast<HWND>(wParam), lParam);
-        return 0;
-    case WM_DDE_TERMINATE:
-        OnTerminate(reinterpret_cast<HWND>(wParam));
         return 0;
     case WM_TIMER:
         if (wParam == kRetryTimer) {
@@ -206,7 +181,7 @@ LRESULT RawDdePoker::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         }
         return 0;
     default:
-        return MessageWindow::HandleMessage(msg, wParam, lParam);
+        return std::nullopt;
     }
 }
 

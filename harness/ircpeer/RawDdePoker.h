@@ -1,16 +1,19 @@
-// Pokes texts on an EMPTY item name into a DDE server, in order, one at a time. DDEML
-// refuses a zero item handle, so this speaks the raw DDE messages itself.
+// Pokes texts on an EMPTY item name into a DDE server, in order, one at a time, from the
+// message loop. DDEML refuses a zero item handle, so this goes through the harness's raw
+// DDE client.
 #pragma once
 
-#include "tools/ircpeer/MessageWindow.h"
+#include "harness/kit/DdeClients.h"
+#include "win/Platform.h"
 
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace ircpeer {
 
-class RawDdePoker : public MessageWindow {
+class RawDdePoker {
   public:
     using Log = std::function<void(const std::string&)>;
 
@@ -22,23 +25,25 @@ class RawDdePoker : public MessageWindow {
     // With `perLine`, each text gets a conversation of its own, opened for it and ended
     // after its answer, as mIRC's "/dde" command does; otherwise one is kept open.
     RawDdePoker(std::string service, std::string topic, bool perLine, Log log);
-    ~RawDdePoker() override;
+    ~RawDdePoker();
 
     // Queues a text; pokes go out from the message loop, each after the previous one
     // was acknowledged, refused, or timed out.
     void Enqueue(std::string text);
 
-    bool Idle() const { return queue_.empty(); }
     // Texts go as CF_UNICODETEXT: UTF-16 of their UTF-8, else of their ANSI code page.
     void SetUnicode(bool unicode) { unicode_ = unicode; }
     void SetAckTimeoutMs(UINT ms) { ackTimeoutMs_ = ms; }
     // The item name poked; empty (the default) is atom 0.
     void SetItem(std::string item) { item_ = std::move(item); }
 
-  protected:
-    LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
+    HWND Handle() const { return window_.Handle(); }
 
   private:
+    // First, so that it exists in the constructor; its creation messages touch no other
+    // member.
+    velkor::TMessageWindow window_;
+    std::optional<LRESULT> HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
     struct Event {
         std::string text;
         ULONGLONG queuedAt = 0;
@@ -47,8 +52,8 @@ class RawDdePoker : public MessageWindow {
     void GiveUpStale();
     bool Initiate();
     bool PostPoke(const std::string& text);
-    void OnAck(HWND from, LPARAM lParam);
-    void OnTerminate(HWND from);
+    void OnReply(const velkor::kit::RawDdeClient::Reply& reply);
+    void OnServerEnded();
     void Finish();
     void DropConversation();
 
@@ -57,8 +62,7 @@ class RawDdePoker : public MessageWindow {
     bool perLine_;
     Log log_;
     std::deque<Event> queue_;
-    HWND server_ = nullptr;     // partner window of the open conversation
-    bool initiating_ = false;   // WM_DDE_ACK now answers our WM_DDE_INITIATE
+    velkor::kit::RawDdeClient client_; // the conversation
     bool awaitingAck_ = false;  // the front of the queue is posted, not yet answered
     HGLOBAL pending_ = nullptr; // its data, ours again if the server refuses it
     bool pumpPosted_ = false;

@@ -1,7 +1,7 @@
 // mIRC's ON TEXT remote event: its line, its match and its /dde command.
-#include "tools/ircpeer/RemoteEvent.h"
+#include "harness/ircpeer/RemoteEvent.h"
 
-#include "tools/ircpeer/IrcMessage.h"
+#include "harness/ircpeer/IrcMessage.h"
 
 #include <charconv>
 #include <regex>

@@ -1,8 +1,8 @@
 // ircpeer: a minimal IRC client that serves the command topic over DDE and pokes
 // channel lines into the chat add-on (remote event), all on one thread.
-#include "tools/ircpeer/IrcSocket.h"
-#include "tools/ircpeer/PeerOptions.h"
-#include "tools/ircpeer/PeerWindow.h"
+#include "harness/ircpeer/IrcSocket.h"
+#include "harness/ircpeer/PeerOptions.h"
+#include "harness/ircpeer/PeerWindow.h"
 
 #include <atomic>
 #include <cstdio>

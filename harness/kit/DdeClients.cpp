@@ -1,8 +1,8 @@
 // The DDEML client and the raw-message client of the Wine tests.
-#include "tests/kit/DdeClients.h"
+#include "harness/kit/DdeClients.h"
 
 #include "dde/DdeMessages.h"
-#include "tests/kit/Pump.h"
+#include "harness/kit/Pump.h"
 
 #include <dde.h>
 
@@ -130,7 +130,6 @@ HDDEDATA CALLBACK DdemlClient::Callback(UINT type, UINT, HCONV conv, HSZ, HSZ, H
 
 namespace {
 
-constexpr char kRawClass[] = "VelkorTestRawDde";
 
 ATOM AtomOf(const std::string& name) {
     return name.empty() ? 0 : GlobalAddAtomA(name.c_str());
@@ -147,17 +146,12 @@ bool Acked(const std::optional<RawDdeClient::Reply>& reply) {
     return AckStatus(reply).value_or(0) & 0x8000;
 }
 
-RawDdeClient::RawDdeClient() {
-    WNDCLASSA wc{};
-    wc.lpfnWndProc = Proc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = kRawClass;
-    RegisterClassA(&wc); // a second registration fails harmlessly
-    hwnd_.reset(CreateWindowA(kRawClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                              GetModuleHandleA(nullptr), nullptr));
-    if (!hwnd_) throw std::runtime_error("no raw DDE window");
-    SetWindowLongPtrA(hwnd_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-}
+RawDdeClient::RawDdeClient()
+    : window_(std::make_unique<TMessageWindow>(
+          TMessageWindow::TKind::MessageOnly,
+          [this](HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+              return HandleMessage(hwnd, msg, wparam, lparam);
+          })) {}
 
 RawDdeClient::~RawDdeClient() {
     Terminate();
@@ -167,7 +161,7 @@ bool RawDdeClient::Initiate(const std::string& service, const std::string& topic
     const ATOM s = AtomOf(service), t = AtomOf(topic);
     initiating_ = true;
     // Servers answer with a WM_DDE_ACK sent while the round runs.
-    velkor::BroadcastInitiate(hwnd_.get(), s, t);
+    velkor::BroadcastInitiate(Window(), s, t);
     initiating_ = false;
     if (s) GlobalDeleteAtom(s);
     if (t) GlobalDeleteAtom(t);
@@ -176,7 +170,7 @@ bool RawDdeClient::Initiate(const std::string& service, const std::string& topic
 
 bool RawDdeClient::Post(UINT msg, LPARAM lparam) {
     replies_.clear();
-    return server_ && PostMessageA(server_, msg, reinterpret_cast<WPARAM>(hwnd_.get()), lparam);
+    return server_ && PostMessageA(server_, msg, reinterpret_cast<WPARAM>(Window()), lparam);
 }
 
 std::optional<RawDdeClient::Reply> RawDdeClient::Wait(DWORD timeoutMs) {
@@ -188,16 +182,18 @@ std::optional<RawDdeClient::Reply> RawDdeClient::Wait(DWORD timeoutMs) {
     return r;
 }
 
-std::optional<RawDdeClient::Reply>
-RawDdeClient::Poke(const std::string& item, std::string_view bytes, short format, DWORD timeoutMs) {
+HGLOBAL RawDdeClient::PostPoke(const std::string& item, std::string_view bytes, short format) {
     replies_.clear();
     const ATOM atom = AtomOf(item);
-    const HGLOBAL block =
-        server_ ? PostDdePoke(server_, hwnd_.get(), atom, bytes, format) : nullptr;
-    if (!block) {
-        if (atom) GlobalDeleteAtom(atom);
-        return std::nullopt;
-    }
+    const HGLOBAL block = server_ ? PostDdePoke(server_, Window(), atom, bytes, format) : nullptr;
+    if (!block && atom) GlobalDeleteAtom(atom); // the server takes the atom with the message
+    return block;
+}
+
+std::optional<RawDdeClient::Reply>
+RawDdeClient::Poke(const std::string& item, std::string_view bytes, short format, DWORD timeoutMs) {
+    const HGLOBAL block = PostPoke(item, bytes, format);
+    if (!block) return std::nullopt;
     const auto reply = Wait(timeoutMs);
     if (AckStatus(reply) && !(reply->status & DDE_FACK))
         GlobalFree(block); // a refused poke leaves its data with the client
@@ -244,35 +240,44 @@ std::optional<RawDdeClient::Reply> RawDdeClient::Unadvise(const std::string& ite
 }
 
 void RawDdeClient::Terminate() {
-    if (!server_ || !hwnd_) return;
+    if (!server_ || !window_) return;
     terminated_ = false;
     const HWND server = std::exchange(server_, nullptr);
-    if (PostMessageA(server, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(hwnd_.get()), 0))
+    if (PostMessageA(server, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(Window()), 0))
         WaitFor([this] { return terminated_; }, std::chrono::milliseconds(2000),
                 {std::chrono::milliseconds(2000)});
     replies_.clear();
 }
 
-void RawDdeClient::Abandon() {
+void RawDdeClient::Drop() {
+    if (server_) PostMessageA(server_, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(Window()), 0);
     server_ = nullptr;
-    hwnd_.reset();
 }
 
-LRESULT CALLBACK RawDdeClient::Proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
-    auto* self = reinterpret_cast<RawDdeClient*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    if (!self) return DefWindowProcA(hwnd, msg, wparam, lparam);
+void RawDdeClient::Abandon() {
+    server_ = nullptr;
+    window_.reset();
+}
+
+void RawDdeClient::Queue(Reply reply) {
+    if (onReply)
+        onReply(reply);
+    else
+        replies_.push_back(std::move(reply));
+}
+
+std::optional<LRESULT> RawDdeClient::HandleMessage(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     const HWND from = reinterpret_cast<HWND>(wparam);
     switch (msg) {
     case WM_DDE_ACK:
-        if (self->initiating_) {
+        if (initiating_) {
             TakeInitiateAck(lparam);
-            if (!self->server_)
-                self->server_ = from;
+            if (!server_)
+                server_ = from;
             else
                 PostMessageA(from, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(hwnd), 0);
         } else {
-            if (const auto status = TakeDdeAck(lparam))
-                self->replies_.push_back({WM_DDE_ACK, *status, {}});
+            if (const auto status = TakeDdeAck(lparam)) Queue({WM_DDE_ACK, *status, {}});
         }
         return 0;
     case WM_DDE_DATA: {
@@ -298,19 +303,20 @@ LRESULT CALLBACK RawDdeClient::Proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM l
                          PackDDElParam(WM_DDE_ACK, 0x8000, item));
         else if (item)
             GlobalDeleteAtom(static_cast<ATOM>(item));
-        self->replies_.push_back(std::move(reply));
+        Queue(std::move(reply));
         return 0;
     }
     case WM_DDE_TERMINATE:
-        if (from == self->server_) { // the server ends it: answer
+        if (from == server_) { // the server ends it: answer
             PostMessageA(from, WM_DDE_TERMINATE, reinterpret_cast<WPARAM>(hwnd), 0);
-            self->server_ = nullptr;
+            server_ = nullptr;
+            if (onServerEnded) onServerEnded();
         } else {
-            self->terminated_ = true; // the answer to ours
+            terminated_ = true; // the answer to ours
         }
         return 0;
     default:
-        return DefWindowProcA(hwnd, msg, wparam, lparam);
+        return std::nullopt;
     }
 }
 

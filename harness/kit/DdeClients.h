@@ -5,7 +5,7 @@
 // vanishes without a goodbye.
 #pragma once
 
-#include "app/win/Handles.h"
+#include "win/Platform.h"
 #include "dde/DdeHandles.h"
 
 #include <windows.h>
@@ -13,6 +13,8 @@
 #include <ddeml.h> // after windows.h, which it needs
 
 #include <deque>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -89,8 +91,11 @@ class RawDdeClient {
     // "/dde"); "" asks for any service or topic. True when a server answered; further
     // answers are ended at once.
     bool Initiate(const std::string& service = "velkor", const std::string& topic = "velkor");
-    // A WM_DDE_POKE whose block holds the header and exactly `bytes`; item "" is atom 0.
-    // The first reply, or nothing within the time.
+    // Posts a WM_DDE_POKE whose block holds the header and exactly `bytes` (item "" is atom
+    // 0) and returns at once: the block, which a refusal leaves with the client, or nullptr
+    // when nothing went.
+    HGLOBAL PostPoke(const std::string& item, std::string_view bytes, short format = CF_TEXT);
+    // The same, waiting: the first reply, or nothing within the time.
     std::optional<Reply> Poke(const std::string& item, std::string_view bytes,
                               short format = CF_TEXT, DWORD timeoutMs = 5000);
     // The answer of a request; a WM_DDE_DATA's extra acknowledgement is let through.
@@ -104,14 +109,24 @@ class RawDdeClient {
     std::optional<Reply> Wait(DWORD timeoutMs);
     // Ends the conversation and waits briefly for the server's answer.
     void Terminate();
+    // Ends it without waiting: the server's answer is let through when it comes.
+    void Drop();
     // Destroys the window without WM_DDE_TERMINATE, as a client that crashed.
     void Abandon();
 
-  private:
-    static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
-    bool Post(UINT msg, LPARAM lparam);
+    bool Linked() const { return server_ != nullptr; }
+    // Replies go here, as they come, instead of to the waits above.
+    std::function<void(const Reply&)> onReply;
+    // The server ended the conversation (it was answered).
+    std::function<void()> onServerEnded;
 
-    UniqueHwnd hwnd_;
+  private:
+    std::optional<LRESULT> HandleMessage(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+    bool Post(UINT msg, LPARAM lparam);
+    void Queue(Reply reply);
+    HWND Window() const { return window_ ? window_->Handle() : nullptr; }
+
+    std::unique_ptr<TMessageWindow> window_; // gone after Abandon
     HWND server_ = nullptr;
     bool initiating_ = false;
     bool terminated_ = false; // the server answered our WM_DDE_TERMINATE

@@ -1,5 +1,5 @@
 // Windows, clipboard, real input and remote memory for the Wine tests.
-#include "tests/kit/Desktop.h"
+#include "harness/kit/Desktop.h"
 
 #include <cstring>
 

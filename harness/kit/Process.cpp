@@ -1,7 +1,7 @@
 // The launcher of the Wine tests' programs.
-#include "tests/kit/Process.h"
+#include "harness/kit/Process.h"
 
-#include "tests/kit/Pump.h"
+#include "harness/kit/Pump.h"
 
 namespace velkor::kit {
 

@@ -2,7 +2,7 @@
 // stand-ins, helper programs), and the files they leave for the test to read.
 #pragma once
 
-#include "app/win/Handles.h"
+#include "win/Handles.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 // The message pump and the threads of the Wine tests.
-#include "tests/kit/Pump.h"
+#include "harness/kit/Pump.h"
 
-#include "app/win/Handles.h"
+#include "win/Handles.h"
 
 #include <algorithm>
 

@@ -3,7 +3,7 @@
 // the data came from ("# source: ...").
 #pragma once
 
-#include "tests/kit/Hex.h"
+#include "harness/kit/Hex.h"
 
 #include <gtest/gtest.h>
 

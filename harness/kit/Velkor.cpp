@@ -1,10 +1,10 @@
 // The chat window driven from another process.
-#include "tests/kit/Velkor.h"
+#include "harness/kit/Velkor.h"
 
 #include "app/Menuids.h"
-#include "app/win/Inputquery.h"
-#include "tests/kit/Desktop.h"
-#include "tests/kit/Pump.h"
+#include "win/Inputquery.h"
+#include "harness/kit/Desktop.h"
+#include "harness/kit/Pump.h"
 
 #include <commctrl.h>
 #include <psapi.h>

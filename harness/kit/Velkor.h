@@ -3,8 +3,8 @@
 // message box, pokes into NONE, and reads of its controls across the process boundary.
 #pragma once
 
-#include "tests/kit/DdeClients.h"
-#include "tests/kit/Process.h"
+#include "harness/kit/DdeClients.h"
+#include "harness/kit/Process.h"
 
 #include <windows.h>
 

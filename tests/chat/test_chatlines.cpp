@@ -1,5 +1,6 @@
 // Chat line paths: the send decision, the reading of poked lines and the display rule.
-#include "app/chat/Chatlines.h"
+#include "chat/Chatlines.h"
+#include "dde/DdeText.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,8 @@
 #include <vector>
 
 using namespace velkor::chat;
+using velkor::NotSentMark;
+using velkor::TPokeOutcome;
 
 namespace {
 
@@ -454,7 +457,7 @@ TEST(NotSent, MarkedInTheirEchoLines) {
                 display.lines.clear();
             } else { // an id without an echo stands for an empty line
                 ReportDelivery(display, echoes, id, id < 7 ? "typed " + step.substr(1, 1) : "",
-                               outcomes.at(step[2]), row.size);
+                               NotSentMark(outcomes.at(step[2])), row.size);
             }
         }
         EXPECT_EQ(display.lines, row.lines);

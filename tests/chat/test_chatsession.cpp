@@ -1,6 +1,6 @@
 // The line paths end to end with the real line codec: what one user types, as the other
 // user's IRC client pokes it into that user's window.
-#include "app/chat/Chatsession.h"
+#include "chat/Chatsession.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Chat settings: start values, status texts, integer entries and the settings dialogs.
-#include "app/chat/Chatsettings.h"
+#include "chat/Chatsettings.h"
 
 #include <gtest/gtest.h>
 

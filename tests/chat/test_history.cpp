@@ -1,5 +1,5 @@
 // Command history: trimming by the command buffer size and the arrow-key recall.
-#include "app/chat/History.h"
+#include "chat/History.h"
 
 #include <gtest/gtest.h>
 

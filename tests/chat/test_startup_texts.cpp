@@ -1,11 +1,11 @@
 // The DDE unit's text rules (service name from the path, value lines) and the start-up
 // error texts.
-#include "app/chat/DdeText.h"
-#include "app/chat/Startuperror.h"
+#include "dde/DdeText.h"
+#include "app/Starttext.h"
 
 #include <gtest/gtest.h>
 
-using namespace velkor::chat;
+using namespace velkor;
 
 TEST(DdeText, ServiceNameFromPath) {
     const std::string longName(300, 'n');

@@ -1,6 +1,6 @@
 // The armour and the digit: characters, groups, fill and the wire text's envelope.
-#include "app/chat/Linecodec.h"
-#include "tests/kit/Vectors.h"
+#include "chat/Linecodec.h"
+#include "harness/kit/Vectors.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The line codec through a real IDEA component: pinned wire texts, lengths, round trips,
 // zero cipher bytes, cut wire texts from other programs, refusals and tolerances.
-#include "app/chat/Linecodec.h"
-#include "tests/kit/Vectors.h"
+#include "chat/Linecodec.h"
+#include "harness/kit/Vectors.h"
 
 #include <gtest/gtest.h>
 

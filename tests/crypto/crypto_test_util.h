@@ -2,7 +2,7 @@
 #pragma once
 
 #include "crypto/Ideaunit.h"
-#include "tests/kit/Vectors.h"
+#include "harness/kit/Vectors.h"
 
 #include <algorithm>
 #include <array>

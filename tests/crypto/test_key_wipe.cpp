@@ -2,7 +2,7 @@
 // the old key text is left in the object, in a heap block it freed or in one it still
 // holds; the line codec leaves no copies of its own. The heap is watched through this
 // binary's own operator new and delete.
-#include "app/chat/Linecodec.h"
+#include "chat/Linecodec.h"
 
 #include <gtest/gtest.h>
 

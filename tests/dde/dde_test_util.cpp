@@ -1,7 +1,7 @@
 // Shared pieces of the DDE tests.
 #include "tests/dde/dde_test_util.h"
 
-#include "tests/kit/Pump.h"
+#include "harness/kit/Pump.h"
 
 #include <cassert>
 
@@ -27,10 +27,10 @@ std::optional<bool> PokeAndWait(velkor::TDdeClientConv& conv, const std::string&
     std::optional<bool> outcome;
     velkor::TPokeDoneEvent before = std::move(conv.OnPokeDone);
     conv.OnPokeDone = [&](velkor::TDdeClientConv& sender, velkor::TPokeId id,
-                          velkor::chat::TPokeOutcome done) {
+                          velkor::TPokeOutcome done) {
         if (before) before(sender, id, done);
         if (!outcome && sender.Pending() == 0)
-            outcome = done == velkor::chat::TPokeOutcome::Delivered;
+            outcome = done == velkor::TPokeOutcome::Delivered;
     };
     if (conv.PokeText(item, text))
         WaitFor([&] { return outcome.has_value(); }, std::chrono::milliseconds(ms));
@@ -38,9 +38,8 @@ std::optional<bool> PokeAndWait(velkor::TDdeClientConv& conv, const std::string&
     return outcome;
 }
 
-std::string ExeDir() {
-    const std::string path = velkor::ModuleFileName();
-    return path.substr(0, path.find_last_of('\\') + 1);
+std::string HelperDir() {
+    return VELKOR_HARNESS_DIR;
 }
 
 std::string RunDir() {
@@ -54,7 +53,7 @@ std::string RunDir() {
 
 std::string CopyServerApp(const std::string& fileName) {
     const std::string target = RunDir() + fileName;
-    CopyFileA((ExeDir() + "dde_server_app.exe").c_str(), target.c_str(), FALSE);
+    CopyFileA((HelperDir() + "dde_server_app.exe").c_str(), target.c_str(), FALSE);
     return target;
 }
 

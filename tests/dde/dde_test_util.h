@@ -2,9 +2,9 @@
 // unit's own client conversation, and helper programs started from copies.
 #pragma once
 
-#include "app/win/Forms.h"
+#include "win/Forms.h"
 #include "dde/MyDdemanClient.h"
-#include "tests/kit/Process.h"
+#include "harness/kit/Process.h"
 
 #include <optional>
 #include <string>
@@ -20,8 +20,8 @@ void SetTestApplication(velkor::TApplication& app);
 std::optional<bool> PokeAndWait(velkor::TDdeClientConv& conv, const std::string& item,
                                 std::string_view text, DWORD ms = 15000);
 
-// The directory of the test executable, with a trailing backslash.
-std::string ExeDir();
+// The directory of the harness's helper programs, with a trailing separator.
+std::string HelperDir();
 // A fresh directory for this test run's files, with a trailing backslash.
 std::string RunDir();
 // Copies the helper dde_server_app.exe to RunDir() under `fileName`; returns the path.

@@ -3,8 +3,8 @@
 // to it.
 #include "dde/MyDdemanServer.h"
 #include "tests/dde/dde_test_util.h"
-#include "tests/kit/DdeClients.h"
-#include "tests/kit/Pump.h"
+#include "harness/kit/DdeClients.h"
+#include "harness/kit/Pump.h"
 
 #include <gtest/gtest.h>
 
@@ -290,7 +290,7 @@ TEST_F(LocalServer, ClientConversationLinksAndPokes) {
     auto* say = new TDdeClientConv(form);
     // A failed link launches a command line; without one it would be "test_dde nowhere",
     // which starts this very test binary again.
-    say->SetServiceApplication(ExeDir() + "dde_launch_counter.exe " + RunDir() + "local.txt");
+    say->SetServiceApplication(HelperDir() + "dde_launch_counter.exe " + RunDir() + "local.txt");
     say->OnOpen = [&](TComponent&) { events.push_back("open"); };
     say->OnClose = [&](TComponent&) { events.push_back("close"); };
 
@@ -321,8 +321,8 @@ TEST_F(LocalServer, ClientConversationLinksAndPokes) {
 
     // Lines typed quickly are queued and go out in order, one poke at a time.
     std::vector<bool> outcomes;
-    say->OnPokeDone = [&](TDdeClientConv&, TPokeId, chat::TPokeOutcome outcome) {
-        outcomes.push_back(outcome == chat::TPokeOutcome::Delivered);
+    say->OnPokeDone = [&](TDdeClientConv&, TPokeId, TPokeOutcome outcome) {
+        outcomes.push_back(outcome == TPokeOutcome::Delivered);
     };
     std::vector<std::string> seen;
     const TNotifyEvent counting = none->OnPokeData;

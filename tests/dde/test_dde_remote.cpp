@@ -3,8 +3,8 @@
 // through DDEML, through raw WM_DDE_* messages, and through TDdeClientConv.
 #include "dde/MyDdeman.h"
 #include "tests/dde/dde_test_util.h"
-#include "tests/kit/DdeClients.h"
-#include "tests/kit/Pump.h"
+#include "harness/kit/DdeClients.h"
+#include "harness/kit/Pump.h"
 
 #include <gtest/gtest.h>
 
@@ -189,7 +189,7 @@ TEST(RemoteClient, PokeTextAcknowledgedRefusedAndAfterTheServerEnded) {
 }
 
 TEST(RemoteClient, FailedLinkLaunchesTheCommandLineOncePerAttempt) {
-    const std::string counterExe = ExeDir() + "dde_launch_counter.exe";
+    const std::string counterExe = HelperDir() + "dde_launch_counter.exe";
     const struct {
         const char* what;
         std::string service, topic;
@@ -231,7 +231,7 @@ TEST(RemoteClient, FailedLinkLaunchesTheCommandLineOncePerAttempt) {
 }
 
 TEST(StartupError, ShownInATaskModalBoxAndExitCodeOne) {
-    HelperProcess helper(ExeDir() + "dde_server_app.exe", "fail");
+    HelperProcess helper(HelperDir() + "dde_server_app.exe", "fail");
     ASSERT_TRUE(helper.Started());
     HWND box = nullptr;
     WaitFor(

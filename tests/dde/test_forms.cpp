@@ -1,6 +1,6 @@
 // The window toolkit layer: ownership, destruction order and notifications of components,
 // forms with real windows, the window list and the message trampoline.
-#include "app/win/Forms.h"
+#include "win/Forms.h"
 #include "tests/dde/dde_test_util.h"
 
 #include <gtest/gtest.h>

@@ -4,11 +4,11 @@
 // as hexadecimal in both directions ("-" for the empty text), so spaces, trailing blanks
 // and noise bytes survive. The verbs are the table kVerbs below.
 #include "app/Menuids.h"
-#include "app/chat/Linecodec.h"
+#include "chat/Linecodec.h"
 #include "crypto/Ideaunit.h"
-#include "tests/kit/Hex.h"
-#include "tests/kit/Pump.h"
-#include "tests/kit/Velkor.h"
+#include "harness/kit/Hex.h"
+#include "harness/kit/Pump.h"
+#include "harness/kit/Velkor.h"
 
 #include <richedit.h>
 

@@ -1,9 +1,9 @@
 // The IRC client's DDE server dies without saying goodbye (killed, crashed): the chat
 // window stays usable, and "Manual connect" after the client is back restores sending.
 #include "app/Menuids.h"
-#include "tests/kit/DdeServers.h"
-#include "tests/kit/Pump.h"
-#include "tests/kit/Velkor.h"
+#include "harness/kit/DdeServers.h"
+#include "harness/kit/Pump.h"
+#include "harness/kit/Velkor.h"
 
 #include <gtest/gtest.h>
 

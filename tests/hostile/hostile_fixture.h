@@ -2,11 +2,11 @@
 // one or the last case broke it), and the checks every case ends with.
 #pragma once
 
-#include "tests/kit/DdeClients.h"
-#include "tests/kit/DdeServers.h"
-#include "tests/kit/Desktop.h"
-#include "tests/kit/Pump.h"
-#include "tests/kit/Velkor.h"
+#include "harness/kit/DdeClients.h"
+#include "harness/kit/DdeServers.h"
+#include "harness/kit/Desktop.h"
+#include "harness/kit/Pump.h"
+#include "harness/kit/Velkor.h"
 
 #include <gtest/gtest.h>
 

@@ -11,9 +11,9 @@
 //                                       event does, pokes "#velkor linger TAG", prints
 //                                       "poked" and keeps it open until killed
 #include "app/Menuids.h"
-#include "tests/kit/DdeClients.h"
-#include "tests/kit/Desktop.h"
-#include "tests/kit/Pump.h"
+#include "harness/kit/DdeClients.h"
+#include "harness/kit/Desktop.h"
+#include "harness/kit/Pump.h"
 
 #include <psapi.h>
 

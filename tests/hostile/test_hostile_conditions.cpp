@@ -199,6 +199,7 @@ TEST_F(Hostile, RealConditionsTable) {
              int n = 0;
              r.mirc->onCommand = [&](const std::string&) {
                  r.traffic.Say("reply " + std::to_string(++n));
+                 return true;
              };
              for (int i = 1; i <= 6; ++i)
                  r.traffic.Type("asks " + std::to_string(i), "mirc");

@@ -4,8 +4,8 @@
 #include "tests/hostile/hostile_fixture.h"
 
 #include "app/Menuids.h"
-#include "app/chat/Chatlines.h"
-#include "app/win/Inputquery.h"
+#include "chat/Chatlines.h"
+#include "win/Inputquery.h"
 
 #include <algorithm>
 #include <chrono>

@@ -63,7 +63,7 @@ wait_for "$work/peer.log" "^-- joined #velkor"
 wait_for "$work/peer.log" "^<< :peer!\S+ MODE peer :?\+F"
 
 mkfifo "$work/client.in"
-python3 "$here/ircclient.py" --port "$port" --nick alice --lifetime 55 \
+python3 "$here/../../harness/ircclient.py" --port "$port" --nick alice --lifetime 55 \
     <"$work/client.in" >"$work/client.log" 2>&1 &
 pids+=($!)
 exec 3>"$work/client.in"

@@ -1,6 +1,6 @@
 // Parsing of received IRC lines and the receive-side line framing.
-#include "tools/ircpeer/IrcMessage.h"
-#include "tools/ircpeer/LineFramer.h"
+#include "harness/ircpeer/IrcMessage.h"
+#include "harness/ircpeer/LineFramer.h"
 
 #include <gtest/gtest.h>
 

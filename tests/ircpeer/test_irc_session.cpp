@@ -1,7 +1,7 @@
 // The IRC session: registration, PING, channel tracking and which lines become remote events.
-#include "tools/ircpeer/IrcSession.h"
+#include "harness/ircpeer/IrcSession.h"
 
-#include "tools/ircpeer/IrcMessage.h"
+#include "harness/ircpeer/IrcMessage.h"
 
 #include <gtest/gtest.h>
 

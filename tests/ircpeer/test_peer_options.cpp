@@ -1,5 +1,5 @@
 // Command line of ircpeer.
-#include "tools/ircpeer/PeerOptions.h"
+#include "harness/ircpeer/PeerOptions.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The remote event as ircpeer runs it: both line forms, the shipped velkor.mrc, matching
 // and the identifiers of its /dde command.
-#include "tools/ircpeer/RemoteEvent.h"
+#include "harness/ircpeer/RemoteEvent.h"
 
 #include <gtest/gtest.h>
 

@@ -7,9 +7,9 @@
 //   -> about LINE
 // Exit status 0 when everything was read, 1 otherwise (with a message on stderr).
 #include "app/Menuids.h"
-#include "tests/kit/Desktop.h"
-#include "tests/kit/Pump.h"
-#include "tests/kit/Velkor.h"
+#include "harness/kit/Desktop.h"
+#include "harness/kit/Pump.h"
+#include "harness/kit/Velkor.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 // Code page 1252 and UTF-8: every byte against Python's codec, and the conversions of
 // typed text, refusals included.
 #include "bridge/Cp1252.h"
-#include "tests/kit/Vectors.h"
+#include "harness/kit/Vectors.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The WeeChat plugin's line logic: outgoing refusals and wire texts, what an incoming
 // message shows, the wire-text shape, the noise test, channel keys and secured-data names.
-#include "app/chat/Linecodec.h"
+#include "chat/Linecodec.h"
 #include "bridge/Keyedlines.h"
 
 #include <gtest/gtest.h>

@@ -1,12 +1,12 @@
 // Plays a short encrypted conversation in a launched chat window for a screenshot: sets
 // the key, turns encryption on, types lines and pokes a partner's wire texts. Prints
 // "ready" when the window shows it and keeps it open for the given number of seconds.
-#include "app/chat/Linecodec.h"
+#include "chat/Linecodec.h"
 #include "crypto/Ideaunit.h"
-#include "tests/kit/DdeServers.h"
-#include "tests/kit/Desktop.h"
-#include "tests/kit/Pump.h"
-#include "tests/kit/Velkor.h"
+#include "harness/kit/DdeServers.h"
+#include "harness/kit/Desktop.h"
+#include "harness/kit/Pump.h"
+#include "harness/kit/Velkor.h"
 
 #include <cstdio>
 #include <cstdlib>

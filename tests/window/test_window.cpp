@@ -1,12 +1,12 @@
 // The chat window driven from another process under Wine: start-up, sending, receiving,
 // history, display trim, settings dialogs, selection to clipboard, About windows.
 #include "app/Menuids.h"
-#include "app/chat/Linecodec.h"
+#include "chat/Linecodec.h"
 #include "crypto/Ideaunit.h"
-#include "tests/kit/DdeServers.h"
-#include "tests/kit/Desktop.h"
-#include "tests/kit/Process.h"
-#include "tests/kit/Velkor.h"
+#include "harness/kit/DdeServers.h"
+#include "harness/kit/Desktop.h"
+#include "harness/kit/Process.h"
+#include "harness/kit/Velkor.h"
 
 #include <gtest/gtest.h>
 

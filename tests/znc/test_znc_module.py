@@ -19,7 +19,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "scripts"))
 import rig  # noqa: E402
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "weechat"))
-from weechat_velkor import WeeChat  # noqa: E402
+from test_weechat_plugin import WeeChat  # noqa: E402
 
 KEY, WRONG_KEY = "lantern at midnight", "not the key"
 MARK, WARN, PLAIN = "\U0001F512 ", "[wrong key?] ", "[not encrypted] "

@@ -1,6 +1,6 @@
 // velkor-crypt: the cipher component from the command line, for scripts and bots.
 #include "Version.h"
-#include "app/chat/Linecodec.h"
+#include "chat/Linecodec.h"
 #include "crypto/FileIo.h"
 #include "crypto/Ideaunit.h"
 #ifndef _WIN32
