@@ -4,8 +4,8 @@
 
 #include "app/Menuids.h"
 #include "app/Richdisplay.h"
-#include "chat/Chatlines.h"
 #include "app/help.h"
+#include "chat/Chatlines.h"
 
 #include <commctrl.h>
 #include <richedit.h>

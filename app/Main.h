@@ -7,10 +7,10 @@
 #include "chat/Chatsession.h"
 #include "chat/Chatsettings.h"
 #include "chat/History.h"
-#include "win/Controls.h"
-#include "win/Splitctl.h"
 #include "crypto/Ideaunit.h"
 #include "dde/MyDdemanServer.h"
+#include "win/Controls.h"
+#include "win/Splitctl.h"
 
 #include <cstdint>
 #include <functional>
@@ -25,7 +25,6 @@ class TfMain : public TForm {
   public:
     explicit TfMain(TApplication& application);
     ~TfMain() override;
-
 
     // Start-up and connection.
     void FormCreate();

@@ -4,9 +4,9 @@
 // MyDdemanServer.h.
 #pragma once
 
-#include "win/Forms.h"
 #include "dde/DdeHandles.h"
 #include "dde/MyDdemanClient.h"
+#include "win/Forms.h"
 
 #include <memory>
 #include <stdexcept>

@@ -1,8 +1,8 @@
 // MyDdemanClient: the client conversation on raw DDE messages, driven by the message loop.
 #include "dde/MyDdemanClient.h"
 
-#include "dde/DdeText.h"
 #include "dde/DdeMessages.h"
+#include "dde/DdeText.h"
 
 #include <dde.h>
 #include <ddeml.h>
@@ -33,7 +33,6 @@ ATOM NameAtom(const std::string& name) {
 
 } // namespace
 
-
 TDdeClientConv::TDdeClientConv(TComponent* owner) : TComponent(owner) {
     NewWindow();
 }
@@ -52,11 +51,11 @@ void TDdeClientConv::NewWindow() {
     // A message-only window: it takes the server's answers and never sees other programs'
     // broadcasts. Whatever a former partner still posts to the old one is lost with it.
     try {
-        window_ = std::make_unique<TMessageWindow>(
-            TMessageWindow::TKind::MessageOnly,
-            [this](HWND, UINT msg, WPARAM wparam, LPARAM lparam) {
-                return HandleMessage(msg, wparam, lparam);
-            });
+        window_ =
+            std::make_unique<TMessageWindow>(TMessageWindow::TKind::MessageOnly,
+                                             [this](HWND, UINT msg, WPARAM wparam, LPARAM lparam) {
+                                                 return HandleMessage(msg, wparam, lparam);
+                                             });
     } catch (const std::runtime_error&) {
         window_.reset(); // no window: no conversation until a later one can be made
     }

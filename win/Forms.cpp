@@ -1,7 +1,6 @@
 // Forms: components, windowed controls, forms and the application's message loop.
 #include "win/Forms.h"
 
-
 #include <commctrl.h>
 
 #include <algorithm>
@@ -345,6 +344,5 @@ void RunHandler(HWND owner, const std::function<void()>& handler) {
         MessageBoxA(owner, e.what(), "velkor", MB_OK | MB_ICONERROR);
     }
 }
-
 
 } // namespace velkor

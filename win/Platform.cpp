@@ -38,8 +38,8 @@ TMessageWindow::~TMessageWindow() {
 
 LRESULT CALLBACK TMessageWindow::Proc(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
     if (msg == WM_NCCREATE) {
-        auto* self = static_cast<TMessageWindow*>(
-            reinterpret_cast<CREATESTRUCTA*>(lparam)->lpCreateParams);
+        auto* self =
+            static_cast<TMessageWindow*>(reinterpret_cast<CREATESTRUCTA*>(lparam)->lpCreateParams);
         self->hwnd_.reset(hwnd);
         SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     }

@@ -47,9 +47,10 @@ void LogLine(const std::string& text) {
 }
 
 PeerWindow::PeerWindow(const PeerOptions& options)
-    : window_(velkor::TMessageWindow::TKind::TopLevel,
-              [this](HWND, UINT msg, WPARAM w, LPARAM l) { return HandleMessage(msg, w, l); },
-              "ircpeer"),
+    : window_(
+          velkor::TMessageWindow::TKind::TopLevel,
+          [this](HWND, UINT msg, WPARAM w, LPARAM l) { return HandleMessage(msg, w, l); },
+          "ircpeer"),
       options_(options), session_(ConfigOf(options), EventOf(options)),
       poker_(options.targetService, options.targetTopic, options.ddePerLine,
              [](const std::string& s) { LogLine("-- " + Printable(s)); }) {
@@ -62,8 +63,8 @@ PeerWindow::PeerWindow(const PeerOptions& options)
     server_ = std::make_unique<velkor::kit::CommandServer>(
         options.service, velkor::kit::CommandServer::Thread::Caller);
     server_->onCommand = [this](const std::string& text) { return OnPoke(text); };
-    LogLine("-- DDE server " + options.service + "|" + velkor::kit::CommandServer::kTopic + " ready" +
-            (options.ddePerLine ? "; remote events open a conversation each" : ""));
+    LogLine("-- DDE server " + options.service + "|" + velkor::kit::CommandServer::kTopic +
+            " ready" + (options.ddePerLine ? "; remote events open a conversation each" : ""));
     for (const std::string& line : session_.Start())
         Send(line);
 }

@@ -6,10 +6,10 @@
 #include "harness/ircpeer/IrcSession.h"
 #include "harness/ircpeer/IrcSocket.h"
 #include "harness/ircpeer/LineFramer.h"
-#include "win/Platform.h"
 #include "harness/ircpeer/PeerOptions.h"
 #include "harness/ircpeer/RawDdePoker.h"
 #include "harness/kit/CommandServer.h"
+#include "win/Platform.h"
 
 #include <memory>
 #include <optional>

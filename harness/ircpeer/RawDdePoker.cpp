@@ -40,11 +40,12 @@ std::string Utf16Bytes(const std::string& text) {
 } // namespace
 
 RawDdePoker::RawDdePoker(std::string service, std::string topic, bool perLine, Log log)
-    : window_(velkor::TMessageWindow::TKind::TopLevel,
-              [this](HWND, UINT msg, WPARAM w, LPARAM l) { return HandleMessage(msg, w, l); },
-              "ircpeer remote event"),
-      service_(std::move(service)), topic_(std::move(topic)),
-      perLine_(perLine), log_(std::move(log)) {
+    : window_(
+          velkor::TMessageWindow::TKind::TopLevel,
+          [this](HWND, UINT msg, WPARAM w, LPARAM l) { return HandleMessage(msg, w, l); },
+          "ircpeer remote event"),
+      service_(std::move(service)), topic_(std::move(topic)), perLine_(perLine),
+      log_(std::move(log)) {
     client_.onReply = [this](const velkor::kit::RawDdeClient::Reply& reply) { OnReply(reply); };
     client_.onServerEnded = [this] { OnServerEnded(); };
 }

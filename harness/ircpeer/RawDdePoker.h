@@ -63,8 +63,8 @@ class RawDdePoker {
     Log log_;
     std::deque<Event> queue_;
     velkor::kit::RawDdeClient client_; // the conversation
-    bool awaitingAck_ = false;  // the front of the queue is posted, not yet answered
-    HGLOBAL pending_ = nullptr; // its data, ours again if the server refuses it
+    bool awaitingAck_ = false;         // the front of the queue is posted, not yet answered
+    HGLOBAL pending_ = nullptr;        // its data, ours again if the server refuses it
     bool pumpPosted_ = false;
     bool retrying_ = false; // nobody answered the last initiate
     bool unicode_ = false;

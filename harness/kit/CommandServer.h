@@ -80,7 +80,7 @@ class CommandServer {
     std::string service_;
     Answer answer_;
     UniqueKernelObject release_; // set: a poke held by Answer::Never returns
-    DdeInstance instance_; // made and ended on the server's thread, with the names
+    DdeInstance instance_;       // made and ended on the server's thread, with the names
     DdeString serviceName_, topic_;
     mutable std::mutex mutex_;
     std::vector<Arrival> arrivals_;

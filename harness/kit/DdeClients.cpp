@@ -130,7 +130,6 @@ HDDEDATA CALLBACK DdemlClient::Callback(UINT type, UINT, HCONV conv, HSZ, HSZ, H
 
 namespace {
 
-
 ATOM AtomOf(const std::string& name) {
     return name.empty() ? 0 : GlobalAddAtomA(name.c_str());
 }
@@ -266,7 +265,8 @@ void RawDdeClient::Queue(Reply reply) {
         replies_.push_back(std::move(reply));
 }
 
-std::optional<LRESULT> RawDdeClient::HandleMessage(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+std::optional<LRESULT> RawDdeClient::HandleMessage(HWND hwnd, UINT msg, WPARAM wparam,
+                                                   LPARAM lparam) {
     const HWND from = reinterpret_cast<HWND>(wparam);
     switch (msg) {
     case WM_DDE_ACK:

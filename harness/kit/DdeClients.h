@@ -5,8 +5,8 @@
 // vanishes without a goodbye.
 #pragma once
 
-#include "win/Platform.h"
 #include "dde/DdeHandles.h"
+#include "win/Platform.h"
 
 #include <windows.h>
 

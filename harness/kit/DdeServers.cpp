@@ -47,7 +47,8 @@ std::vector<std::string> SilentDdeServer::Texts() const {
     return texts_;
 }
 
-std::optional<LRESULT> SilentDdeServer::HandleMessage(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam) {
+std::optional<LRESULT> SilentDdeServer::HandleMessage(HWND hwnd, UINT msg, WPARAM wparam,
+                                                      LPARAM lparam) {
     const HWND from = reinterpret_cast<HWND>(wparam);
     switch (msg) {
     case WM_DDE_INITIATE: {
@@ -55,9 +56,9 @@ std::optional<LRESULT> SilentDdeServer::HandleMessage(HWND hwnd, UINT msg, WPARA
         const std::string service = AtomText(LOWORD(lparam)), topic = AtomText(HIWORD(lparam));
         if (!service.empty() && lstrcmpiA(service.c_str(), service_.c_str()) == 0 &&
             lstrcmpiA(topic.c_str(), topic_.c_str()) == 0)
-            SendMessageA(from, WM_DDE_ACK, reinterpret_cast<WPARAM>(hwnd),
-                         MAKELPARAM(GlobalAddAtomA(service_.c_str()),
-                                    GlobalAddAtomA(topic_.c_str())));
+            SendMessageA(
+                from, WM_DDE_ACK, reinterpret_cast<WPARAM>(hwnd),
+                MAKELPARAM(GlobalAddAtomA(service_.c_str()), GlobalAddAtomA(topic_.c_str())));
         return 0;
     }
     case WM_DDE_POKE: {

@@ -5,9 +5,9 @@
 
 #include "dde/DdeHandles.h"
 #include "harness/kit/CommandServer.h"
-#include "win/Platform.h"
 #include "harness/kit/Process.h"
 #include "harness/kit/Pump.h"
+#include "win/Platform.h"
 
 #include <windows.h>
 

@@ -2,9 +2,9 @@
 #include "harness/kit/Velkor.h"
 
 #include "app/Menuids.h"
-#include "win/Inputquery.h"
 #include "harness/kit/Desktop.h"
 #include "harness/kit/Pump.h"
+#include "win/Inputquery.h"
 
 #include <commctrl.h>
 #include <psapi.h>

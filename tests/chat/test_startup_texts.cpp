@@ -1,7 +1,7 @@
 // The DDE unit's text rules (service name from the path, value lines) and the start-up
 // error texts.
-#include "dde/DdeText.h"
 #include "app/Starttext.h"
+#include "dde/DdeText.h"
 
 #include <gtest/gtest.h>
 

@@ -29,8 +29,7 @@ std::optional<bool> PokeAndWait(velkor::TDdeClientConv& conv, const std::string&
     conv.OnPokeDone = [&](velkor::TDdeClientConv& sender, velkor::TPokeId id,
                           velkor::TPokeOutcome done) {
         if (before) before(sender, id, done);
-        if (!outcome && sender.Pending() == 0)
-            outcome = done == velkor::TPokeOutcome::Delivered;
+        if (!outcome && sender.Pending() == 0) outcome = done == velkor::TPokeOutcome::Delivered;
     };
     if (conv.PokeText(item, text))
         WaitFor([&] { return outcome.has_value(); }, std::chrono::milliseconds(ms));

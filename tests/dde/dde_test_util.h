@@ -2,9 +2,9 @@
 // unit's own client conversation, and helper programs started from copies.
 #pragma once
 
-#include "win/Forms.h"
 #include "dde/MyDdemanClient.h"
 #include "harness/kit/Process.h"
+#include "win/Forms.h"
 
 #include <optional>
 #include <string>

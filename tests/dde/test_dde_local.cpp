@@ -2,9 +2,9 @@
 // form "inproc", and a second DDEML instance (or the unit's own client conversation) talks
 // to it.
 #include "dde/MyDdemanServer.h"
-#include "tests/dde/dde_test_util.h"
 #include "harness/kit/DdeClients.h"
 #include "harness/kit/Pump.h"
+#include "tests/dde/dde_test_util.h"
 
 #include <gtest/gtest.h>
 

@@ -2,9 +2,9 @@
 // "velkor" with its item NONE, as the program does for mIRC; this process is the client,
 // through DDEML, through raw WM_DDE_* messages, and through TDdeClientConv.
 #include "dde/MyDdeman.h"
-#include "tests/dde/dde_test_util.h"
 #include "harness/kit/DdeClients.h"
 #include "harness/kit/Pump.h"
+#include "tests/dde/dde_test_util.h"
 
 #include <gtest/gtest.h>
 

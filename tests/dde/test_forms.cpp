@@ -1,7 +1,7 @@
 // The window toolkit layer: ownership, destruction order and notifications of components,
 // forms with real windows, the window list and the message trampoline.
-#include "win/Forms.h"
 #include "tests/dde/dde_test_util.h"
+#include "win/Forms.h"
 
 #include <gtest/gtest.h>
 

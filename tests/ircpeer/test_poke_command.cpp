@@ -1,6 +1,6 @@
 // Translation of poked command texts into IRC lines, and the 512-byte line limit.
-#include "harness/ircpeer/PokeCommand.h"
 #include "harness/ircpeer/IrcMessage.h"
+#include "harness/ircpeer/PokeCommand.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The WeeChat plugin's line logic: outgoing refusals and wire texts, what an incoming
 // message shows, the wire-text shape, the noise test, channel keys and secured-data names.
-#include "chat/Linecodec.h"
 #include "bridge/Keyedlines.h"
+#include "chat/Linecodec.h"
 
 #include <gtest/gtest.h>
 
