@@ -3,18 +3,16 @@
 // usage: ddepoke [--service mirc] [--topic command] [--item ITEM] [--timeout MS] [--pad N]
 //                [--escapes] TEXT...
 // --escapes turns \r, \n and \\ in the texts into CR, LF and a backslash; --pad N appends N 'x'.
-#include "dde/DdeHandles.h"
+#include "harness/kit/DdeClients.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace {
-
-HDDEDATA CALLBACK Callback(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR) {
-    return nullptr;
-}
 
 std::string Unescape(const std::string& s) {
     std::string out;
@@ -55,38 +53,33 @@ int main(int argc, char** argv) {
         else
             texts.push_back(arg);
     }
-    velkor::DdeInstance instance;
-    if (const UINT rc = velkor::InitializeDdeInstance(instance, &Callback,
-                                                      APPCLASS_STANDARD | APPCMD_CLIENTONLY)) {
-        std::printf("DdeInitialize failed, error 0x%X\n", rc);
+    std::optional<velkor::kit::DdemlClient> client;
+    try {
+        client.emplace();
+    } catch (const std::exception& e) {
+        std::printf("%s\n", e.what());
         return 2;
     }
-    velkor::DdeString serviceHsz(instance.get(), service);
-    velkor::DdeString topicHsz(instance.get(), topic);
-    velkor::DdeString itemHsz(instance.get(), item);
-    velkor::DdeConv conv(DdeConnect(instance.get(), serviceHsz.get(), topicHsz.get(), nullptr));
-    if (!conv) {
+    if (!client->Connect(service, topic)) {
         std::printf("connect %s|%s failed, error 0x%X\n", service.c_str(), topic.c_str(),
-                    DdeGetLastError(instance.get()));
+                    client->LastError());
         return 2;
     }
     int rc = 0;
     for (const std::string& raw : texts) {
         std::string text = escapes ? Unescape(raw) : raw;
         text.append(pad, 'x');
-        DWORD result = 0;
-        HDDEDATA done = DdeClientTransaction(reinterpret_cast<LPBYTE>(text.data()),
-                                             static_cast<DWORD>(text.size() + 1), conv.get(),
-                                             itemHsz.get(), CF_TEXT, XTYP_POKE, timeout, &result);
-        // A refused poke still returns non-zero: only the result word tells.
-        if (!done) {
-            std::printf("poke failed, error 0x%X\n", DdeGetLastError(instance.get()));
+        // With its zero byte. A refused poke still returns: only the result word tells.
+        const velkor::kit::TransactionResult r =
+            client->Poke(item, std::string_view(text.c_str(), text.size() + 1), CF_TEXT, timeout);
+        if (!r.returned) {
+            std::printf("poke failed, error 0x%X\n", r.error);
             rc = 1;
-        } else if (!(result & DDE_FACK)) {
-            std::printf("poke refused 0x%04lX\n", static_cast<unsigned long>(result));
+        } else if (!r.Acked()) {
+            std::printf("poke refused 0x%04lX\n", static_cast<unsigned long>(r.status));
             rc = 1;
         } else {
-            std::printf("poke acked 0x%04lX\n", static_cast<unsigned long>(result));
+            std::printf("poke acked 0x%04lX\n", static_cast<unsigned long>(r.status));
         }
         std::fflush(stdout);
     }

@@ -62,7 +62,9 @@ PeerWindow::PeerWindow(const PeerOptions& options)
     // On this thread, as mIRC's one thread serves DDE.
     server_ = std::make_unique<velkor::kit::CommandServer>(
         options.service, velkor::kit::CommandServer::Thread::Caller);
-    server_->onCommand = [this](const std::string& text) { return OnPoke(text); };
+    server_->onCommand = [this](const velkor::kit::CommandServer::Arrival& command) {
+        return OnPoke(command.text);
+    };
     LogLine("-- DDE server " + options.service + "|" + velkor::kit::CommandServer::kTopic +
             " ready" + (options.ddePerLine ? "; remote events open a conversation each" : ""));
     for (const std::string& line : session_.Start())

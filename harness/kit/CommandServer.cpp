@@ -15,8 +15,8 @@ thread_local CommandServer* t_server = nullptr;
 
 } // namespace
 
-CommandServer::CommandServer(std::string service, Thread thread, Answer answer)
-    : service_(std::move(service)), answer_(answer),
+CommandServer::CommandServer(std::string service, Thread thread, Answer answer, std::string topic)
+    : service_(std::move(service)), topicName_(std::move(topic)), answer_(answer),
       release_(CreateEventA(nullptr, TRUE, FALSE, nullptr)), ownThread_(thread == Thread::Own) {
     assert(thread == Thread::Own || answer == Answer::Always); // it would hang the caller
     if (thread == Thread::Own)
@@ -44,7 +44,7 @@ void CommandServer::Start() {
         throw std::runtime_error("DdeInitialize failed");
     }
     serviceName_ = DdeString(instance_.get(), service_);
-    topic_ = DdeString(instance_.get(), kTopic);
+    topic_ = DdeString(instance_.get(), topicName_);
     if (!SwitchOn() && !ownThread_) {
         const UINT error = DdeGetLastError(instance_.get());
         Stop();
@@ -110,22 +110,24 @@ HDDEDATA CALLBACK CommandServer::Callback(UINT type, UINT format, HCONV, HSZ hsz
     case XTYP_POKE:
         // Any item: the chat add-on pokes on item "" (two double-quote characters).
         if (format != CF_TEXT) return reinterpret_cast<HDDEDATA>(DDE_FNOTPROCESSED);
-        return self->Command(data);
+        return self->Command(data, hsz2);
     case XTYP_EXECUTE:
-        return self->Command(data);
+        return self->Command(data, nullptr);
     default:
         return nullptr;
     }
 }
 
-HDDEDATA CommandServer::Command(HDDEDATA data) {
+HDDEDATA CommandServer::Command(HDDEDATA data, HSZ item) {
     DWORD size = 0;
     const auto* bytes = reinterpret_cast<const char*>(DdeAccessData(data, &size));
     if (!bytes) return reinterpret_cast<HDDEDATA>(DDE_FNOTPROCESSED);
     // The text ends at its first zero byte or at the end of the data, whichever is first.
     const std::string_view raw(bytes, size);
-    const std::string text(raw.substr(0, raw.find('\0')));
+    Arrival arrival{std::string(raw.substr(0, raw.find('\0'))), std::chrono::steady_clock::now(),
+                    std::nullopt, size};
     DdeUnaccessData(data);
+    if (item) arrival.item = DdeQueryText(instance_.get(), item);
     DWORD hangMs = 0;
     {
         std::lock_guard lock(mutex_);
@@ -135,9 +137,9 @@ HDDEDATA CommandServer::Command(HDDEDATA data) {
             return reinterpret_cast<HDDEDATA>(DDE_FBUSY);
         if (b.refuse) return reinterpret_cast<HDDEDATA>(DDE_FNOTPROCESSED);
         if (seen - b.busyFirst <= b.hangFirst) hangMs = b.hangMs;
-        arrivals_.push_back({text, std::chrono::steady_clock::now()});
+        arrivals_.push_back(arrival);
     }
-    const bool done = !onCommand || onCommand(text);
+    const bool done = !onCommand || onCommand(arrival);
     if (answer_ == Answer::Never) WaitForSingleObject(release_.get(), INFINITE);
     if (hangMs) WaitForSingleObject(release_.get(), hangMs);
     // For Never: long after the sender gave up.

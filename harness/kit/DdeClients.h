@@ -43,6 +43,8 @@ class DdemlClient {
     bool Connect(const std::string& service = "velkor", const std::string& topic = "velkor");
     void Disconnect();
     HCONV Conv() const { return conv_.get(); }
+    // DdeGetLastError of the instance, e.g. after a Connect that failed.
+    UINT LastError() const { return DdeGetLastError(instance_.get()); }
 
     // Pokes exactly `bytes` (add the zero yourself) to `item`; "" is the zero item handle.
     TransactionResult Poke(const std::string& item, std::string_view bytes, UINT format = CF_TEXT,

@@ -41,7 +41,7 @@ std::unique_ptr<CommandServer> OneThreadMirc() {
 std::vector<CommandServer::Arrival> ArrivalsOf(const DdeSinkProcess& sink) {
     std::vector<CommandServer::Arrival> arrivals;
     for (std::string& text : sink.Texts())
-        arrivals.push_back({std::move(text), std::nullopt});
+        arrivals.push_back({std::move(text), std::nullopt, std::nullopt, 0});
     return arrivals;
 }
 
@@ -197,7 +197,7 @@ TEST_F(Hostile, RealConditionsTable) {
         {"a channel line poked from inside velkor's command poke",
          [&](Run& r) {
              int n = 0;
-             r.mirc->onCommand = [&](const std::string&) {
+             r.mirc->onCommand = [&](const CommandServer::Arrival&) {
                  r.traffic.Say("reply " + std::to_string(++n));
                  return true;
              };

@@ -1,5 +1,5 @@
-// The DDE unit's text rules (service name from the path, value lines) and the start-up
-// error texts.
+// The DDE unit's text rules (service name from the path, value lines) and the texts of a
+// DDE error at start.
 #include "app/Starttext.h"
 #include "dde/DdeText.h"
 
