@@ -30,7 +30,8 @@ class BufferLoan {
     TCrypto& c_;
 };
 
-std::string UpToFirstZero(const CodecBuffer& buf) {
+// The text of a deciphered block: the zero padding and anything after it dropped.
+std::string DecipheredText(const CodecBuffer& buf) {
     auto end = std::find(buf.begin(), buf.end(), std::uint8_t{0});
     return std::string(buf.begin(), end);
 }
@@ -109,7 +110,7 @@ std::string DecipherText(TIDEA& cipher, std::string_view bytes, std::string_view
     BufferLoan loan(cipher, in.data(), out.data());
     cipher.SetInputType(TSourceType::SourceByteArray);
     cipher.DecipherInput(false);
-    return UpToFirstZero(out);
+    return DecipheredText(out);
 }
 
 std::string EncryptLine(TIDEA& cipher, std::string_view line, std::string_view key) {
